@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Small helpers shared by the runtime's tests: moving texts on and off the string stack, and a
+// temporary drive C: for tests that touch files.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "tarvex/string_stack.h"
+
+namespace tarvex::testing {
+
+// Pushes a private copy, so the text may go out of scope before the pop.
+inline void PushText(std::string_view text) {
+    Vrn$PushString(text.data(), static_cast<uint32_t>(text.size()));
+    Vrn$StackHeap();
+}
+
+inline std::string PopText() {
+    VrnStringPair pair{nullptr, 0};
+    Vrn$PopTemp(&pair);
+    std::string text(pair.address ? pair.address : "", pair.length);
+    Vrn$freestr(&pair);
+    return text;
+}
+
+// A fresh folder that drive C: maps to for the life of the object; the current folder moves there.
+class TemporaryDrive {
+public:
+    TemporaryDrive() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "lumtest-XXXXXX").string();
+        root_ = mkdtemp(pattern.data());
+        setenv("TARVEX_DRIVE_C", root_.c_str(), 1);
+        platform::ReloadDriveTable();
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(root_);
+    }
+    ~TemporaryDrive() {
+        std::filesystem::current_path(previous_);
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+    TemporaryDrive(const TemporaryDrive&) = delete;
+    TemporaryDrive& operator=(const TemporaryDrive&) = delete;
+    const std::filesystem::path& Root() const { return root_; }
+
+private:
+    std::filesystem::path root_;
+    std::filesystem::path previous_;
+};
+
+}  // namespace tarvex::testing
