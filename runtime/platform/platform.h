@@ -45,7 +45,9 @@ bool FileExists(const std::string& path);
 
 // ---- Profile files -----------------------------------------------------------------------------
 // Sections and keys compare without regard to case, the first match wins, lines starting with ';'
-// are comments. Paths are Linux paths (resolve program names first).
+// are comments, a value wholly enclosed in double quotes reads without them. A missing file reads
+// as empty. Writes are atomic and keep the rest of the file byte for byte. Paths are Linux paths
+// (resolve program names first).
 std::string ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
                               std::string_view default_value);
 // key == nullopt deletes the section; value == nullopt deletes the key. False on a write failure.

@@ -64,12 +64,12 @@ TARVEX_API void __SetExceptionHandler(void* registration);
 TARVEX_API void Vrn$init(void);
 TARVEX_API void Wsl$CloseDown(void);
 /* Ends the process after the termination sequence (run by the first call only). */
-TARVEX_API TARVEX_NORETURN void Vrw$Exit(int32_t code);
+TARVEX_NORETURN TARVEX_API void Vrw$Exit(int32_t code);
 /* Registers an exit routine; 0 on success, 1 when 33 are already registered. */
 TARVEX_API int32_t _atexit(void (*routine)(void));
-TARVEX_API TARVEX_NORETURN void Vrn$HALT(int32_t code, uint8_t message_omitted);
+TARVEX_NORETURN TARVEX_API void Vrn$HALT(int32_t code, uint8_t message_omitted);
 TARVEX_API void Vrn$STOP(int32_t confirm);
-TARVEX_API TARVEX_NORETURN void Standard$HALT(void);
+TARVEX_NORETURN TARVEX_API void Standard$HALT(void);
 TARVEX_API void Vrw$SetStartInfo(void);
 TARVEX_API void Vrw$PatchDlls(void);
 TARVEX_API void Vrw$UnpatchDlls(void);
