@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // lumapp, for now a demonstration of the runtime: the billing program's procedures do not exist
-// yet. It starts as the program will (registers its module, checks the runtime's version), then
-// computes string expressions on the runtime's string stack from its command line:
+// yet. It starts as the program will (registers its module, checks the runtime's version,
+// installs the fault report), then computes string expressions on the runtime's string stack from
+// its command line:
 //
 //   lumapp Smith "John Q" /V
 //
 // prints each parameter as COMMAND(n) gives it, with UPPER, CENTER and a comparison, and the
 // value of the /V flag.
 #include <cstdio>
-#include <string>
 
-#include "tarvex/tarvex.h"
+#include "tarvex/program.hpp"
 
 namespace {
+
+using namespace tarvex;
 
 void Initialise(int32_t terminating) {
     if (!terminating) Vrn$init();
@@ -21,49 +23,31 @@ void Initialise(int32_t terminating) {
 const VrnInitEntry kInitTable[] = {{5, &Initialise, &Initialise}};
 VrnModuleDescriptor module_descriptor = {nullptr, kInitTable, kInitTable + 1, 0, {}, nullptr, nullptr, 0, 0};
 
-// Pops the top of the string stack into a printable text.
-std::string Pop() {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
-    return text;
-}
+void Print(const char* label, const CString<256>& value) { std::printf("%-16s '%s'\n", label, value.Data()); }
 
-void PushText(const std::string& text) { Vrn$PushString(text.data(), static_cast<uint32_t>(text.size())); }
+void Demonstrate() {
+    std::printf("Lumarex runtime demonstration: the billing program is not built yet.\n");
+    std::printf("Runtime version word: 0x%07x\n", __getversion());
+    CString<256> text;
+    text = COMMAND("");
+    Print("COMMAND('')", text);
+    for (int32_t n = 1; n < 100; ++n) {
+        CString<256> parameter;
+        Vrn$PushLong(n);
+        Vrn$COMMAND();
+        parameter.Store();
+        if (parameter.Length() == 0) break;
+        std::printf("COMMAND('%d')     '%s'\n", n, parameter.Data());
+        text = upper(parameter);
+        Print("  UPPER", text);
+        text = "[" & center(parameter, 20) & "]";
+        Print("  CENTER(,20)", text);
+        std::printf("  %-14s %s\n", "vs 'M'", parameter < "M" ? "sorts before M" : "sorts at or after M");
+    }
+    text = COMMAND("/V");
+    Print("COMMAND('/V')", text);
+}
 
 }  // namespace
 
-int main() {
-    __sysinit(&module_descriptor, 0);
-    if (!__checkversion(VRN_VERSION_CODE, VRN_VERSION_MINOR, 0)) Vrw$Exit(0);
-
-    std::printf("Lumarex runtime demonstration: the billing program is not built yet.\n");
-    std::printf("Runtime version word: 0x%07x\n", __getversion());
-    PushText("");
-    Vrn$COMMAND();
-    std::string tail = Pop();
-    std::printf("COMMAND('')  = '%s'\n", tail.c_str());
-    for (int n = 1;; ++n) {
-        Vrn$PushLong(n);
-        Vrn$COMMAND();
-        std::string parameter = Pop();
-        if (parameter.empty()) break;
-        PushText(parameter);
-        Vrn$StackUPPER();
-        std::string upper = Pop();
-        PushText(parameter);
-        Vrn$StackCENTER(20);
-        std::string centred = Pop();
-        PushText(parameter);
-        PushText("M");
-        int32_t order = Vrn$StackCompare();
-        std::printf("COMMAND('%d') = '%s'  UPPER = '%s'  CENTER(,20) = '%s'  %s 'M'\n", n, parameter.c_str(),
-                    upper.c_str(), centred.c_str(), order < 0 ? "<" : order > 0 ? ">" : "=");
-    }
-    PushText("/V");
-    Vrn$COMMAND();
-    std::printf("COMMAND('/V') = '%s'\n", Pop().c_str());
-    Wsl$CloseDown();
-    Vrw$Exit(0);
-}
+int main() { RunProgram(module_descriptor, &Demonstrate); }

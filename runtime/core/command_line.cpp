@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/string_stack.h"
 #include "platform/platform.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
@@ -55,17 +56,9 @@ std::string CurrentTail() {
 }
 
 std::string PopClipped() {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
+    std::string text = PopStdString();
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
-}
-
-void PushStd(const std::string& text) {
-    Vrn$PushString(text.data(), static_cast<uint32_t>(text.size()));
-    Vrn$StackHeap();
 }
 
 }  // namespace
@@ -166,7 +159,7 @@ TARVEX_API void Vrn$COMMAND(void) {
     std::string tail = CurrentTail();
     std::string program;
     if (Clip(selector) == "0") program = platform::WindowsFileName(platform::ExecutablePath());
-    PushStd(SelectFromCommand(tail, selector, program));
+    PushCopy(SelectFromCommand(tail, selector, program));
 }
 
 TARVEX_API void Vrn$SETCOMMAND(void) {

@@ -11,6 +11,7 @@
 
 #include "core/environment.h"
 #include "core/error_messages.h"
+#include "core/string_stack.h"
 #include "platform/platform.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
@@ -105,8 +106,7 @@ TARVEX_API void Vrn$setfileerror(const char* driver_code, const char* driver_mes
 }
 
 TARVEX_API void Vrn$StackErrstr(void) {
-    Vrn$PushString(Vrn$ERRSTR, sizeof Vrn$ERRSTR);
-    Vrn$StackHeap();  // a copy: a later error must not change a pushed ERROR()
+    PushCopy({Vrn$ERRSTR, sizeof Vrn$ERRSTR});  // a copy: a later error must not change it
 }
 
 TARVEX_API void Vrn$FILEERRORCODE(void) {
@@ -114,8 +114,7 @@ TARVEX_API void Vrn$FILEERRORCODE(void) {
         Vrn$PushNull();
         return;
     }
-    Vrn$PushString(file_error_code, sizeof file_error_code);
-    Vrn$StackHeap();
+    PushCopy(FileErrorCode());
 }
 
 TARVEX_API void Vrn$FILEERRORMSG(void) {
@@ -123,8 +122,7 @@ TARVEX_API void Vrn$FILEERRORMSG(void) {
         Vrn$PushNull();
         return;
     }
-    Vrn$PushString(file_error_message, sizeof file_error_message);
-    Vrn$StackHeap();
+    PushCopy(FileErrorMessage());
 }
 
 TARVEX_API void Vrn$ERRORFILE(void) {
@@ -138,11 +136,9 @@ TARVEX_API void Vrn$ERRORFILE(void) {
     } else if (file->name_length == VRN_LENGTH_PSTRING) {
         // A length-prefixed name: the first byte is the count.
         auto count = static_cast<unsigned char>(file->name[0]);
-        Vrn$PushString(file->name + 1, count);
-        Vrn$StackHeap();
+        PushCopy({file->name + 1, count});
     } else if (file->name_length > 0) {
-        Vrn$PushString(file->name, static_cast<uint32_t>(file->name_length));
-        Vrn$StackHeap();
+        PushCopy({file->name, static_cast<size_t>(file->name_length)});
     } else {
         Vrn$PushNull();
     }

@@ -17,6 +17,7 @@
 
 #include "core/environment.h"
 #include "core/error_state.h"
+#include "core/string_stack.h"
 #include "platform/platform.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
@@ -143,15 +144,6 @@ void RunTerminationSequence() {
     // Exit routines run in the reverse order of their registration.
     for (auto it = routines.rbegin(); it != routines.rend(); ++it) (*it)();
     __systerm(application_instance.load());
-}
-
-// Pops the top of the string stack into a std::string.
-std::string PopStdString() {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
-    return text;
 }
 
 std::string Clipped(std::string text) {

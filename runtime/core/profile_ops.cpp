@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/string_stack.h"
 #include "platform/platform.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
@@ -19,10 +20,7 @@ constexpr size_t kFileNameLimit = 259;
 
 // Pops the top entry, clipped and cut to a limit.
 std::string PopArgument(size_t limit) {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
+    std::string text = PopStdString();
     text.erase(text.find_last_not_of(' ') + 1);
     if (text.size() > limit) text.resize(limit);
     return text;
@@ -48,8 +46,7 @@ TARVEX_API void Vrn$GETINI(void) {
     std::string value = path.empty() ? default_value
                                      : platform::ReadProfileString(path, section, entry, default_value);
     if (value.size() > kValueLimit) value.resize(kValueLimit);
-    Vrn$PushString(value.data(), static_cast<uint32_t>(value.size()));
-    Vrn$StackHeap();
+    PushCopy(value);
 }
 
 TARVEX_API void Vrn$PUTINI(uint8_t entry_omitted, uint8_t value_omitted) {

@@ -8,24 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "core/string_stack.h"
 #include "platform/platform.h"
 #include "tarvex/string_stack.h"
 
 namespace tarvex::testing {
 
 // Pushes a private copy, so the text may go out of scope before the pop.
-inline void PushText(std::string_view text) {
-    Vrn$PushString(text.data(), static_cast<uint32_t>(text.size()));
-    Vrn$StackHeap();
-}
-
-inline std::string PopText() {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
-    return text;
-}
+inline void PushText(std::string_view text) { PushCopy(text); }
+inline std::string PopText() { return PopStdString(); }
 
 // A fresh folder that drive C: maps to for the life of the object; the current folder moves there.
 class TemporaryDrive {

@@ -6,7 +6,17 @@
  *
  * Lengths that can never be negative are uint32_t; a length whose sign means something (the
  * storage routines, where a null source with a negative or positive length fills with 0x00 or 0xFF)
- * is int32_t. */
+ * is int32_t.
+ *
+ * Outside the balanced use compiled statements make of it, the stack stays safe:
+ *   - a push on a full stack (32 entries) is ignored; a block handed over by PushTemp is then freed;
+ *   - a pop of an empty stack yields an empty string; an operation on the top entry of an empty
+ *     stack works on an empty string placed there; operations on several entries count missing
+ *     entries as empty strings;
+ *   - StackSUB takes start 0 as start 1; StackALL of an empty value gives blanks; LEFT, RIGHT and
+ *     CENTER take any negative width as the current length; StackINSTRING with a negative step or a
+ *     start below 1 returns 0;
+ *   - a failed allocation gives an empty value and sets no error code. */
 #ifndef TARVEX_STRING_STACK_H
 #define TARVEX_STRING_STACK_H
 
@@ -70,6 +80,8 @@ TARVEX_API int32_t Vrn$IsAlpha(void);
 TARVEX_API int32_t Vrn$IsUpper(void);
 TARVEX_API int32_t Vrn$IsLower(void);
 TARVEX_API void Vrn$StackHeap(void);
+/* Queues the top entry's characters as keystrokes, as if typed, and discards it. */
+TARVEX_API void Vrn$StackPRESS(void);
 
 /* Operations on several entries. */
 TARVEX_API void Vrn$StackConcat(void);

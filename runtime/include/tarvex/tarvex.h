@@ -1,0 +1,12 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
+/* The whole exported interface of the tarvex runtime. */
+#ifndef TARVEX_TARVEX_H
+#define TARVEX_TARVEX_H
+
+#include "tarvex/export.h"
+#include "tarvex/file_decl.h"
+#include "tarvex/frame.h"
+#include "tarvex/string_stack.h"
+#include "tarvex/decimal.h"
+
+#endif
