@@ -8,5 +8,7 @@
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
 #include "tarvex/decimal.h"
+#include "tarvex/dates.h"
+#include "tarvex/pictures.h"
 
 #endif
