@@ -10,5 +10,8 @@
 #include "tarvex/decimal.h"
 #include "tarvex/dates.h"
 #include "tarvex/pictures.h"
+#include "tarvex/type_descriptor.h"
+#include "tarvex/queue.h"
+#include "tarvex/values.h"
 
 #endif
