@@ -229,13 +229,15 @@ TEST(ValueTypes, ClearWalksGroupsArraysAndSkipsFieldsOutsideTheRecord) {
         {"G:BEYOND", nullptr, 18, 8, 1, 0, VRN_TYPE_REAL, 0},
     };
     static const VrnTypeDesc type = {"G", "G", 20, 6, fields};
-    uint8_t record[24];
-    std::memset(record, 0x77, sizeof record);
+    // The record is the first 24 bytes of a larger buffer, so an address past it stays valid.
+    uint8_t storage[32];
+    uint8_t* record = storage;
+    std::memset(storage, 0x77, sizeof storage);
     Vrn$CLEAR(record, &type, 1);
     const std::vector<uint8_t> expected = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x7F, 0xFF, 0x7F,
                                            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0x77, 0x77,
                                            0x77, 0x77, 0x77, 0x77};
-    EXPECT_EQ(Bytes(record, sizeof record), expected);
+    EXPECT_EQ(Bytes(record, 24), expected);
     Vrn$CLEAR(nullptr, &type, 0);
     Vrn$CLEAR(record, nullptr, 0);
 
