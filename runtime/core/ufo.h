@@ -428,6 +428,8 @@ private:
 class PictureUfo : public VarUfo {
 public:
     PictureUfo(Ufo* inner, const char* picture);
+    using VarUfo::Assign;     // assigning another value keeps the inherited form
+    using VarUfo::Distincts;
     int Type() override { return VRN_TYPE_STRING; }
     int BaseType() override { return inner_->Type(); }
     void Assign(int32_t value) override { inner_->Assign(value); }
