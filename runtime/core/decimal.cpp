@@ -705,6 +705,34 @@ void StorePdecimal(const DecimalAccumulator& value, uint8_t* image, uint32_t siz
     StoreImage(value, image, size, places, ImageKind::kPdecimal);
 }
 
+uint32_t RoundedDigits(const DecimalAccumulator& source, uint32_t places, char* digits, bool& negative) {
+    DecimalAccumulator value = source;
+    places = std::min<uint32_t>(places, kDecimalPlaces);
+    RoundToPlaces(value, static_cast<int>(places));
+    negative = value.negative && !value.IsZero();
+    int lowest = kDecimalPlaces - static_cast<int>(places);
+    int highest = std::max(value.LeadingPosition(), kDecimalPlaces - 1);
+    // The limbs that hold the wanted positions as eight characters each, position 63 first.
+    char text[kDecimalPositions];
+    for (int k = lowest >> 3; k <= highest >> 3; ++k) {
+        uint32_t limb = value.limb[k];
+        char* out = text + kDecimalPositions - 8 * (k + 1);
+        if (limb == 0) {
+            std::memset(out, '0', 8);
+            continue;
+        }
+        for (int i = 6; i >= 0; i -= 2) {
+            uint32_t pair = limb % 100;
+            limb /= 100;
+            out[i] = static_cast<char>('0' + pair / 10);
+            out[i + 1] = static_cast<char>('0' + pair % 10);
+        }
+    }
+    uint32_t count = static_cast<uint32_t>(highest - lowest + 1);
+    std::memcpy(digits, text + kDecimalPositions - 1 - highest, count);
+    return count;
+}
+
 DecimalAccumulator LoadDigits(const uint8_t* digits, uint32_t count, uint32_t places, bool negative) {
     DecimalAccumulator value = DecimalAccumulator::Zero();
     if (digits == nullptr) {

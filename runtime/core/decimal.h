@@ -47,6 +47,14 @@ DecimalAccumulator LoadPdecimal(const uint8_t* image, uint32_t size, uint32_t pl
 // Rounds (half away from zero) to the places and stores modulo the image's capacity.
 void StoreDecimal(const DecimalAccumulator& value, uint8_t* image, uint32_t size, uint32_t places);
 void StorePdecimal(const DecimalAccumulator& value, uint8_t* image, uint32_t size, uint32_t places);
+// The value rounded (half away from zero) to `places` (at most 32) as ASCII digits, most
+// significant first: the integer digits without leading zeros (none for an integer part of 0),
+// then exactly `places` fraction digits. Returns the count (at most 32 + places); `negative` is
+// false for a value that rounds to 0. Gives what StoreDecimal would store, without the image.
+uint32_t RoundedDigits(const DecimalAccumulator& value, uint32_t places, char* digits, bool& negative);
+// Pops the current thread's decimal stack (0 when it is empty): the runtime's own callers format
+// an accumulator without packing it first.
+DecimalAccumulator PopDecimal();
 // Unpacked digits, one per byte, most significant first.
 DecimalAccumulator LoadDigits(const uint8_t* digits, uint32_t count, uint32_t places, bool negative);
 

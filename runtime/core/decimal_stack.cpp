@@ -46,6 +46,12 @@ inline const DecimalAccumulator& Pop() {
     return stack.count == 0 ? kZero : stack.entry[--stack.count];
 }
 
+}  // namespace
+
+DecimalAccumulator PopDecimal() { return Pop(); }
+
+namespace {
+
 // Makes sure the top `needed` entries exist, sliding what is there up over zeros.
 inline DecimalStack& Operands(uint32_t needed) {
     DecimalStack& stack = Stack();

@@ -37,35 +37,6 @@ uint32_t Deliver(char* destination, uint32_t width, const char* text, uint32_t l
     return length;
 }
 
-// The digits of a packed DECIMAL image: `size` bytes, the sign in the first high nibble.
-struct UnpackedDecimal {
-    char digits[2 * 34];
-    uint32_t count;
-    bool negative;
-};
-
-// Leading zero bytes of the integer part are skipped: they only hold leading zeros. `places` is at
-// most the image's 2 * size - 1 digits.
-void Unpack(const uint8_t* image, uint32_t size, uint32_t places, UnpackedDecimal& out) {
-    out.negative = (image[0] >> 4) != 0;
-    uint32_t n = 0;
-    uint32_t first = 1;
-    bool integer_low_nibble = 2 * size - 1 > places;
-    if ((image[0] & 0x0F) == 0 && integer_low_nibble) {
-        while (first < size && image[first] == 0 && 2 * (size - first - 1) >= places) first++;
-    } else {
-        out.digits[n++] = char('0' + (image[0] & 0x0F));
-    }
-    for (uint32_t i = first; i < size; i++) {
-        out.digits[n++] = char('0' + (image[i] >> 4));
-        out.digits[n++] = char('0' + (image[i] & 0x0F));
-    }
-    out.count = n;
-}
-
-// The image size that holds 32 integer digits and `places` places.
-uint32_t ImageSize(uint32_t places) { return (34 + places) / 2; }
-
 // Integer value of a digit string (saturating far outside every day number and time value).
 int64_t DigitsValue(std::string_view digits, uint32_t integer_digits) {
     int64_t value = 0;
@@ -429,14 +400,6 @@ uint32_t PicDesc::FormatInteger(char* out, int64_t value) const {
 namespace {
 
 // Formats a decimal held as a packed image through a numeric picture.
-uint32_t FormatImage(const PicDesc& picture, char* destination, uint32_t width, const uint8_t* image, uint32_t size,
-                     uint32_t places) {
-    UnpackedDecimal unpacked;
-    Unpack(image, size, places, unpacked);
-    return picture.FormatPict(destination, width, unpacked.count - places,
-                              std::string_view(unpacked.digits, unpacked.count), unpacked.negative);
-}
-
 // The places a number is taken with before formatting: the picture's (at most the accumulator's
 // 32), all 32 for scientific pictures, which round after normalising.
 uint32_t ImagePlaces(const PicDesc& picture) {
@@ -447,10 +410,10 @@ uint32_t ImagePlaces(const PicDesc& picture) {
 
 uint32_t FormatAccumulator(const PicDesc& picture, char* destination, uint32_t width, const DecimalAccumulator& value) {
     uint32_t places = ImagePlaces(picture);
-    uint8_t image[34];
-    uint32_t size = ImageSize(places);
-    StoreDecimal(value, image, size, places);
-    return FormatImage(picture, destination, width, image, size, places);
+    char digits[kDecimalPositions];
+    bool negative = false;
+    uint32_t count = RoundedDigits(value, places, digits, negative);
+    return picture.FormatPict(destination, width, count - places, std::string_view(digits, count), negative);
 }
 
 int32_t RealToLong(double value) {
@@ -500,11 +463,7 @@ uint32_t PicDesc::StoreDec(char* destination, uint32_t width) const {
         return length;
     }
     default: {
-        uint32_t places = ImagePlaces(*this);
-        uint8_t image[34];
-        uint32_t size = ImageSize(places);
-        Vrn$DPopDec(image, size, places);
-        return FormatImage(*this, destination, width, image, size, places);
+        return FormatAccumulator(*this, destination, width, PopDecimal());
     }
     }
 }
