@@ -166,7 +166,11 @@ char* PushReserve(uint32_t length) {
     char* block = nullptr;
     if (length > kInlineSize) {
         block = AllocateBlock(length);
-        if (!block) return nullptr;
+        if (!block) {
+            // Out of memory: the value is empty, but it is pushed, so the stack stays balanced.
+            PushReference(nullptr, 0);
+            return nullptr;
+        }
     }
     VrnStackEntry* entry = NewTop(stack);
     entry->length = length;

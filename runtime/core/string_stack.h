@@ -37,8 +37,9 @@ std::string_view EntryText(uint32_t below_top = 0);
 std::string PopStdString();
 // Pushes a private copy (inline up to 20 characters, else an owned block).
 void PushCopy(std::string_view text);
-// Pushes a new private entry of `length` characters and returns where to write them; null (and
-// nothing pushed) when the stack is full or memory runs out. The characters start undefined.
+// Pushes a new private entry of `length` characters and returns where to write them. Null when
+// the stack is full (nothing pushed) or memory runs out (an empty value pushed in its place).
+// The characters start undefined.
 char* PushReserve(uint32_t length);
 // Discards up to `count` entries from the top.
 void DiscardEntries(uint32_t count);
