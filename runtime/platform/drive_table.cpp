@@ -8,6 +8,7 @@
 // (drive-relative) is taken from the drive's root, "\name" from the root of the current folder's
 // drive, "name" from the current folder, "/name" is a Linux path taken as it is. ".." never climbs
 // above the root of the drive it starts on.
+#include "platform/ascii.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -32,22 +33,6 @@ std::shared_ptr<const DriveTable> drive_table;
 
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
-}
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); i++) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string CurrentLinuxFolder() {

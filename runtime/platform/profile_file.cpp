@@ -16,6 +16,7 @@
 // section removes every section of that name with all its lines up to the next section; deleting
 // a key removes every line of that key in the section that reads see. Names or values with line
 // breaks, and empty keys, are refused. A leading UTF-8 byte-order mark is kept and not read.
+#include "platform/ascii.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -46,22 +47,6 @@ std::string_view Trim(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); i++) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::vector<Line> SplitLines(std::string_view text) {
