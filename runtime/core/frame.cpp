@@ -19,6 +19,7 @@
 #include "core/error_state.h"
 #include "core/string_stack.h"
 #include "platform/platform.h"
+#include "tarvex/files.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
 
@@ -141,8 +142,10 @@ void RunTerminationSequence() {
         std::lock_guard lock(exit_mutex);
         routines = exit_routines;
     }
-    // Exit routines run in the reverse order of their registration.
+    // Exit routines run in the reverse order of their registration; then every file still open
+    // is committed and closed before the program's module is terminated.
     for (auto it = routines.rbegin(); it != routines.rend(); ++it) (*it)();
+    Vrn$CloseAllFiles();
     __systerm(application_instance.load());
 }
 

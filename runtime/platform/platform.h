@@ -193,3 +193,19 @@ using LibraryStateProvider = LibraryState (*)();
 void SetLibraryStateProvider(LibraryStateProvider provider);
 
 }  // namespace tarvex::platform
+
+// ---- File operations for the data layer (file_ops.cpp) -------------------------------------------
+// Paths are Linux paths. Results are 0 or an error number as stated; failures also set LastError.
+namespace tarvex::platform {
+bool IsDirectory(const std::string& path);
+// Copies `from` over `to` without ever leaving half a copy: the bytes go to a temporary file in
+// the destination's folder, which then replaces `to` in one rename (a reader of the old `to` keeps
+// reading the old contents). The copy gets the source's permission bits. 0 or a Windows error.
+int32_t CopyFileReplacing(const std::string& from, const std::string& to);
+// Moves `from` to `to`; an existing `to` is never replaced (EEXIST). 0 or the C library errno.
+int RenameFileNoReplace(const std::string& from, const std::string& to);
+// Deletes a file (not a folder). 0 or the C library errno.
+int RemoveFile(const std::string& path);
+// Appends text at the end of a file, creating it with mode 0600 when missing. False on failure.
+bool AppendToFile(const std::string& path, std::string_view text);
+}  // namespace tarvex::platform

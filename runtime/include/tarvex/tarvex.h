@@ -13,5 +13,6 @@
 #include "tarvex/type_descriptor.h"
 #include "tarvex/queue.h"
 #include "tarvex/values.h"
+#include "tarvex/files.h"
 
 #endif

@@ -1,0 +1,146 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// File operations the data layer needs beyond whole-file helpers: directory checks, copying a file
+// atomically over another, renaming without replacing, removing.
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace tarvex::platform {
+
+namespace {
+
+bool WriteAllBytes(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t written = write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int32_t Fail(int error) {
+    RecordErrno(error);
+    return WindowsErrorFromErrno(error);
+}
+
+} // namespace
+
+bool IsDirectory(const std::string& path) {
+    struct stat info;
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int32_t CopyFileReplacing(const std::string& from, const std::string& to) {
+    int source = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (source < 0)
+        return Fail(errno);
+    struct stat info {};
+    if (fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+        int error = S_ISDIR(info.st_mode) ? EISDIR : (errno ? errno : EACCES);
+        close(source);
+        return Fail(error == EISDIR ? EACCES : error);
+    }
+    std::string temporary = FolderOf(to) + "/." + BaseOf(to) + ".XXXXXX";
+    int target = mkostemp(temporary.data(), O_CLOEXEC);
+    if (target < 0) {
+        int error = errno;
+        close(source);
+        return Fail(error == ENOENT ? ENOTDIR : error);
+    }
+    bool ok = fchmod(target, info.st_mode & 07777 & ~(S_ISUID | S_ISGID)) == 0;
+    char buffer[65536];
+    while (ok) {
+        ssize_t got = read(source, buffer, sizeof(buffer));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else {
+            ok = WriteAllBytes(target, buffer, size_t(got));
+        }
+    }
+    if (ok)
+        ok = fsync(target) == 0;
+    int error = errno;
+    close(source);
+    if (close(target) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && rename(temporary.c_str(), to.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        return Fail(error ? error : EIO);
+    }
+    return 0;
+}
+
+int RenameFileNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS) {
+        // A file system without the no-replace flag: a hard link refuses an existing name too.
+        if (link(from.c_str(), to.c_str()) == 0) {
+            unlink(from.c_str());
+            return 0;
+        }
+        error = errno;
+    }
+    RecordErrno(error);
+    return error;
+}
+
+int RemoveFile(const std::string& path) {
+    if (IsDirectory(path)) {
+        RecordErrno(EACCES);
+        return EACCES;
+    }
+    if (unlink(path.c_str()) == 0)
+        return 0;
+    int error = errno;
+    RecordErrno(error);
+    return error;
+}
+
+bool AppendToFile(const std::string& path, std::string_view text) {
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        RecordErrno(errno);
+        return false;
+    }
+    bool ok = WriteAllBytes(fd, text.data(), text.size());
+    int error = errno;
+    close(fd);
+    if (!ok)
+        RecordErrno(error);
+    return ok;
+}
+
+} // namespace tarvex::platform
