@@ -157,6 +157,8 @@ std::vector<std::string> Arguments();         // the command-line arguments afte
 // The environment file: the program's name with the extension ".ENV", beside the executable,
 // matched without regard to case; $TARVEX_ENV_FILE overrides it. Empty when there is none.
 std::string EnvironmentFilePath();
+// Memory the system can still give the program, in bytes (free and reclaimable).
+uint64_t AvailableMemory();
 // An opaque non-zero handle of the main program module.
 uintptr_t MainModuleHandle();
 [[noreturn]] void ExitProcess(int code);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <link.h>
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
 namespace tarvex::platform {
@@ -119,6 +120,12 @@ std::string EnvironmentFilePath() {
     }
     std::string path = (folder == "/" ? "" : folder) + "/" + best;
     return FileExists(path) ? path : std::string();
+}
+
+uint64_t AvailableMemory() {
+    struct sysinfo info {};
+    if (sysinfo(&info) != 0) return 0;
+    return (uint64_t(info.freeram) + info.bufferram) * info.mem_unit;
 }
 
 uintptr_t MainModuleHandle() {

@@ -13,6 +13,7 @@
 #include "tarvex/type_descriptor.h"
 #include "tarvex/queue.h"
 #include "tarvex/values.h"
+#include "tarvex/evaluate.h"
 #include "tarvex/files.h"
 
 #endif
