@@ -64,15 +64,7 @@ TARVEX_API void Vrn$BindV(Ufo* variable) {
 
 TARVEX_API void Vrn$BindG(Ufo* group) {
     if (!group) return;
-    if (auto* fields = dynamic_cast<tarvex::GroupUfo*>(group)) {
-        for (uint32_t i = 0; i < fields->FieldCount(); i++) {
-            const char* label = fields->Fields()[i].label;
-            if (!label) continue;
-            std::string_view name = tarvex::eval::CutName(label);
-            if (name.empty()) continue;
-            tarvex::eval::BindVariable(name, fields->Select(static_cast<int32_t>(i) + 1));
-        }
-    }
+    group->Bind();   // a group binds its fields; any other value has no fields to bind (410)
     Vrn$FreeUfo(group);
 }
 

@@ -12,6 +12,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/evaluator.h"
 #include "core/string_stack.h"
 #include "core/ufo_types.h"
 #include "tarvex/frame.h"
@@ -481,6 +482,16 @@ void StringUfo::AnsiToOem() {
     uint8_t* text = Text();
     for (uint32_t i = 0, n = TextLength(); i < n; i++) {
         if (text[i] >= 0x80) text[i] = kAnsiToOem[text[i] - 0x80];
+    }
+}
+
+void GroupUfo::Bind() {
+    for (uint32_t i = 0; i < count_; i++) {
+        const char* label = fields_[i].label;
+        if (!label) continue;
+        std::string_view name = eval::CutName(label);
+        if (name.empty()) continue;
+        eval::BindVariable(name, Select(static_cast<int32_t>(i) + 1));
     }
 }
 

@@ -278,6 +278,8 @@ public:
     Ufo* Select(int32_t index) override;
     int32_t Max() override { return static_cast<int32_t>(count_); }
     void Clear(int32_t how) override;
+    // Binds every labelled field for EVALUATE under its label without the prefix.
+    void Bind() override;
     Ufo* AClone() override { return new GroupUfo(address_, size_, fields_, count_, base_offset_); }
     const VrnFieldDesc* Fields() const { return fields_; }
     uint32_t FieldCount() const { return count_; }
