@@ -60,6 +60,15 @@ inline KeySpec INDEX(std::string label, std::string components, uint32_t attribu
     return {std::move(label), std::move(components), attributes | VRN_KEY_INDEX, nullptr};
 }
 
+// A NAME given as a fixed-length constant: the declaration holds the text's address and its byte
+// count (no terminator), as for File<R> f{driver, FixedName("C:\\DATA\\A.KEL"), {...}}.
+struct FixedName {
+    const char* text;
+    int32_t length;
+    template <size_t N>
+    constexpr FixedName(const char (&literal)[N]) : text(literal), length(static_cast<int32_t>(N - 1)) {} // NOLINT
+};
+
 // A FILE: its declaration block, its keys and its record buffer. It stays where it was made
 // (the runtime and the driver hold its address), so it can be neither copied nor moved.
 template <class Record> class File {
@@ -94,6 +103,11 @@ template <class Record> class File {
         }
         decl_.key_count = static_cast<uint8_t>(key_pointers_.size());
         decl_.keys = key_pointers_.data();
+    }
+    File(VrnDriverEntry driver, FixedName name, std::initializer_list<KeySpec> keys = {},
+         uint8_t attributes = VRN_FILE_THREAD)
+        : File(driver, name.text, keys, attributes) {
+        decl_.name_length = name.length;
     }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
