@@ -207,11 +207,31 @@ public:
 using DecimalUfo = PackedUfo<VRN_TYPE_DECIMAL>;
 using PdecimalUfo = PackedUfo<VRN_TYPE_PDECIMAL>;
 
+// A value read as its text: numbers come from the text through the string stack.
+template <class Base>
+class TextValued : public Base {
+public:
+    using Base::Base;
+    void DPush() override {
+        this->Push();
+        Vrn$Stack2DStack();
+    }
+    double Real() override {
+        this->Push();
+        return Vrn$PopReal();
+    }
+    int32_t Long() override {
+        this->Push();
+        return Vrn$PopLong();
+    }
+};
+
 // Strings. A STRING's text is its whole storage; a CSTRING's runs to its zero byte; a PSTRING's is
 // its length byte's count.
-class StringUfo : public VarUfo {
+class StringUfo : public TextValued<VarUfo> {
 public:
-    StringUfo(void* address, uint32_t size, int type = VRN_TYPE_STRING) : VarUfo(address, size), type_(type) {}
+    StringUfo(void* address, uint32_t size, int type = VRN_TYPE_STRING)
+        : TextValued<VarUfo>(address, size), type_(type) {}
     using VarUfo::Assign;
     using VarUfo::Distincts;
     int Type() override { return type_; }
@@ -226,21 +246,9 @@ public:
     int Distincts(int32_t value) override;
     void Push() override;
     void Pop() override;
-    void DPush() override {
-        Push();
-        Vrn$Stack2DStack();
-    }
     void DPop() override {
         Vrn$DStack2Stack();
         Pop();
-    }
-    double Real() override {
-        Push();
-        return Vrn$PopReal();
-    }
-    int32_t Long() override {
-        Push();
-        return Vrn$PopLong();
     }
     bool Cleared() override;
     Ufo* AClone() override { return new StringUfo(address_, size_, type_); }
@@ -374,7 +382,7 @@ private:
     double real_ = 0;
 };
 
-class StrValueUfo : public Ufo {
+class StrValueUfo : public TextValued<Ufo> {
 public:
     explicit StrValueUfo(std::string text) : text_(std::move(text)) {}
     void Assign(int32_t value) override {
@@ -397,18 +405,6 @@ public:
     void DPop() override {
         Vrn$DStack2Stack();
         Pop();
-    }
-    void DPush() override {
-        Push();
-        Vrn$Stack2DStack();
-    }
-    double Real() override {
-        Push();
-        return Vrn$PopReal();
-    }
-    int32_t Long() override {
-        Push();
-        return Vrn$PopLong();
     }
     void Free() override { std::string().swap(text_); }
     void Clear(int32_t how) override;
@@ -480,25 +476,13 @@ public:
     Ufo* AClone() override { return new PictureUfoL(inner_->AClone(), picture_.c_str()); }
 };
 
-class ComputedUfo : public Ufo {
+class ComputedUfo : public TextValued<Ufo> {
 public:
     ComputedUfo(VrnComputePush push, void* node) : push_(push), node_(node) {}
     int Type() override { return VRN_TYPE_STRING; }
     int BaseType() override { return VRN_TYPE_STRING; }
     int Distincts(Ufo* other) override { return CompareUfos(this, other); }
     void Push() override;
-    void DPush() override {
-        Push();
-        Vrn$Stack2DStack();
-    }
-    double Real() override {
-        Push();
-        return Vrn$PopReal();
-    }
-    int32_t Long() override {
-        Push();
-        return Vrn$PopLong();
-    }
     bool Null() override { return false; }
     void Free() override {}
     Ufo* AClone() override { return new ComputedUfo(push_, node_); }
