@@ -7,6 +7,7 @@
 #include "tarvex/file_decl.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
+#include "tarvex/char_tables.h"
 #include "tarvex/decimal.h"
 #include "tarvex/dates.h"
 #include "tarvex/pictures.h"
