@@ -320,7 +320,7 @@ void KeyImage::AppendText(const uint8_t* text, uint32_t length, uint32_t width, 
     }
     // A text never outgrows its width: without digraphs it is at most the field size, with them
     // at most twice that, and the width allows for both.
-    image.append(width - (image.size() - start), static_cast<char>(c.weight[' ']));
+    image.append(width - (image.size() - start), static_cast<char>(c.weight[static_cast<uint8_t>(' ')]));
 }
 
 void KeyImage::AppendComponent(const KeyComponent& component, const uint8_t* record,

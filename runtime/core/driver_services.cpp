@@ -329,6 +329,16 @@ TARVEX_API int32_t _drv_PathIsDirectory(const char* path) {
     return platform::IsDirectory(platform::ResolveFileName(path)) ? 1 : 0;
 }
 
+TARVEX_API uint32_t _drv_HostPath(const char* name, char* path, uint32_t size) {
+    if (path == nullptr || size == 0) return 0;
+    path[0] = '\0';
+    if (name == nullptr || *name == '\0') return 0;
+    std::string host = platform::ResolveFileName(name);
+    if (host.empty() || host.size() >= size) return 0;
+    std::memcpy(path, host.c_str(), host.size() + 1);
+    return static_cast<uint32_t>(host.size());
+}
+
 TARVEX_API int32_t _drv_CopyFile(const char* source, const char* destination) {
     if (source == nullptr || destination == nullptr)
         return 45;

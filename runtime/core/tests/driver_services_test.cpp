@@ -174,6 +174,22 @@ TEST(DriverServices, ChkNameUnresolvedNames) {
     }
 }
 
+TEST(DriverServices, HostPathFollowsTheDriveTable) {
+    TemporaryDrive drive;
+    std::filesystem::create_directories(drive.Root() / "Lumarex" / "data");
+    char path[512];
+    EXPECT_GT(_drv_HostPath("C:\\LUMAREX\\DATA\\Patient.kel", path, sizeof path), 0u);
+    EXPECT_EQ(std::string(path), (drive.Root() / "Lumarex" / "data" / "Patient.kel").string());
+    EXPECT_EQ(_drv_HostPath("Z:\\tmp", path, sizeof path), 4u);
+    EXPECT_STREQ(path, "/tmp");
+    // Names that cannot be mapped, and a path that does not fit, give nothing.
+    EXPECT_EQ(_drv_HostPath("\\\\server\\share\\x.kel", path, sizeof path), 0u);
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(_drv_HostPath("C:\\LUMAREX\\DATA\\Patient.kel", path, 8), 0u);
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(_drv_HostPath(nullptr, path, sizeof path), 0u);
+}
+
 TEST(DriverServices, ChkNameCompletesFromTheCurrentFolder) {
     TemporaryDrive drive;
     std::filesystem::create_directories(drive.Root() / "LUMAREX" / "DATA");

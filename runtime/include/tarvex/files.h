@@ -204,6 +204,10 @@ TARVEX_API int32_t _drv_ChkName(const char* name, char* out, const char* default
 TARVEX_API int32_t _drv_IsReservedWord(const char* text);
 TARVEX_API const char* _drv_GetTypeName(int32_t type);
 TARVEX_API int32_t _drv_PathIsDirectory(const char* path);
+/* The host (Linux) path of a program file name, through the runtime's drive table: the one place
+ * that maps names, so a driver opens exactly the file the runtime means. Returns the path's length,
+ * or 0 (and an empty text) when the name cannot be mapped or the path does not fit in `size`. */
+TARVEX_API uint32_t _drv_HostPath(const char* name, char* path, uint32_t size);
 /* Copies one file, replacing the destination atomically (a reader of the old destination keeps its
  * contents; the destination never holds half a copy). The same name (compared without regard to
  * case) succeeds without copying. 0, 45 for a name that cannot be mapped, else the system error. */

@@ -1,0 +1,666 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The KELSTORE driver's entry point and its record operations: the dispatch of each operation code
+// between the runtime's state check and state update, and the reads, writes, sequences and
+// positions over one file (the file layout is described in kel_store.h).
+#include "kelstore/kelstore.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kelstore/kel_store.h"
+#include "tarvex/files.h"
+#include "tarvex/frame.h"
+#include "tarvex/string_stack.h"
+
+namespace lumarex::kelstore {
+
+namespace {
+
+void Post(int32_t code) {
+    if (code == 0)
+        Vrn$clearerror();
+    else
+        Vrn$seterror(code);
+}
+
+// A SQLite failure as the runtime's error code; other failures are 90 with SQLite's own text.
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+bool FromHex(std::string_view text, std::string* bytes) {
+    if (text.size() % 2 != 0)
+        return false;
+    auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    bytes->clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int high = value(text[i]), low = value(text[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes->push_back(char(high * 16 + low));
+    }
+    return true;
+}
+
+// ---- The file ----------------------------------------------------------------------------------
+
+class KelFile {
+  public:
+    KelFile(FileDecl* file, State* state) : file_(file), s_(*state) {}
+
+    // The image of key `k` for the record bytes, NULL (false) for an OPT key with blank values.
+    bool ImageOf(size_t k, const void* record, std::string* image) const {
+        const Key& key = s_.keys[k];
+        if (key.opt && key.image->IsBlank(record))
+            return false;
+        *image = key.image->Build(record);
+        return true;
+    }
+
+    // Loads a row (id, data, changes) into the record buffer as the current record.
+    // A GET with a length fills only that many bytes of the buffer.
+    void TakeRow(Statement& row, uint32_t length = UINT32_MAX) {
+        s_.current = row.Int(0);
+        std::string data = row.Blob(1);
+        s_.current_changes = row.Int(2);
+        size_t size = std::min<size_t>(length, file_->record_length);
+        std::memset(file_->record, 0, size);
+        std::memcpy(file_->record, data.data(), std::min(data.size(), size));
+        s_.accessed = true;
+    }
+
+    int32_t ReadPointer(int64_t pointer, uint32_t length = UINT32_MAX) {
+        Statement row(s_.db, "SELECT id, data, changes FROM kel_records WHERE id = ?1");
+        row.BindInt(1, pointer);
+        if (row.Step()) {
+            TakeRow(row, length);
+            return 0;
+        }
+        return row.Ok() ? kNotFound : row.Error();
+    }
+
+    int32_t GetByKey(size_t k) {
+        std::string image;
+        if (!ImageOf(k, file_->record, &image))
+            return kNotFound;
+        const std::string& c = s_.keys[k].column;
+        Statement row(s_.db, "SELECT id, data, changes FROM kel_records WHERE " + c + " = ?1 ORDER BY " + c +
+                                 ", id LIMIT 1");
+        row.BindBlob(1, image);
+        if (row.Step()) {
+            TakeRow(row);
+            return 0;
+        }
+        return row.Ok() ? kNotFound : row.Error();
+    }
+
+    // Binds the key images of the buffer from parameter `first` on.
+    void BindImages(Statement& statement, int first) {
+        for (size_t k = 0; k < s_.keys.size(); k++) {
+            std::string image;
+            if (ImageOf(k, file_->record, &image))
+                statement.BindBlob(first + int(k), image);
+            else
+                statement.BindNull(first + int(k));
+        }
+    }
+
+    int32_t Add() {
+        std::string sql = "INSERT INTO kel_records (data, changes";
+        std::string values = "VALUES (?1, 0";
+        for (size_t k = 0; k < s_.keys.size(); k++) {
+            sql += ", " + s_.keys[k].column;
+            values += ", ?" + std::to_string(k + 2);
+        }
+        Statement insert(s_.db, sql + ") " + values + ")");
+        insert.BindBytes(1, file_->record, file_->record_length);
+        BindImages(insert, 2);
+        insert.Step();
+        if (insert.Code() != SQLITE_DONE)
+            return insert.Error();
+        s_.current = sqlite3_last_insert_rowid(s_.db);
+        s_.current_changes = 0;
+        s_.accessed = true;
+        return 0;
+    }
+
+    int32_t Put(bool watched) {
+        std::string sql = "UPDATE kel_records SET data = ?1, changes = changes + 1";
+        for (size_t k = 0; k < s_.keys.size(); k++)
+            sql += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 4);
+        sql += " WHERE id = ?2";
+        if (watched)
+            sql += " AND changes = ?3";
+        Statement update(s_.db, sql);
+        update.BindBytes(1, file_->record, file_->record_length);
+        update.BindInt(2, s_.current);
+        update.BindInt(3, s_.current_changes);
+        BindImages(update, 4);
+        update.Step();
+        if (update.Code() != SQLITE_DONE)
+            return update.Error();
+        if (sqlite3_changes(s_.db) == 0)
+            return watched ? kRecordChanged : kNotFound;
+        s_.current_changes++;
+        return 0;
+    }
+
+    int32_t Delete() {
+        Statement remove(s_.db, "DELETE FROM kel_records WHERE id = ?1");
+        remove.BindInt(1, s_.current);
+        remove.Step();
+        if (remove.Code() != SQLITE_DONE)
+            return remove.Error();
+        if (sqlite3_changes(s_.db) == 0)
+            return kNotFound;
+        s_.current = 0;
+        return 0;
+    }
+
+    // The records of the file (k < 0) or of key k (an OPT key leaves out blank values).
+    int32_t Count(int k, int64_t* records) {
+        std::string sql = "SELECT count(*) FROM kel_records";
+        if (k >= 0)
+            sql += " WHERE " + s_.keys[size_t(k)].column + " IS NOT NULL";
+        Statement count(s_.db, sql);
+        *records = 0;
+        if (!count.Step())
+            return count.Error();
+        *records = count.Int(0);
+        return 0;
+    }
+
+    // The stored image of record `pointer` under key k: 0 found, 35 absent or not in the key.
+    int32_t StoredImage(size_t k, int64_t pointer, std::string* image) {
+        Statement row(s_.db, "SELECT " + s_.keys[k].column + " FROM kel_records WHERE id = ?1");
+        row.BindInt(1, pointer);
+        if (!row.Step())
+            return row.Ok() ? kNotFound : row.Error();
+        if (row.IsNull(0))
+            return kNotFound;
+        *image = row.Blob(0);
+        return 0;
+    }
+
+    // One step of the sequence. `read` copies the record into the buffer; otherwise only the
+    // sequence moves (SKIP). 33 when the sequence has no record in that direction.
+    int32_t Step(bool forward, bool read) {
+        if (s_.place == Place::kNone)
+            return kNotAvailable;
+        bool by_key = s_.sequence_key >= 0;
+        std::string sql = "SELECT id, data, changes";
+        std::string where;
+        std::string order;
+        if (by_key) {
+            const std::string& c = s_.keys[size_t(s_.sequence_key)].column;
+            sql += ", " + c;
+            where = c + " IS NOT NULL";
+            const char* direction = forward ? "" : " DESC";
+            order = c + direction + ", id" + direction;
+            if (s_.place == Place::kBefore)
+                where += forward ? " AND (" + c + ", id) >= (?1, ?2)" : " AND (" + c + ", id) <= (?1, ?3)";
+            else if (s_.place == Place::kOn)
+                where += forward ? " AND (" + c + ", id) > (?1, ?2)" : " AND (" + c + ", id) < (?1, ?2)";
+        } else {
+            order = forward ? "id" : "id DESC";
+            if (s_.place == Place::kBefore)
+                where = forward ? "id >= ?2" : "id <= ?3";
+            else if (s_.place == Place::kOn)
+                where = forward ? "id > ?2" : "id < ?2";
+        }
+        sql += " FROM kel_records";
+        if (!where.empty())
+            sql += " WHERE " + where;
+        sql += " ORDER BY " + order + " LIMIT 1";
+        Statement row(s_.db, sql);
+        if (s_.place == Place::kBefore || s_.place == Place::kOn) {
+            if (by_key)
+                row.BindBlob(1, s_.image);
+            row.BindInt(2, s_.low);
+            if (s_.place == Place::kBefore)
+                row.BindInt(3, s_.high);
+        }
+        if (!row.Step()) {
+            if (!row.Ok())
+                return row.Error();
+            s_.place = Place::kNone;
+            return kNotAvailable;
+        }
+        s_.place = Place::kOn;
+        s_.low = s_.high = row.Int(0);
+        if (by_key)
+            s_.image = row.Blob(3);
+        if (read)
+            TakeRow(row);
+        return 0;
+    }
+
+    void SetOrder(int key) {
+        s_.sequence_key = key;
+        s_.place = Place::kEnds;
+        s_.image.clear();
+    }
+    void SetBefore(int key, std::string image, int64_t low, int64_t high) {
+        s_.sequence_key = key;
+        s_.place = Place::kBefore;
+        s_.image = std::move(image);
+        s_.low = low;
+        s_.high = high;
+    }
+
+    // POSITION: "F" and the record pointer, or "K", the key number, the pointer and the image (or
+    // "-" for a record the OPT key leaves out), all hexadecimal, so blank padding never matters.
+    std::string Position(int k) {
+        char head[40];
+        if (k < 0) {
+            std::snprintf(head, sizeof head, "F%016llX", static_cast<unsigned long long>(s_.current));
+            return head;
+        }
+        std::snprintf(head, sizeof head, "K%02X%016llX", unsigned(k + 1),
+                      static_cast<unsigned long long>(s_.current));
+        std::string image;
+        int32_t code = StoredImage(size_t(k), s_.current, &image);
+        if (code == kNotFound && !ImageOf(size_t(k), file_->record, &image))
+            return std::string(head) + "-";
+        return std::string(head) + Hex(image);
+    }
+
+    struct Decoded {
+        int key = -1; // -1 a file position
+        int64_t pointer = 0;
+        bool has_image = false;
+        std::string image;
+    };
+
+    static bool Decode(std::string text, Decoded* out) {
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+            text.pop_back();
+        auto pointer = [](std::string_view hex, int64_t* value) {
+            std::string bytes;
+            if (hex.size() != 16 || !FromHex(hex, &bytes))
+                return false;
+            uint64_t v = 0;
+            for (unsigned char c : bytes)
+                v = v << 8 | c;
+            *value = int64_t(v);
+            return true;
+        };
+        if (text.size() == 17 && text[0] == 'F')
+            return pointer(std::string_view(text).substr(1), &out->pointer);
+        if (text.size() < 20 || text[0] != 'K')
+            return false;
+        std::string number;
+        if (!FromHex(std::string_view(text).substr(1, 2), &number))
+            return false;
+        out->key = int(uint8_t(number[0])) - 1;
+        if (!pointer(std::string_view(text).substr(3, 16), &out->pointer))
+            return false;
+        std::string_view image = std::string_view(text).substr(19);
+        if (image == "-")
+            return true;
+        out->has_image = true;
+        return FromHex(image, &out->image);
+    }
+
+    // RESET: the sequence stands before the position, in the key's order (k >= 0) or record order.
+    int32_t Reset(int k, const std::string& text) {
+        Decoded position;
+        if (!Decode(text, &position))
+            return kNotFound;
+        if (k < 0) {
+            SetBefore(-1, {}, position.pointer, position.pointer);
+            return 0;
+        }
+        std::string image;
+        if (position.key == k && position.has_image) {
+            image = position.image;
+        } else {
+            int32_t code = StoredImage(size_t(k), position.pointer, &image);
+            if (code != 0)
+                return code;
+        }
+        SetBefore(k, std::move(image), position.pointer, position.pointer);
+        return 0;
+    }
+
+    int32_t Reget(const std::string& text) {
+        Decoded position;
+        if (!Decode(text, &position))
+            return kNotFound;
+        return ReadPointer(position.pointer);
+    }
+
+  private:
+    FileDecl* file_;
+    State& s_;
+};
+
+bool TakesKey(int32_t operation) {
+    switch (operation) {
+    case VRN_OP_BUILD_DYNAMIC:
+    case VRN_OP_BUILD_KEY:
+    case VRN_OP_GET_FILE_KEY:
+    case VRN_OP_GET_KEY_POINTER:
+    case VRN_OP_POINTER_KEY:
+    case VRN_OP_RECORDS_KEY:
+    case VRN_OP_BUILD_DYNAMIC_FILTER:
+    case VRN_OP_SET_FILE_KEY:
+    case VRN_OP_SET_KEY:
+    case VRN_OP_SET_KEY_KEY:
+    case VRN_OP_SET_KEY_POINTER:
+    case VRN_OP_SET_KEY_KEY_POINTER:
+    case VRN_OP_DUPLICATE_KEY:
+    case VRN_OP_POSITION_KEY:
+    case VRN_OP_RESET_KEY:
+    case VRN_OP_REGET_KEY:
+    case VRN_OP_SET_PROPERTY_KEY:
+    case VRN_OP_GET_PROPERTY_KEY:
+    case VRN_OP_DO_PROPERTY_KEY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// How many values the runtime passes after the file (a key counts as one).
+size_t ArgumentCount(int32_t operation) {
+    switch (operation) {
+    case VRN_OP_GET_KEY_POINTER:
+    case VRN_OP_SET_KEY_KEY:
+    case VRN_OP_SET_KEY_POINTER:
+    case VRN_OP_SET_KEY_KEY_POINTER:
+    case VRN_OP_GET_FILE_POINTER_LENGTH:
+    case VRN_OP_PUT_POINTER_LENGTH:
+    case VRN_OP_NULL:
+    case VRN_OP_SETNULL:
+    case VRN_OP_SETNONULL:
+    case VRN_OP_SET_PROPERTY_KEY:
+    case VRN_OP_GET_PROPERTY_KEY:
+    case VRN_OP_DO_PROPERTY_KEY:
+        return 2;
+    case VRN_OP_OPEN:
+    case VRN_OP_SHARE:
+    case VRN_OP_GET_FILE_POINTER:
+    case VRN_OP_HOLD_SECONDS:
+    case VRN_OP_LOCK_SECONDS:
+    case VRN_OP_SET_FILE_POINTER:
+    case VRN_OP_SKIP:
+    case VRN_OP_ADD_LENGTH:
+    case VRN_OP_PUT_POINTER:
+    case VRN_OP_APPEND_LENGTH:
+    case VRN_OP_SET_PROPERTY:
+    case VRN_OP_GET_PROPERTY:
+    case VRN_OP_SET_VIEW:
+    case VRN_OP_CLEAR:
+    case VRN_OP_RESET_VIEW_FILE:
+    case VRN_OP_BLOB_SIZE:
+    case VRN_OP_BLOB_SET_PROPERTY:
+    case VRN_OP_BLOB_GET_PROPERTY:
+    case VRN_OP_DO_PROPERTY_BLOB:
+        return 1;
+    default:
+        return TakesKey(operation) ? 1 : 0;
+    }
+}
+
+bool TakesText(int32_t operation) {
+    return operation == VRN_OP_RESET_FILE || operation == VRN_OP_RESET_KEY ||
+           operation == VRN_OP_REGET_FILE || operation == VRN_OP_REGET_KEY || operation == VRN_OP_SEND ||
+           operation == VRN_OP_SET_PROPERTY || operation == VRN_OP_SET_PROPERTY_KEY ||
+           operation == VRN_OP_BLOB_SET_PROPERTY;
+}
+
+bool PushesText(int32_t operation) {
+    return operation == VRN_OP_NAME || operation == VRN_OP_SEND || operation == VRN_OP_POSITION_FILE ||
+           operation == VRN_OP_POSITION_KEY || operation == VRN_OP_GET_PROPERTY ||
+           operation == VRN_OP_GET_PROPERTY_KEY || operation == VRN_OP_BLOB_GET_PROPERTY;
+}
+
+// Pushes a copy that the string stack owns: the text outlives this call.
+void PushText(const std::string& text) {
+    char* block = static_cast<char*>(std::malloc(text.size() + 1));
+    if (block != nullptr)
+        std::memcpy(block, text.c_str(), text.size() + 1);
+    Vrn$PushTemp(block, block != nullptr ? uint32_t(text.size()) : 0);
+}
+
+std::string PopText() {
+    VrnStringPair pair{nullptr, 0};
+    Vrn$PopTemp(&pair);
+    std::string text(pair.address != nullptr ? pair.address : "", pair.length);
+    Vrn$freestr(&pair);
+    return text;
+}
+
+// The index of the key among the file's keys, or -1.
+int KeyIndex(const FileDecl* file, const KeyDecl* key) {
+    for (uint32_t k = 0; k < file->key_count; k++)
+        if (file->keys[k] == key)
+            return int(k);
+    return -1;
+}
+
+intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
+    KelFcb* fcb = reinterpret_cast<KelFcb*>(file->driver_instance);
+    KeyDecl* key =
+        TakesKey(operation) && arguments != nullptr ? reinterpret_cast<KeyDecl*>(arguments[0]) : nullptr;
+    std::string text;
+    if (TakesText(operation))
+        text = PopText();
+    size_t argument_count = ArgumentCount(operation);
+    auto argument = [&](size_t index) -> intptr_t {
+        return arguments != nullptr && index < argument_count ? arguments[index] : 0;
+    };
+
+    if (TakesKey(operation) && (key == nullptr || KeyIndex(file, key) < 0)) {
+        Post(kNotOpen);
+        if (PushesText(operation))
+            Vrn$PushString("", 0);
+        return 0;
+    }
+    Drv_FCB* base = fcb != nullptr ? &fcb->base : nullptr;
+    int32_t code = _drv_check_state(base, key, operation, text.data(), uint32_t(text.size()));
+    if (code != 0) {
+        Post(code == -1 ? kUnsupported : code);
+        if (PushesText(operation))
+            Vrn$PushString("", 0);
+        return 0;
+    }
+    if (base != nullptr)
+        _drv_TraceOp(base, key, text.empty() ? nullptr : text.c_str(), operation, argument(0), argument(1));
+
+    int k = key != nullptr ? KeyIndex(file, key) : -1;
+    uint32_t state_word = base != nullptr ? base->state : 0;
+    State* state = fcb != nullptr ? fcb->state : nullptr;
+    std::unique_ptr<KelFile> kel = state != nullptr ? std::make_unique<KelFile>(file, state) : nullptr;
+    intptr_t result = 0;
+    code = 0;
+    switch (operation) {
+    case VRN_OP_CREATE:
+        code = Create(file);
+        break;
+    case VRN_OP_OPEN:
+    case VRN_OP_SHARE:
+        code = Open(file, int32_t(argument(0)));
+        if (code == 0) {
+            fcb = reinterpret_cast<KelFcb*>(file->driver_instance);
+            base = &fcb->base;
+        }
+        break;
+    case VRN_OP_CLOSE:
+        _drv_update_state(base, key, operation, 0, 0);
+        Close(file, fcb);
+        Post(0);
+        return 0;
+    case VRN_OP_NAME: {
+        char* name = base != nullptr && base->name != nullptr
+                         ? nullptr
+                         : _drv_MakeCSTRING(file->name, file->name_length);
+        const char* shown =
+            name != nullptr ? name : (base != nullptr && base->name != nullptr ? base->name : "");
+        PushText(shown);
+        std::free(name);
+        break;
+    }
+    case VRN_OP_ADD:
+        code = kel->Add();
+        break;
+    case VRN_OP_PUT:
+        code = kel->Put((state_word & VRN_STATE_WATCHED) != 0);
+        break;
+    case VRN_OP_DELETE:
+        code = kel->Delete();
+        break;
+    case VRN_OP_GET_FILE_KEY:
+        code = kel->GetByKey(size_t(k));
+        break;
+    case VRN_OP_GET_FILE_POINTER:
+        code = kel->ReadPointer(int64_t(argument(0)));
+        break;
+    case VRN_OP_GET_KEY_POINTER:
+        code = kel->ReadPointer(int64_t(argument(1)));
+        break;
+    case VRN_OP_GET_FILE_POINTER_LENGTH:
+        code = argument(1) < 0 ? kNotFound : kel->ReadPointer(int64_t(argument(0)), uint32_t(argument(1)));
+        break;
+    case VRN_OP_SET_FILE:
+        kel->SetOrder(-1);
+        break;
+    case VRN_OP_SET_FILE_KEY: {
+        // Record order, starting at the first record whose key is at or after the buffer's values.
+        std::string image;
+        kel->SetOrder(-1);
+        if (kel->ImageOf(size_t(k), file->record, &image)) {
+            kel->SetBefore(k, image, INT64_MIN, INT64_MAX);
+            int32_t found = kel->Step(true, false);
+            if (found == 0) {
+                kel->SetBefore(-1, {}, state->low, state->low);
+            } else if (found == kNotAvailable) {
+                kel->SetBefore(-1, {}, INT64_MAX, INT64_MAX);
+            } else {
+                code = found;
+            }
+        }
+        break;
+    }
+    case VRN_OP_SET_FILE_POINTER:
+        kel->SetBefore(-1, {}, int64_t(argument(0)), int64_t(argument(0)));
+        break;
+    case VRN_OP_SET_KEY:
+        kel->SetOrder(k);
+        break;
+    case VRN_OP_SET_KEY_KEY:
+    case VRN_OP_SET_KEY_KEY_POINTER: {
+        std::string image = state->keys[size_t(k)].image->Build(file->record);
+        if (operation == VRN_OP_SET_KEY_KEY)
+            kel->SetBefore(k, image, INT64_MIN, INT64_MAX);
+        else
+            kel->SetBefore(k, image, int64_t(argument(1)), int64_t(argument(1)));
+        break;
+    }
+    case VRN_OP_SET_KEY_POINTER: {
+        std::string image;
+        code = kel->StoredImage(size_t(k), int64_t(argument(1)), &image);
+        if (code == 0)
+            kel->SetBefore(k, image, int64_t(argument(1)), int64_t(argument(1)));
+        break;
+    }
+    case VRN_OP_NEXT:
+    case VRN_OP_PREVIOUS:
+        code = kel->Step(operation == VRN_OP_NEXT, true);
+        break;
+    case VRN_OP_SKIP: {
+        int64_t count = int64_t(int32_t(argument(0)));
+        for (int64_t i = 0; i < (count < 0 ? -count : count) && code == 0; i++)
+            code = kel->Step(count > 0, false);
+        break;
+    }
+    case VRN_OP_RECORDS_FILE:
+    case VRN_OP_RECORDS_KEY: {
+        int64_t records = 0;
+        code = kel->Count(k, &records);
+        result = intptr_t(records);
+        break;
+    }
+    case VRN_OP_POINTER_FILE:
+    case VRN_OP_POINTER_KEY:
+        result = intptr_t(state->current);
+        break;
+    case VRN_OP_POSITION_FILE:
+    case VRN_OP_POSITION_KEY: {
+        std::string position = kel->Position(k);
+        PushText(position);
+        break;
+    }
+    case VRN_OP_RESET_FILE:
+    case VRN_OP_RESET_KEY:
+        code = kel->Reset(k, text);
+        break;
+    case VRN_OP_REGET_FILE:
+    case VRN_OP_REGET_KEY:
+        code = kel->Reget(text);
+        break;
+    case VRN_OP_WATCH:
+        break;
+    case VRN_OP_EMPTY:
+        code = Execute(state->db, "DELETE FROM kel_records");
+        if (code == 0) {
+            state->current = 0;
+            state->place = Place::kNone;
+        }
+        break;
+    case VRN_OP_BYTES:
+        if (state->accessed) {
+            result = intptr_t(state->record_length);
+        } else {
+            std::error_code error;
+            auto size = std::filesystem::file_size(state->path, error);
+            result = error ? 0 : intptr_t(size);
+        }
+        break;
+    case VRN_OP_QUERY_KEY:
+        result = state->sequence_key + 1;
+        break;
+    default:
+        code = kUnsupported;
+        if (PushesText(operation))
+            Vrn$PushString("", 0);
+        break;
+    }
+    if (code != 0)
+        Vrn$SetErrorFile(file);
+    Post(code);
+    _drv_update_state(base, key, operation, code, 0);
+    return result;
+}
+
+} // namespace
+
+} // namespace lumarex::kelstore
+
+TARVEX_API intptr_t KELSTORE(int32_t operation, FileDecl* file, const intptr_t* arguments) {
+    if (file == nullptr) {
+        Vrn$seterror(37);
+        return 0;
+    }
+    return lumarex::kelstore::Perform(operation, file, arguments);
+}

@@ -1,0 +1,517 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The KELSTORE driver on real files in a temporary drive C:: key orders (NOCASE, descending,
+// duplicates in insertion order), OPT keys leaving blank values out, duplicate-key refusal with
+// nothing written, PUT and DELETE, POSITION with RESET and REGET after other records moved, WATCH
+// across two connections, foreign and missing files, and the sqlite3 shell as an outside judge.
+#include "kelstore/kelstore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/environment.h"
+#include "core/tests/test_support.h"
+#include "tarvex/files.h"
+#include "tarvex/frame.h"
+#include "tarvex/type_descriptor.h"
+
+namespace {
+
+#define KEL_TEST_FIELDS(FIELD)                                                                               \
+    FIELD(ID, LONG)                                                                                          \
+    FIELD(CODE, STRING(6))                                                                                   \
+    FIELD(NAME, STRING(10))                                                                                  \
+    FIELD(AMOUNT, LONG)
+TARVEX_RECORD(KelRecord, "KT", KEL_TEST_FIELDS)
+
+#define KEL_OTHER_FIELDS(FIELD)                                                                              \
+    FIELD(ID, LONG)                                                                                          \
+    FIELD(CODE, STRING(7))
+TARVEX_RECORD(OtherRecord, "KO", KEL_OTHER_FIELDS)
+
+// One FILE declaration with its three keys: CODE (unique, NOCASE), NAME (DUP, OPT, NOCASE) and
+// AMOUNT descending (DUP). Two tables on one name are two connections to one file.
+struct Table {
+    KelRecord record{};
+    int32_t code_components[1] = {2};
+    int32_t name_components[1] = {3};
+    int32_t amount_components[1] = {-4};
+    KeyDecl code_key{};
+    KeyDecl name_key{};
+    KeyDecl amount_key{};
+    KeyDecl* keys[3] = {&code_key, &name_key, &amount_key};
+    FileDecl file{};
+    std::string name;
+
+    explicit Table(std::string file_name) : name(std::move(file_name)) {
+        Init(code_key, code_components, VRN_KEY_NOCASE | VRN_KEY_PRIMARY, "KT:CODEKEY");
+        Init(name_key, name_components, VRN_KEY_DUP | VRN_KEY_OPT | VRN_KEY_NOCASE, "KT:NAMEKEY");
+        Init(amount_key, amount_components, VRN_KEY_DUP, "KT:AMOUNTKEY");
+        file.driver = KELSTORE;
+        file.name = name.c_str();
+        file.name_length = VRN_LENGTH_CSTRING;
+        file.key_count = 3;
+        file.record_length = sizeof(KelRecord);
+        file.record_type = &KelRecord::Type();
+        file.keys = keys;
+        file.record = &record;
+    }
+    ~Table() {
+        if (file.driver_instance != nullptr)
+            Vrn$FILE_CLOSE(&file);
+    }
+    void Init(KeyDecl& key, int32_t* components, uint32_t attributes, const char* label) {
+        key.label = label;
+        key.label_length = int32_t(std::strlen(label));
+        key.attributes = attributes;
+        key.component_count = 1;
+        key.components = components;
+        key.file = &file;
+    }
+    void Fill(int32_t id, const char* code, const char* name_text, int32_t amount) {
+        record.ID = id;
+        record.CODE = code;
+        record.NAME = name_text;
+        record.AMOUNT = amount;
+    }
+    int32_t Add(int32_t id, const char* code, const char* name_text, int32_t amount) {
+        Fill(id, code, name_text, amount);
+        Vrn$FILE_ADDf(&file);
+        return Vrn$ERRCODE;
+    }
+    // The ids a sequence yields until it fails, and that failure's code.
+    std::vector<int32_t> Walk(bool forward, int32_t* end_code = nullptr) {
+        std::vector<int32_t> ids;
+        for (int i = 0; i < 100; i++) {
+            if (forward)
+                Vrn$FILE_NEXT(&file);
+            else
+                Vrn$FILE_PREV(&file);
+            if (Vrn$ERRCODE != 0)
+                break;
+            ids.push_back(record.ID);
+        }
+        if (end_code != nullptr)
+            *end_code = Vrn$ERRCODE;
+        return ids;
+    }
+};
+
+class KelstoreTest : public ::testing::Test {
+  protected:
+    tarvex::testing::TemporaryDrive drive;
+
+    std::string HostFile(const char* name) { return (drive.Root() / name).string(); }
+
+    // The outside judge: a number the sqlite3 shell prints for a query on the file.
+    static std::string Shell(const std::string& path, const std::string& sql) {
+        std::string command = "sqlite3 '" + path + "' '" + sql + "' 2>&1";
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+        std::string out;
+        char buffer[256];
+        while (pipe && std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr)
+            out += buffer;
+        while (!out.empty() && out.back() == '\n')
+            out.pop_back();
+        return out;
+    }
+
+    // A created and opened table holding five records.
+    std::unique_ptr<Table> Filled(const char* name = "Kel.kel") {
+        auto table = std::make_unique<Table>(name);
+        Vrn$FILE_CREATE(&table->file);
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        Vrn$FILE_OPEN(&table->file, 0x22);
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        EXPECT_EQ(table->Add(1, "delta", "Miller", 40), 0);
+        EXPECT_EQ(table->Add(2, "Alpha", "smith", 10), 0);
+        EXPECT_EQ(table->Add(3, "charly", "MILLER", 30), 0);
+        EXPECT_EQ(table->Add(4, "BRAVO", "", 10), 0);
+        EXPECT_EQ(table->Add(5, "echo", "miller", -5), 0);
+        return table;
+    }
+};
+
+TEST_F(KelstoreTest, KeyOrdersBothWaysWithDuplicatesInInsertionOrder) {
+    auto t = Filled();
+    struct Case {
+        KeyDecl* key;
+        std::vector<int32_t> forward;
+    } cases[] = {
+        {&t->code_key, {2, 4, 3, 1, 5}},   // NOCASE: Alpha BRAVO charly delta echo
+        {&t->name_key, {1, 3, 5, 2}},      // miller x3 in insertion order, smith; blank left out
+        {&t->amount_key, {1, 3, 2, 4, 5}}, // descending; 10 twice in insertion order
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key->label));
+        Vrn$FILE_SETk(c.key);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+        int32_t end_code = 0;
+        EXPECT_EQ(t->Walk(true, &end_code), c.forward);
+        EXPECT_EQ(end_code, 33);
+        Vrn$FILE_NEXT(&t->file); // the failed NEXT ended the sequence
+        EXPECT_EQ(Vrn$ERRCODE, 33);
+        Vrn$FILE_SETk(c.key);
+        std::vector<int32_t> backward(c.forward.rbegin(), c.forward.rend());
+        EXPECT_EQ(t->Walk(false, &end_code), backward);
+        EXPECT_EQ(end_code, 33);
+    }
+    Vrn$FILE_SETf(&t->file);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 5);
+    EXPECT_EQ(Vrn$FILE_RECORDSk(&t->name_key), 4);
+    EXPECT_EQ(Vrn$FILE_RECORDSk(&t->code_key), 5);
+}
+
+TEST_F(KelstoreTest, SetByKeyValuesAndSkip) {
+    auto t = Filled();
+    t->record.CODE = "CH"; // at or after "CH" without regard to case
+    Vrn$FILE_SETkk(&t->code_key, &t->code_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 1, 5}));
+    t->record.CODE = "CH";
+    Vrn$FILE_SETkk(&t->code_key, &t->code_key);
+    EXPECT_EQ(t->Walk(false), (std::vector<int32_t>{4, 2})); // PREVIOUS: the values before
+    t->record.AMOUNT = 10;                                   // descending: 10, 10, then -5
+    Vrn$FILE_SETkk(&t->amount_key, &t->amount_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{2, 4, 5}));
+    Vrn$FILE_SETk(&t->code_key);
+    Vrn$FILE_SKIP(&t->file, 2);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_NEXT(&t->file);
+    EXPECT_EQ(int32_t(t->record.ID), 3);
+    Vrn$FILE_SKIP(&t->file, 5);
+    EXPECT_EQ(Vrn$ERRCODE, 33);
+    struct Case {
+        const char* what;
+        std::function<void()> set;
+        std::vector<int32_t> ids;
+    } cases[] = {
+        {"SET(file,key) charly: record order from record 3",
+         [&] {
+             t->record.CODE = "CHARLY";
+             Vrn$FILE_SETfk(&t->code_key);
+         },
+         {3, 4, 5}},
+        {"SET(key,pointer) 4: descending amounts from record 4",
+         [&] { Vrn$FILE_SETkl(&t->amount_key, 4); },
+         {4, 5}},
+        {"SET(key,key,pointer) 10 and 4",
+         [&] {
+             t->record.AMOUNT = 10;
+             Vrn$FILE_SETkkl(&t->amount_key, 4);
+         },
+         {4, 5}},
+        {"SET(key,key,pointer) 10 and 2",
+         [&] {
+             t->record.AMOUNT = 10;
+             Vrn$FILE_SETkkl(&t->amount_key, 2);
+         },
+         {2, 4, 5}},
+        {"SET(key,key,pointer) 10 and 3",
+         [&] {
+             t->record.AMOUNT = 10;
+             Vrn$FILE_SETkkl(&t->amount_key, 3);
+         },
+         {4, 5}},
+    };
+    for (const Case& c : cases) {
+        c.set();
+        EXPECT_EQ(Vrn$ERRCODE, 0) << c.what;
+        EXPECT_EQ(t->Walk(true), c.ids) << c.what;
+    }
+    Vrn$FILE_SETkl(&t->amount_key, 99);
+    EXPECT_EQ(Vrn$ERRCODE, 35);
+    Vrn$FILE_SETfl(&t->file, 4);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{4, 5}));
+}
+
+TEST_F(KelstoreTest, GetByKeyAndPointer) {
+    auto t = Filled();
+    struct Case {
+        KeyDecl* key;
+        const char* code;
+        const char* name;
+        int32_t amount;
+        int32_t error;
+        int32_t id;
+    } cases[] = {
+        {&t->code_key, "ECHO", "", 0, 0, 5}, // NOCASE
+        {&t->code_key, "foxtr", "", 0, 35, 0},
+        {&t->name_key, "", "MILLER", 0, 0, 1}, // first duplicate in insertion order
+        {&t->name_key, "", "", 0, 35, 0},      // a blank OPT value is not in the key
+        {&t->amount_key, "", "", 10, 0, 2},
+    };
+    for (const Case& c : cases) {
+        t->Fill(0, c.code, c.name, c.amount);
+        Vrn$FILE_GETfk(c.key);
+        EXPECT_EQ(Vrn$ERRCODE, c.error) << c.code << c.name;
+        if (c.error == 0) {
+            EXPECT_EQ(int32_t(t->record.ID), c.id) << c.code << c.name;
+        }
+    }
+    Vrn$FILE_GETfl(&t->file, 3);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(std::string(t->record.CODE.View()), "charly");
+    Vrn$FILE_GETfl(&t->file, 99);
+    EXPECT_EQ(Vrn$ERRCODE, 35);
+}
+
+TEST_F(KelstoreTest, DuplicateUniqueKeyWritesNothing) {
+    auto t = Filled();
+    EXPECT_EQ(t->Add(6, "ALPHA", "new", 1), 40);
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 5);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT count(*) FROM kel_records"), "5");
+    // A PUT that would duplicate the unique key leaves the stored record as it was.
+    t->record.CODE = "echo";
+    Vrn$FILE_GETfk(&t->code_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    t->record.CODE = "Delta";
+    t->record.AMOUNT = 777;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 40);
+    Vrn$FILE_GETfl(&t->file, 5);
+    EXPECT_EQ(int32_t(t->record.AMOUNT), -5);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT count(*) FROM kel_records WHERE changes > 0"), "0");
+}
+
+TEST_F(KelstoreTest, PutAndDelete) {
+    auto t = Filled();
+    Vrn$FILE_PUTf(&t->file); // the last ADD left its record current
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    t->record.CODE = "bravo";
+    Vrn$FILE_GETfk(&t->code_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    t->record.NAME = "Adams";
+    t->record.AMOUNT = 99;
+    Vrn$FILE_PUTf(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_SETk(&t->name_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{4, 1, 3, 5, 2})); // now in the name key
+    Vrn$FILE_SETk(&t->amount_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{4, 1, 3, 2, 5}));
+
+    t->record.CODE = "delta";
+    Vrn$FILE_GETfk(&t->code_key);
+    Vrn$FILE_DELETE(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_DELETE(&t->file); // the record is no longer current
+    EXPECT_EQ(Vrn$ERRCODE, 33);
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 4);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT count(*) FROM kel_records"), "4");
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT changes FROM kel_records WHERE id = 4"), "1");
+}
+
+TEST_F(KelstoreTest, PositionFindsTheRecordAfterOthersMoved) {
+    auto t = Filled();
+    t->record.NAME = "miller";
+    Vrn$FILE_SETkk(&t->name_key, &t->name_key);
+    Vrn$FILE_NEXT(&t->file);
+    Vrn$FILE_NEXT(&t->file); // record 3, the second of three equal names
+    ASSERT_EQ(int32_t(t->record.ID), 3);
+    Vrn$FILE_POSITIONk(&t->name_key);
+    std::string key_position = tarvex::testing::PopText();
+    Vrn$FILE_POSITIONf(&t->file);
+    std::string file_position = tarvex::testing::PopText();
+    ASSERT_FALSE(key_position.empty()) << key_position;
+
+    // Others move: the first miller goes, two more millers arrive before and after in key order.
+    Vrn$FILE_GETfl(&t->file, 1);
+    Vrn$FILE_DELETE(&t->file);
+    EXPECT_EQ(t->Add(6, "fox", "Miller", 1), 0);
+    EXPECT_EQ(t->Add(7, "golf", "Mill", 1), 0);
+
+    // RESET takes a blank-padded position as the program's 512-byte strings hold it.
+    tarvex::testing::PushText(key_position + std::string(512 - key_position.size(), ' '));
+    Vrn$FILE_RESETk(&t->name_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 5, 6, 2}));
+    tarvex::testing::PushText(key_position);
+    Vrn$FILE_RESETk(&t->name_key);
+    EXPECT_EQ(t->Walk(false), (std::vector<int32_t>{3, 7}));
+
+    t->Fill(0, "", "", 0);
+    tarvex::testing::PushText(key_position);
+    Vrn$FILE_REGETk(&t->name_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(int32_t(t->record.ID), 3);
+    tarvex::testing::PushText(file_position);
+    Vrn$FILE_RESETf(&t->file);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 4, 5, 6, 7}));
+
+    for (const char* bad : {"", "    ", "K01XYZ", "F00000000000000", "garbage text"}) {
+        tarvex::testing::PushText(bad);
+        Vrn$FILE_REGETf(&t->file);
+        EXPECT_EQ(Vrn$ERRCODE, 35) << "'" << bad << "'";
+    }
+    Vrn$FILE_GETfl(&t->file, 3);
+    Vrn$FILE_DELETE(&t->file);
+    tarvex::testing::PushText(file_position);
+    Vrn$FILE_REGETf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 35);
+}
+
+TEST_F(KelstoreTest, WatchedPutFailsWhenAnotherConnectionChangedTheRecord) {
+    auto a = Filled();
+    Table b("Kel.kel");
+    Vrn$FILE_OPEN(&b.file, 0x42); // read/write, deny none
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+
+    Vrn$FILE_WATCH(&a->file);
+    Vrn$FILE_GETfl(&a->file, 2);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_GETfl(&b.file, 2);
+    b.record.AMOUNT = 222;
+    Vrn$FILE_PUTf(&b.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+
+    a->record.AMOUNT = 111;
+    Vrn$FILE_PUTf(&a->file);
+    EXPECT_EQ(Vrn$ERRCODE, 89);
+    Vrn$FILE_GETfl(&a->file, 2); // a plain read: no longer watched, and B's change is there
+    EXPECT_EQ(int32_t(a->record.AMOUNT), 222);
+    a->record.AMOUNT = 111;
+    Vrn$FILE_PUTf(&a->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+
+    // Watched, and nobody else wrote: the PUT goes through.
+    Vrn$FILE_WATCH(&b.file);
+    Vrn$FILE_GETfl(&b.file, 2);
+    EXPECT_EQ(int32_t(b.record.AMOUNT), 111);
+    b.record.AMOUNT = 333;
+    Vrn$FILE_PUTf(&b.file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT changes FROM kel_records WHERE id = 2"), "3");
+}
+
+TEST_F(KelstoreTest, AccessModes) {
+    auto t = Filled();
+    Vrn$FILE_CLOSE(&t->file);
+    Vrn$FILE_OPEN(&t->file, 0x40); // read-only
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 33);
+    Vrn$FILE_GETfl(&t->file, 1);
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 5);
+    Vrn$FILE_EMPTY(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 63);
+    Vrn$FILE_OPEN(&t->file, 0x40);
+    EXPECT_EQ(Vrn$ERRCODE, 52);
+    Vrn$FILE_CLOSE(&t->file);
+    Vrn$FILE_CLOSE(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 37);
+
+    Vrn$FILE_OPEN(&t->file, 0x12); // read/write, deny all
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Table other("Kel.kel");
+    Vrn$FILE_OPEN(&other.file, 0x42); // the deny-all open holds the file (after the busy wait)
+    EXPECT_EQ(Vrn$ERRCODE, 32);
+    EXPECT_EQ(other.file.driver_instance, nullptr);
+    Vrn$FILE_EMPTY(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 0);
+}
+
+TEST_F(KelstoreTest, NameBytesAndQueryKey) {
+    auto t = Filled();
+    Vrn$FILE_GETflu(&t->file, 3, 4); // only the first field
+    EXPECT_EQ(int32_t(t->record.ID), 3);
+    EXPECT_EQ(std::string(t->record.CODE.View()), "echo  ");
+    Vrn$FILE_CLOSE(&t->file);
+    Vrn$FILE_NAME(&t->file); // also while closed
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(tarvex::testing::PopText(), "Kel.kel");
+    Vrn$FILE_OPEN(&t->file, 0x42);
+    Vrn$FILE_NAME(&t->file);
+    EXPECT_EQ(tarvex::testing::PopText(), "Kel.kel");
+    Vrn$FILE_SETk(&t->amount_key);
+    EXPECT_EQ(t->file.driver(VRN_OP_QUERY_KEY, &t->file, nullptr), 3);
+    Vrn$FILE_NEXT(&t->file);
+    EXPECT_EQ(Vrn$FILE_BYTES(&t->file), int32_t(sizeof(KelRecord)));
+    Vrn$FILE_STREAM(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 80);
+    // A key operation without its key, or with another file's key, is refused without a crash.
+    Table other("Other.kel");
+    const intptr_t foreign_key[] = {reinterpret_cast<intptr_t>(&other.code_key)};
+    for (const intptr_t* arguments : {static_cast<const intptr_t*>(nullptr), foreign_key}) {
+        KELSTORE(VRN_OP_GET_FILE_KEY, &t->file, arguments);
+        EXPECT_EQ(Vrn$ERRCODE, 37);
+    }
+}
+
+TEST_F(KelstoreTest, CreatedFileIsPrivateAndReadableByTheShell) {
+    Table nowhere("C:\\Data\\Patients.KEL");
+    Vrn$FILE_CREATE(&nowhere.file);
+    EXPECT_EQ(Vrn$ERRCODE, 3); // the folder does not exist
+    std::filesystem::create_directory(drive.Root() / "data");
+    auto u = Filled("C:\\DATA\\Patients"); // default extension, folder matched without case
+    std::string path = (drive.Root() / "data" / "Patients.kel").string();
+    ASSERT_TRUE(std::filesystem::exists(path));
+    auto perms = std::filesystem::status(path).permissions();
+    EXPECT_EQ(perms & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(Shell(path, "SELECT count(*) FROM kel_records WHERE k2 IS NULL"), "1");
+    EXPECT_EQ(Shell(path, "SELECT count(*) FROM kel_records"), "5");
+}
+
+TEST_F(KelstoreTest, OtherCharacterTablesRequireARebuild) {
+    auto t = Filled();
+    Vrn$FILE_CLOSE(&t->file);
+    tarvex::ApplyEnvironmentText("VRNCOLSEQ=ba\n");
+    Vrn$FILE_OPEN(&t->file, 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 46);
+    EXPECT_EQ(t->file.driver_instance, nullptr);
+    tarvex::ResetEnvironment();
+    Vrn$FILE_OPEN(&t->file, 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+}
+
+TEST_F(KelstoreTest, MissingForeignAndMismatchedFiles) {
+    Table missing("Missing.kel");
+    Vrn$FILE_OPEN(&missing.file, 0x22);
+    EXPECT_EQ(Vrn$ERRCODE, 2);
+    EXPECT_EQ(missing.file.driver_instance, nullptr);
+
+    {
+        std::ofstream garbage(HostFile("Garbage.kel"), std::ios::binary);
+        garbage << std::string(4096, 'x');
+    }
+    Shell(HostFile("Foreign.kel"), "CREATE TABLE t (a)");
+    Table other_layout("Other.kel");
+    Vrn$FILE_CREATE(&other_layout.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+
+    struct Case {
+        const char* name;
+        int32_t error;
+    } cases[] = {{"Garbage.kel", 36}, {"Foreign.kel", 36}, {"Empty.kel", 36}};
+    { std::ofstream empty(HostFile("Empty.kel")); }
+    for (const Case& c : cases) {
+        Table table(c.name);
+        Vrn$FILE_OPEN(&table.file, 0x22);
+        EXPECT_EQ(Vrn$ERRCODE, c.error) << c.name;
+        EXPECT_EQ(table.file.driver_instance, nullptr) << c.name;
+    }
+
+    // The same file declared with another record: 47.
+    OtherRecord other{};
+    FileDecl decl{};
+    decl.driver = KELSTORE;
+    decl.name = "Other.kel";
+    decl.name_length = VRN_LENGTH_CSTRING;
+    decl.record_length = sizeof(OtherRecord);
+    decl.record_type = &OtherRecord::Type();
+    decl.record = &other;
+    Vrn$FILE_OPEN(&decl, 0x22);
+    EXPECT_EQ(Vrn$ERRCODE, 47);
+    EXPECT_EQ(decl.driver_instance, nullptr);
+}
+
+} // namespace
