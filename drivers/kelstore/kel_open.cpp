@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Creating and opening KELSTORE files: name resolution, the metadata that ties a file to its
 // declaration and character tables, access modes, and the driver's per-file block.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -65,7 +67,8 @@ int32_t ResolveName(const char* name, std::string* path) {
     if (code != 0)
         return code;
     char host[4096];
-    if (_drv_HostPath(completed, host, sizeof host) == 0) return kInvalidFilename;
+    if (_drv_HostPath(completed, host, sizeof host) == 0)
+        return kInvalidFilename;
     *path = host;
     return 0;
 }
@@ -143,6 +146,69 @@ int32_t CheckMeta(sqlite3* db, FileDecl* file, const std::vector<Key>& keys) {
     return value == std::to_string(CollationFingerprint(keys)) ? 0 : kRebuildKeys;
 }
 
+// The index of a key: UNIQUE without DUP, partial (blank values left out) for OPT.
+std::string IndexSql(const Key& key, const std::string& schema) {
+    bool unique = (key.decl->attributes & VRN_KEY_DUP) == 0;
+    return std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + schema + ".kel_" + key.column +
+           " ON kel_records (" + key.column + ")" + (key.opt ? " WHERE " + key.column + " IS NOT NULL" : "");
+}
+
+// Recomputes the images of the keys from `first` to `last` on the connection's file under
+// `schema`: their indexes go, every record gets its new images, the indexes come back (a unique
+// key whose new images collide gives 40). The caller holds it in one savepoint.
+int32_t RebuildImages(sqlite3* db, const std::string& schema, const std::vector<Key>& keys, size_t first,
+                      size_t last, uint32_t record_length) {
+    const std::string table = schema + ".kel_records";
+    for (size_t k = first; k < last; k++) {
+        int32_t code = Execute(db, "DROP INDEX IF EXISTS " + schema + ".kel_" + keys[k].column);
+        if (code != 0)
+            return code;
+    }
+    std::string update = "UPDATE " + table + " SET ";
+    for (size_t k = first; k < last; k++)
+        update += (k > first ? ", " : "") + keys[k].column + " = ?" + std::to_string(k - first + 2);
+    update += " WHERE id = ?1";
+    std::vector<char> record(record_length);
+    int64_t after = INT64_MIN;
+    for (;;) {
+        // In batches in record order, so the reading never walks rows it is changing.
+        std::vector<std::pair<int64_t, std::string>> rows;
+        {
+            Statement batch(db, "SELECT id, data FROM " + table + " WHERE id > ?1 ORDER BY id LIMIT 500");
+            batch.BindInt(1, after);
+            while (batch.Step())
+                rows.emplace_back(batch.Int(0), batch.Blob(1));
+            if (batch.Code() != SQLITE_DONE)
+                return batch.Error();
+        }
+        if (rows.empty())
+            break;
+        for (const auto& [id, data] : rows) {
+            std::fill(record.begin(), record.end(), 0);
+            std::memcpy(record.data(), data.data(), std::min(data.size(), record.size()));
+            Statement statement(db, update);
+            statement.BindInt(1, id);
+            for (size_t k = first; k < last; k++) {
+                int index = int(k - first + 2);
+                if (keys[k].opt && keys[k].image->IsBlank(record.data()))
+                    statement.BindNull(index);
+                else
+                    statement.BindBlob(index, keys[k].image->Build(record.data()));
+            }
+            statement.Step();
+            if (statement.Code() != SQLITE_DONE)
+                return statement.Error();
+            after = id;
+        }
+    }
+    for (size_t k = first; k < last; k++) {
+        int32_t code = Execute(db, IndexSql(keys[k], schema));
+        if (code != 0)
+            return code;
+    }
+    return 0;
+}
+
 } // namespace
 
 int32_t SqliteError(sqlite3* db, int rc) {
@@ -218,12 +284,8 @@ int32_t Create(FileDecl* file) {
     for (const Key& key : keys)
         sql += ", " + key.column + " BLOB";
     sql += ");";
-    for (const Key& key : keys) {
-        bool unique = (key.decl->attributes & VRN_KEY_DUP) == 0;
-        sql += std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX kel_" + key.column +
-               " ON kel_records (" + key.column + ")" +
-               (key.opt ? " WHERE " + key.column + " IS NOT NULL" : "") + ";";
-    }
+    for (const Key& key : keys)
+        sql += IndexSql(key, "main") + ";";
     sql += "INSERT INTO kel_meta VALUES ('format', '" + std::string(kFormatTag) + "');";
     sql += "INSERT INTO kel_meta VALUES ('record_length', '" + std::to_string(file->record_length) + "');";
     sql += "INSERT INTO kel_meta VALUES ('layout', '" + std::to_string(LayoutFingerprint(*file)) + "');";
@@ -281,6 +343,7 @@ int32_t Open(FileDecl* file, int32_t access_mode) {
     state->path = path;
     state->record_length = file->record_length;
     state->access_mode = access_mode;
+    state->deny_all = deny == 0x10;
 
     KelFcb* fcb = static_cast<KelFcb*>(std::calloc(1, sizeof(KelFcb)));
     if (fcb == nullptr) {
@@ -302,18 +365,76 @@ int32_t Open(FileDecl* file, int32_t access_mode) {
         fcb->base.state |= VRN_STATE_EXCLUSIVE;
     fcb->state = state.release();
     file->driver_instance = &fcb->base;
-    Vrn$activate_drv(file, access_mode, 0, 0, 0, 0, 0);
+    // Able to log, roll back and commit; the LOCK that LOGOUT sends first carries its seconds.
+    Vrn$activate_drv(file, access_mode, 1, 1, 1, 1, 0);
     return 0;
 }
 
 void Close(FileDecl* file, KelFcb* fcb) {
     Vrn$deactivate_drv(file);
+    Flush(fcb->state);
     CloseState(fcb->state);
     std::free(fcb->base.name);
     std::free(fcb->base.owner);
     std::free(fcb->base.options);
     std::free(fcb);
     file->driver_instance = nullptr;
+}
+
+int32_t Rebuild(FileDecl* file, State* state, int only) {
+    std::unique_ptr<State> closed;
+    if (state == nullptr) {
+        // A closed file is opened for the rebuild alone: exclusively, and whatever character
+        // tables its images follow (the very case OPEN refuses with 46).
+        char* name = _drv_MakeCSTRING(file->name, file->name_length);
+        std::string path;
+        int32_t code = ResolveName(name, &path);
+        std::free(name);
+        if (code != 0)
+            return code;
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error))
+            return kFileNotFound;
+        closed = std::make_unique<State>();
+        code = CompileKeys(file, &closed->keys);
+        if (code != 0)
+            return code;
+        int rc = sqlite3_open_v2(path.c_str(), &closed->db, SQLITE_OPEN_READWRITE, nullptr);
+        if (rc != SQLITE_OK) {
+            code = SqliteError(closed->db, rc);
+            CloseState(closed.release());
+            return code;
+        }
+        sqlite3_busy_timeout(closed->db, kBusyMilliseconds);
+        code = CheckMeta(closed->db, file, closed->keys);
+        if (code == 0 || code == kRebuildKeys)
+            code = Execute(closed->db, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; COMMIT");
+        if (code != 0) {
+            CloseState(closed.release());
+            return code;
+        }
+        closed->path = path;
+        state = closed.get();
+    }
+    sqlite3* db = state->Db();
+    int32_t code = Execute(db, "SAVEPOINT kel_build");
+    if (code == 0) {
+        size_t first = only < 0 ? 0 : size_t(only);
+        size_t last = only < 0 ? state->keys.size() : size_t(only) + 1;
+        code = RebuildImages(db, state->schema, state->keys, first, last, file->record_length);
+        if (code == 0 && only < 0)
+            code = Execute(db, "UPDATE " + state->schema + ".kel_meta SET value = '" +
+                                   std::to_string(CollationFingerprint(state->keys)) +
+                                   "' WHERE name = 'collation'");
+        if (code != 0)
+            Execute(db, "ROLLBACK TO kel_build");
+        int32_t released = Execute(db, "RELEASE kel_build");
+        if (code == 0)
+            code = released;
+    }
+    if (closed)
+        CloseState(closed.release());
+    return code;
 }
 
 } // namespace lumarex::kelstore

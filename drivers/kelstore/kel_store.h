@@ -55,8 +55,17 @@ struct Key {
 };
 
 struct State {
-    sqlite3* db = nullptr;
+    sqlite3* db = nullptr; // the file's own connection
     std::string path;
+    // During a transaction the file is reached through the transaction's connection, under the
+    // schema name it is attached as ("main" for the first file enlisted).
+    sqlite3* host = nullptr;
+    std::string schema = "main";
+    int32_t logout_seconds = -1; // from the LOCK that Vrn$LOGOUT sends before enlisting
+    bool deny_all = false;       // opened deny-all: the own connection keeps an exclusive lock
+    bool locked = false;         // LOCK holds an exclusive lock on the own connection
+    std::string quickscan = "off";
+    int64_t recover = 0;
     std::vector<Key> keys;
     uint32_t record_length = 0;
     int32_t access_mode = 0;
@@ -70,6 +79,10 @@ struct State {
     std::string image; // key order only; empty image = record order
     int64_t low = 0;
     int64_t high = 0;
+
+    // The connection and table that operations use now.
+    sqlite3* Db() const { return host != nullptr ? host : db; }
+    std::string Table() const { return schema + ".kel_records"; }
 };
 
 // The driver's block: the runtime's part first, as the contract asks.
@@ -142,7 +155,28 @@ int32_t Create(FileDecl* file);
 // OPEN and SHARE: opens the file, checks it against the declaration, stores the driver's block in
 // the declaration and activates the file in the register.
 int32_t Open(FileDecl* file, int32_t access_mode);
-// CLOSE: the reverse of Open.
+// CLOSE: the reverse of Open (a STREAM still open is flushed first).
 void Close(FileDecl* file, KelFcb* fcb);
+// BUILD: recomputes the key images of key `only` (-1: every key, which also records the current
+// character tables so the file opens again). With `state` null the file is closed: it is opened
+// exclusively for the rebuild, whatever tables its images follow, and closed again.
+int32_t Rebuild(FileDecl* file, State* state, int only);
+
+// Transactions, locks and streams (kel_transaction.cpp).
+// LOGOUT: enlists the file in the process's transaction (one connection, the files attached).
+int32_t Logout(State* state);
+// COMMIT or ROLLBACK: the first call ends the transaction of every enlisted file; later calls for
+// the other files find it ended and succeed.
+int32_t EndTransaction(State* state, bool commit);
+// LOCK: an exclusive lock on the file for this connection, waiting up to `seconds`; 32 when
+// another connection keeps it longer.
+int32_t Lock(State* state, int32_t seconds);
+int32_t Unlock(State* state);
+// STREAM and FLUSH: writes between them form one transaction on the own connection.
+int32_t Stream(State* state);
+int32_t Flush(State* state);
+// Lets go of, and takes back, the exclusive lock the own connection keeps (deny-all or LOCK).
+int32_t ReleaseOwnLock(State* state);
+int32_t RetakeOwnLock(State* state);
 
 } // namespace lumarex::kelstore

@@ -4,6 +4,7 @@
 // positions over one file (the file layout is described in kel_store.h).
 #include "kelstore/kelstore.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,7 +90,7 @@ class KelFile {
     }
 
     int32_t ReadPointer(int64_t pointer, uint32_t length = UINT32_MAX) {
-        Statement row(s_.db, "SELECT id, data, changes FROM kel_records WHERE id = ?1");
+        Statement row(s_.Db(), "SELECT id, data, changes FROM " + s_.Table() + " WHERE id = ?1");
         row.BindInt(1, pointer);
         if (row.Step()) {
             TakeRow(row, length);
@@ -103,8 +104,8 @@ class KelFile {
         if (!ImageOf(k, file_->record, &image))
             return kNotFound;
         const std::string& c = s_.keys[k].column;
-        Statement row(s_.db, "SELECT id, data, changes FROM kel_records WHERE " + c + " = ?1 ORDER BY " + c +
-                                 ", id LIMIT 1");
+        Statement row(s_.Db(), "SELECT id, data, changes FROM " + s_.Table() + " WHERE " + c +
+                                   " = ?1 ORDER BY " + c + ", id LIMIT 1");
         row.BindBlob(1, image);
         if (row.Step()) {
             TakeRow(row);
@@ -125,32 +126,32 @@ class KelFile {
     }
 
     int32_t Add() {
-        std::string sql = "INSERT INTO kel_records (data, changes";
+        std::string sql = "INSERT INTO " + s_.Table() + " (data, changes";
         std::string values = "VALUES (?1, 0";
         for (size_t k = 0; k < s_.keys.size(); k++) {
             sql += ", " + s_.keys[k].column;
             values += ", ?" + std::to_string(k + 2);
         }
-        Statement insert(s_.db, sql + ") " + values + ")");
+        Statement insert(s_.Db(), sql + ") " + values + ")");
         insert.BindBytes(1, file_->record, file_->record_length);
         BindImages(insert, 2);
         insert.Step();
         if (insert.Code() != SQLITE_DONE)
             return insert.Error();
-        s_.current = sqlite3_last_insert_rowid(s_.db);
+        s_.current = sqlite3_last_insert_rowid(s_.Db());
         s_.current_changes = 0;
         s_.accessed = true;
         return 0;
     }
 
     int32_t Put(bool watched) {
-        std::string sql = "UPDATE kel_records SET data = ?1, changes = changes + 1";
+        std::string sql = "UPDATE " + s_.Table() + " SET data = ?1, changes = changes + 1";
         for (size_t k = 0; k < s_.keys.size(); k++)
             sql += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 4);
         sql += " WHERE id = ?2";
         if (watched)
             sql += " AND changes = ?3";
-        Statement update(s_.db, sql);
+        Statement update(s_.Db(), sql);
         update.BindBytes(1, file_->record, file_->record_length);
         update.BindInt(2, s_.current);
         update.BindInt(3, s_.current_changes);
@@ -158,19 +159,19 @@ class KelFile {
         update.Step();
         if (update.Code() != SQLITE_DONE)
             return update.Error();
-        if (sqlite3_changes(s_.db) == 0)
+        if (sqlite3_changes(s_.Db()) == 0)
             return watched ? kRecordChanged : kNotFound;
         s_.current_changes++;
         return 0;
     }
 
     int32_t Delete() {
-        Statement remove(s_.db, "DELETE FROM kel_records WHERE id = ?1");
+        Statement remove(s_.Db(), "DELETE FROM " + s_.Table() + " WHERE id = ?1");
         remove.BindInt(1, s_.current);
         remove.Step();
         if (remove.Code() != SQLITE_DONE)
             return remove.Error();
-        if (sqlite3_changes(s_.db) == 0)
+        if (sqlite3_changes(s_.Db()) == 0)
             return kNotFound;
         s_.current = 0;
         return 0;
@@ -178,10 +179,10 @@ class KelFile {
 
     // The records of the file (k < 0) or of key k (an OPT key leaves out blank values).
     int32_t Count(int k, int64_t* records) {
-        std::string sql = "SELECT count(*) FROM kel_records";
+        std::string sql = "SELECT count(*) FROM " + s_.Table();
         if (k >= 0)
             sql += " WHERE " + s_.keys[size_t(k)].column + " IS NOT NULL";
-        Statement count(s_.db, sql);
+        Statement count(s_.Db(), sql);
         *records = 0;
         if (!count.Step())
             return count.Error();
@@ -191,7 +192,7 @@ class KelFile {
 
     // The stored image of record `pointer` under key k: 0 found, 35 absent or not in the key.
     int32_t StoredImage(size_t k, int64_t pointer, std::string* image) {
-        Statement row(s_.db, "SELECT " + s_.keys[k].column + " FROM kel_records WHERE id = ?1");
+        Statement row(s_.Db(), "SELECT " + s_.keys[k].column + " FROM " + s_.Table() + " WHERE id = ?1");
         row.BindInt(1, pointer);
         if (!row.Step())
             return row.Ok() ? kNotFound : row.Error();
@@ -227,11 +228,11 @@ class KelFile {
             else if (s_.place == Place::kOn)
                 where = forward ? "id > ?2" : "id < ?2";
         }
-        sql += " FROM kel_records";
+        sql += " FROM " + s_.Table();
         if (!where.empty())
             sql += " WHERE " + where;
         sql += " ORDER BY " + order + " LIMIT 1";
-        Statement row(s_.db, sql);
+        Statement row(s_.Db(), sql);
         if (s_.place == Place::kBefore || s_.place == Place::kOn) {
             if (by_key)
                 row.BindBlob(1, s_.image);
@@ -339,6 +340,36 @@ class KelFile {
                 return code;
         }
         SetBefore(k, std::move(image), position.pointer, position.pointer);
+        return 0;
+    }
+
+    // Whether a record other than the current one (`current`, 0 for none) holds the buffer's
+    // values under key k. A blank OPT value duplicates nothing: it is not in the key.
+    int32_t Duplicates(size_t k, int64_t current, bool* found) {
+        *found = false;
+        std::string image;
+        if (!ImageOf(k, file_->record, &image))
+            return 0;
+        const std::string& c = s_.keys[k].column;
+        Statement row(s_.Db(), "SELECT 1 FROM " + s_.Table() + " WHERE " + c + " = ?1 AND id <> ?2 LIMIT 1");
+        row.BindBlob(1, image);
+        row.BindInt(2, current);
+        if (row.Step())
+            *found = true;
+        return row.Ok() ? 0 : row.Error();
+    }
+
+    // DUPLICATE: key k, or (k < 0) any key without DUP.
+    int32_t Duplicate(int k, int64_t current, bool* found) {
+        *found = false;
+        for (size_t i = 0; i < s_.keys.size() && !*found; i++) {
+            bool unique = (s_.keys[i].decl->attributes & VRN_KEY_DUP) == 0;
+            if (k >= 0 ? int(i) != k : !unique)
+                continue;
+            int32_t code = Duplicates(i, current, found);
+            if (code != 0)
+                return code;
+        }
         return 0;
     }
 
@@ -451,6 +482,48 @@ std::string PopText() {
     return text;
 }
 
+std::string Trimmed(std::string_view text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && (text[begin] == ' ' || text[begin] == '\0'))
+        begin++;
+    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\0'))
+        end--;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value; the name
+// alone replies with the current value; anything else replies with an empty text. Neither option
+// changes how this driver reads or writes: SQLite scans and recovers on its own.
+std::string Send(State* state, const std::string& command) {
+    size_t equals = command.find('=');
+    std::string name = Lower(Trimmed(std::string_view(command).substr(0, equals)));
+    bool setting = equals != std::string::npos;
+    std::string value = setting ? Lower(Trimmed(std::string_view(command).substr(equals + 1))) : "";
+    if (name == "quickscan") {
+        if (!setting)
+            return state->quickscan;
+        if (value != "on" && value != "off")
+            return "";
+        state->quickscan = value;
+        return value;
+    }
+    if (name == "recover") {
+        if (!setting)
+            return std::to_string(state->recover);
+        if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+            return "";
+        state->recover = std::stoll(value);
+        return std::to_string(state->recover);
+    }
+    return "";
+}
+
 // The index of the key among the file's keys, or -1.
 int KeyIndex(const FileDecl* file, const KeyDecl* key) {
     for (uint32_t k = 0; k < file->key_count; k++)
@@ -478,6 +551,14 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         return 0;
     }
     Drv_FCB* base = fcb != nullptr ? &fcb->base : nullptr;
+    if ((operation == VRN_OP_LOCK || operation == VRN_OP_LOCK_SECONDS) && base != nullptr &&
+        base->logout_lock != 0) {
+        // The LOCK that LOGOUT sends before enlisting: the transaction takes the lock itself, and
+        // waits for it as long as these seconds say.
+        fcb->state->logout_seconds = operation == VRN_OP_LOCK_SECONDS ? int32_t(argument(0)) : 0;
+        Post(0);
+        return 0;
+    }
     int32_t code = _drv_check_state(base, key, operation, text.data(), uint32_t(text.size()));
     if (code != 0) {
         Post(code == -1 ? kUnsupported : code);
@@ -620,9 +701,53 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         code = kel->Reget(text);
         break;
     case VRN_OP_WATCH:
+    case VRN_OP_HOLD:
+    case VRN_OP_HOLD_SECONDS:
+    case VRN_OP_RELEASE:
+        // The state words carry watch, hold and held; a WATCHed record is checked at PUT.
+        break;
+    case VRN_OP_APPEND:
+        // The keys are kept as for ADD: an indexed file cannot hold a record its keys miss.
+        code = kel->Add();
+        break;
+    case VRN_OP_DUPLICATE:
+    case VRN_OP_DUPLICATE_KEY: {
+        bool found = false;
+        code = kel->Duplicate(k, (state_word & VRN_STATE_RECORD) != 0 ? state->current : 0, &found);
+        result = found ? 1 : 0;
+        break;
+    }
+    case VRN_OP_SEND:
+        PushText(state != nullptr ? Send(state, text) : std::string());
+        break;
+    case VRN_OP_BUILD_FILE:
+    case VRN_OP_BUILD_KEY:
+        code = Rebuild(file, state, k);
+        if (code == 0 && state != nullptr && state->sequence_key >= 0)
+            state->place = Place::kNone; // the images the sequence stood on changed
+        break;
+    case VRN_OP_LOGOUT:
+        code = Logout(state);
+        break;
+    case VRN_OP_COMMIT:
+    case VRN_OP_ROLLBACK:
+        code = EndTransaction(state, operation == VRN_OP_COMMIT);
+        break;
+    case VRN_OP_LOCK:
+    case VRN_OP_LOCK_SECONDS:
+        code = Lock(state, operation == VRN_OP_LOCK_SECONDS ? int32_t(argument(0)) : 0);
+        break;
+    case VRN_OP_UNLOCK:
+        code = Unlock(state);
+        break;
+    case VRN_OP_STREAM:
+        code = Stream(state);
+        break;
+    case VRN_OP_FLUSH:
+        code = Flush(state);
         break;
     case VRN_OP_EMPTY:
-        code = Execute(state->db, "DELETE FROM kel_records");
+        code = Execute(state->Db(), "DELETE FROM " + state->Table());
         if (code == 0) {
             state->current = 0;
             state->place = Place::kNone;

@@ -2,7 +2,29 @@
 /* The KELSTORE file driver: one SQLite database per table file (".kel"), holding the records with
  * their row id as record pointer, one indexed key-image column per key and a small metadata table.
  * Programs name KELSTORE as the driver of a FILE declaration; the runtime calls it with the
- * operation codes of tarvex/file_decl.h. Valid C and C++. */
+ * operation codes of tarvex/file_decl.h. Valid C and C++.
+ *
+ * How it treats the operations whose meaning is the driver's to choose:
+ *   - LOGOUT/COMMIT/ROLLBACK: the driver registers as able to log, roll back and commit, and asks
+ *     for the lock before LOGOUT, whose seconds become the transaction's wait for its locks. The
+ *     enlisted files are attached to one connection and written in one SQLite transaction
+ *     (rollback journal), so COMMIT changes every file or none, even when the process dies. A file
+ *     that cannot be had within the seconds makes LOGOUT fail (48). At most eleven files take part (SQLite attaches ten to one connection).
+ *   - LOCK(file, seconds): an exclusive lock for this connection; 32 when another keeps the file
+ *     longer. UNLOCK lets it go (a file opened deny-all stays alone).
+ *   - HOLD and RELEASE: the state words mark the held record; other connections are not kept from
+ *     it (WATCH, LOCK or LOGOUT do that).
+ *   - STREAM/FLUSH: the writes between them are one transaction; CLOSE and LOCK flush first.
+ *   - APPEND adds the record and keeps its keys, like ADD: an indexed file cannot hold a record its
+ *     keys miss, so nothing is left for a later BUILD.
+ *   - DUPLICATE: 1 when another record than the current one holds the buffer's values under the
+ *     key (under any key without DUP, for the file); a blank OPT value duplicates nothing.
+ *   - SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value, the name
+ *     alone replies with it; any other command replies with an empty text.
+ *   - BUILD: recomputes the key images (after the character tables changed) and, for the file,
+ *     records the tables the images now follow. A file OPEN refuses with 46 is built while closed:
+ *     BUILD then opens it exclusively whatever tables it follows, rebuilds and closes it. An open
+ *     file must be open alone (deny-all or LOCK). BUILD of one key leaves the recorded tables. */
 #ifndef LUMAREX_KELSTORE_H
 #define LUMAREX_KELSTORE_H
 

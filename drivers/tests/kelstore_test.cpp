@@ -3,10 +3,13 @@
 // duplicates in insertion order), OPT keys leaving blank values out, duplicate-key refusal with
 // nothing written, PUT and DELETE, POSITION with RESET and REGET after other records moved, WATCH
 // across two connections, foreign and missing files, and the sqlite3 shell as an outside judge.
+// Then transactions over several files (commit, rollback, a lock not had in time, a process killed
+// inside one), LOCK, STREAM/FLUSH, APPEND, DUPLICATE, SEND and BUILD.
 #include "kelstore/kelstore.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -435,7 +438,7 @@ TEST_F(KelstoreTest, NameBytesAndQueryKey) {
     EXPECT_EQ(t->file.driver(VRN_OP_QUERY_KEY, &t->file, nullptr), 3);
     Vrn$FILE_NEXT(&t->file);
     EXPECT_EQ(Vrn$FILE_BYTES(&t->file), int32_t(sizeof(KelRecord)));
-    Vrn$FILE_STREAM(&t->file);
+    Vrn$FILE_BUFFER(&t->file, 0, 0, 0, 0);
     EXPECT_EQ(Vrn$ERRCODE, 80);
     // A key operation without its key, or with another file's key, is refused without a crash.
     Table other("Other.kel");
@@ -512,6 +515,381 @@ TEST_F(KelstoreTest, MissingForeignAndMismatchedFiles) {
     Vrn$FILE_OPEN(&decl, 0x22);
     EXPECT_EQ(Vrn$ERRCODE, 47);
     EXPECT_EQ(decl.driver_instance, nullptr);
+}
+
+// ---- Transactions, locks, streams, BUILD -----------------------------------------------------------
+
+// Three files of one practice: patients, their claims, the claims' lines (one layout serves all).
+struct Practice {
+    std::unique_ptr<Table> patients, claims, lines;
+};
+
+class KelstoreTransactionTest : public KelstoreTest {
+  protected:
+    Practice Open() {
+        Practice p;
+        p.patients = Filled("Patient.kel");
+        p.claims = Filled("Claims.kel");
+        p.lines = Filled("Lines.kel");
+        return p;
+    }
+    // The same change on each file: one record added, record 2 changed, record 5 deleted.
+    static void Change(Table& t) {
+        EXPECT_EQ(t.Add(6, "foxtr", "Brown", 60), 0);
+        Vrn$FILE_GETfl(&t.file, 2);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+        t.record.AMOUNT = 222;
+        Vrn$FILE_PUTf(&t.file);
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        Vrn$FILE_GETfl(&t.file, 5);
+        Vrn$FILE_DELETE(&t.file);
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+    }
+    // What the sqlite3 shell reads from a file: records, whether 5 and 6 are there, the changes.
+    std::string Outside(const char* name) {
+        return Shell(HostFile(name),
+                     "SELECT count(*), sum(id = 5), sum(id = 6), sum(changes) FROM kel_records");
+    }
+    static bool InLogout(const Table& t) {
+        return t.file.driver_instance != nullptr && (t.file.driver_instance->state & VRN_STATE_LOGOUT) != 0;
+    }
+};
+
+TEST_F(KelstoreTransactionTest, CommitMakesEveryFileChangedAndRollbackNone) {
+    for (bool commit : {true, false}) {
+        SCOPED_TRACE(commit ? "COMMIT" : "ROLLBACK");
+        Practice p = Open();
+        Vrn$LOGOUT(2, &p.patients->file, &p.claims->file, &p.lines->file, static_cast<FileDecl*>(nullptr));
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+        EXPECT_TRUE(InLogout(*p.patients) && InLogout(*p.claims) && InLogout(*p.lines));
+        Vrn$FILE_CLOSE(&p.claims->file); // no CLOSE inside a transaction
+        EXPECT_EQ(Vrn$ERRCODE, 56);
+        for (Table* t : {p.patients.get(), p.claims.get(), p.lines.get()}) {
+            Change(*t);
+            EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 5); // the program sees its own changes
+            t->record.CODE = "FOXTR";
+            Vrn$FILE_GETfk(&t->code_key);
+            EXPECT_EQ(Vrn$ERRCODE, 0);
+        }
+        // Outside, nothing has changed yet.
+        for (const char* name : {"Patient.kel", "Claims.kel", "Lines.kel"})
+            EXPECT_EQ(Outside(name), "5|1|0|0") << name;
+
+        if (commit)
+            Vrn$COMMIT();
+        else
+            Vrn$ROLLBACK();
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        Vrn$COMMIT();
+        EXPECT_EQ(Vrn$ERRCODE, 91);
+        const std::string expected = commit ? "5|0|1|1" : "5|1|0|0";
+        for (const char* name : {"Patient.kel", "Claims.kel", "Lines.kel"})
+            EXPECT_EQ(Outside(name), expected) << name;
+        for (Table* t : {p.patients.get(), p.claims.get(), p.lines.get()}) {
+            EXPECT_FALSE(InLogout(*t));
+            EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 5);
+            Vrn$FILE_GETfl(&t->file, 2);
+            EXPECT_EQ(int32_t(t->record.AMOUNT), commit ? 222 : 10);
+            Vrn$FILE_GETfl(&t->file, 5);
+            EXPECT_EQ(Vrn$ERRCODE, commit ? 35 : 0);
+            t->record.CODE = "FOXTR";
+            Vrn$FILE_GETfk(&t->code_key); // the key index went with the records
+            EXPECT_EQ(Vrn$ERRCODE, commit ? 0 : 35);
+            // After the transaction the file writes on its own again, at once.
+            EXPECT_EQ(t->Add(7, "golf", "Green", 70), 0);
+        }
+        for (const char* name : {"Patient.kel", "Claims.kel", "Lines.kel"})
+            EXPECT_EQ(Shell(HostFile(name), "SELECT count(*) FROM kel_records"), "6") << name;
+        EXPECT_EQ(Shell(HostFile("Claims.kel"), "PRAGMA integrity_check"), "ok");
+        p.patients.reset();
+        p.claims.reset();
+        p.lines.reset();
+        for (const char* name : {"Patient.kel", "Claims.kel", "Lines.kel"})
+            std::filesystem::remove(HostFile(name));
+    }
+}
+
+TEST_F(KelstoreTransactionTest, LogoutFailsWith48WhenALockIsNotHadInTime) {
+    Practice p = Open();
+    Table other("Claims.kel");
+    Vrn$FILE_OPEN(&other.file, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_STREAM(&other.file); // another connection is writing to the claims
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(other.Add(9, "india", "", 1), 0);
+
+    Vrn$LOGOUT(1, &p.patients->file, &p.claims->file, static_cast<FileDecl*>(nullptr));
+    EXPECT_EQ(Vrn$ERRCODE, 48);
+    EXPECT_FALSE(InLogout(*p.patients));
+    EXPECT_FALSE(InLogout(*p.claims));
+    Vrn$ROLLBACK();
+    EXPECT_EQ(Vrn$ERRCODE, 91);
+    // The patients, enlisted first, were let go: another writer gets them at once.
+    Table patients("Patient.kel");
+    Vrn$FILE_OPEN(&patients.file, 0x42);
+    EXPECT_EQ(patients.Add(8, "hotel", "", 1), 0);
+    EXPECT_EQ(Shell(HostFile("Patient.kel"), "SELECT count(*) FROM kel_records"), "6");
+
+    Vrn$FILE_FLUSH(&other.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$LOGOUT(1, &p.patients->file, &p.claims->file, static_cast<FileDecl*>(nullptr));
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&p.claims->file), 6); // the other's flushed record is there
+    // While the transaction holds the files, another writer is refused after its wait.
+    Vrn$FILE_LOCKfi(&other.file, 1);
+    EXPECT_EQ(Vrn$ERRCODE, 32);
+    Vrn$LOGOUT(1, &p.lines->file, static_cast<FileDecl*>(nullptr));
+    EXPECT_EQ(Vrn$ERRCODE, 56);
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+}
+
+TEST_F(KelstoreTransactionTest, ProcessKilledInsideATransactionLeavesTheFilesAsBefore) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    Open(); // created with five records each, and closed again before the child starts
+    std::vector<uintmax_t> sizes;
+    for (const char* name : {"Patient.kel", "Claims.kel", "Lines.kel"})
+        sizes.push_back(std::filesystem::file_size(HostFile(name)));
+    auto child = [] {
+        Table patients("Patient.kel"), claims("Claims.kel"), lines("Lines.kel");
+        for (Table* t : {&patients, &claims, &lines})
+            Vrn$FILE_OPEN(&t->file, 0x22);
+        Vrn$LOGOUT(5, &patients.file, &claims.file, &lines.file, static_cast<FileDecl*>(nullptr));
+        if (Vrn$ERRCODE != 0)
+            std::exit(1);
+        for (int i = 0; i < 20000; i++) {
+            char code[16];
+            std::snprintf(code, sizeof code, "n%05d", i);
+            for (Table* t : {&patients, &claims, &lines})
+                if (t->Add(100 + i, code, "Killed", i) != 0)
+                    std::exit(2);
+        }
+        Vrn$FILE_GETfl(&claims.file, 1);
+        Vrn$FILE_DELETE(&claims.file);
+        std::raise(SIGKILL);
+    };
+    EXPECT_EXIT(child(), ::testing::KilledBySignal(SIGKILL), "");
+    // The child died with its changes in the files and their journals beside them.
+    for (const char* name : {"Patient.kel", "Claims.kel", "Lines.kel"})
+        EXPECT_TRUE(std::filesystem::exists(HostFile(name) + "-journal")) << name;
+    EXPECT_GT(std::filesystem::file_size(HostFile("Patient.kel")), sizes[0]); // written into, not only cached
+    const char* names[] = {"Patient.kel", "Claims.kel", "Lines.kel"};
+    for (size_t i = 0; i < 3; i++) {
+        const char* name = names[i];
+        EXPECT_EQ(Shell(HostFile(name), "PRAGMA integrity_check"), "ok") << name;
+        EXPECT_EQ(std::filesystem::file_size(HostFile(name)), sizes[i]) << name; // rolled back, cut back
+        EXPECT_EQ(Shell(HostFile(name), "SELECT count(*), min(id), max(id) FROM kel_records"), "5|1|5")
+            << name;
+        Table t(name);
+        Vrn$FILE_OPEN(&t.file, 0x22);
+        ASSERT_EQ(Vrn$ERRCODE, 0) << name;
+        Vrn$FILE_SETk(&t.code_key);
+        EXPECT_EQ(t.Walk(true), (std::vector<int32_t>{2, 4, 3, 1, 5})) << name;
+    }
+}
+
+TEST_F(KelstoreTransactionTest, FilesOpenedAloneTakePartAndStayAlone) {
+    Practice p = Open();
+    Vrn$FILE_CLOSE(&p.claims->file);
+    Vrn$FILE_OPEN(&p.claims->file, 0x12); // read/write, deny all
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_LOCKf(&p.lines->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$LOGOUT(1, &p.patients->file, &p.claims->file, &p.lines->file, static_cast<FileDecl*>(nullptr));
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    for (Table* t : {p.patients.get(), p.claims.get(), p.lines.get()})
+        EXPECT_EQ(t->Add(6, "foxtr", "", 6), 0);
+    Vrn$COMMIT();
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Shell(HostFile("Patient.kel"), "SELECT count(*) FROM kel_records"), "6");
+    // The deny-all and the locked file are again this connection's alone.
+    for (const char* name : {"Claims.kel", "Lines.kel"})
+        EXPECT_NE(Shell(HostFile(name), "SELECT count(*) FROM kel_records"), "6") << name;
+    Vrn$FILE_UNLOCK(&p.lines->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Shell(HostFile("Lines.kel"), "SELECT count(*) FROM kel_records"), "6");
+    Vrn$FILE_CLOSE(&p.claims->file);
+    EXPECT_EQ(Shell(HostFile("Claims.kel"), "SELECT count(*) FROM kel_records"), "6");
+}
+
+TEST_F(KelstoreTransactionTest, HoldMarksTheNextReadAndReleaseEndsIt) {
+    auto t = Filled();
+    auto held = [&] { return (t->file.driver_instance->state & VRN_STATE_HELD) != 0; };
+    Vrn$FILE_HOLDfi(&t->file, 2);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_GETfl(&t->file, 2);
+    EXPECT_TRUE(held());
+    Vrn$FILE_RELEASE(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_FALSE(held());
+    Vrn$FILE_HOLDf(&t->file);
+    Vrn$FILE_GETfl(&t->file, 3);
+    EXPECT_TRUE(held());
+    Vrn$FILE_PUTf(&t->file); // a PUT ends it too
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_FALSE(held());
+}
+
+TEST_F(KelstoreTransactionTest, LockKeepsOthersOutUntilUnlock) {
+    auto a = Filled();
+    Table b("Kel.kel");
+    Vrn$FILE_OPEN(&b.file, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_LOCKfi(&a->file, 1);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_NE(a->file.driver_instance->state & VRN_STATE_LOCKED, 0u);
+    Vrn$FILE_LOCKfi(&a->file, 1); // LOCK twice: refused by the state
+    EXPECT_NE(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(6, "fox", "", 1), 0); // the holder writes
+    Vrn$FILE_LOCKfi(&b.file, 1);
+    EXPECT_EQ(Vrn$ERRCODE, 32);
+    EXPECT_EQ(b.file.driver_instance->state & VRN_STATE_LOCKED, 0u);
+    Vrn$FILE_UNLOCK(&a->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_LOCKf(&b.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&b.file), 6);
+    Vrn$FILE_LOCKfi(&a->file, 1);
+    EXPECT_EQ(Vrn$ERRCODE, 32);
+    Vrn$FILE_UNLOCK(&b.file);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT count(*) FROM kel_records"), "6");
+}
+
+TEST_F(KelstoreTransactionTest, StreamBatchesWritesUntilFlushOrClose) {
+    auto t = Filled();
+    Vrn$FILE_STREAM(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Add(6, "fox", "", 1), 0);
+    EXPECT_EQ(t->Add(7, "golf", "", 1), 0);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT count(*) FROM kel_records"), "5");
+    Vrn$FILE_FLUSH(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT count(*) FROM kel_records"), "7");
+    Vrn$FILE_STREAM(&t->file);
+    EXPECT_EQ(t->Add(8, "hotel", "", 1), 0);
+    Vrn$FILE_CLOSE(&t->file);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "SELECT count(*) FROM kel_records"), "8");
+}
+
+TEST_F(KelstoreTransactionTest, AppendKeepsKeysAndDuplicateTellsCollisions) {
+    auto t = Filled();
+    t->Fill(6, "fox", "Adams", 1);
+    Vrn$FILE_APPENDf(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    t->Fill(0, "", "ADAMS", 0);
+    Vrn$FILE_GETfk(&t->name_key);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(int32_t(t->record.ID), 6);
+    t->Fill(7, "ALPHA", "", 1);
+    Vrn$FILE_APPENDf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 40);
+
+    Vrn$FILE_GETfl(&t->file, 3); // the current record: its own values duplicate nothing
+    struct Case {
+        const char* what;
+        const char* code;
+        const char* name;
+        int32_t file;     // DUPLICATE(file): any key without DUP
+        int32_t code_key; // DUPLICATE(key)
+        int32_t name_key;
+    } cases[] = {
+        {"the current record as read", nullptr, nullptr, 0, 0, 1},
+        {"another record's code, without case", "ALPHA", nullptr, 1, 1, 1},
+        {"a new code, a name others share", "golf", "SMITH", 0, 0, 1},
+        {"a new code, a new name", "golf", "Zeta", 0, 0, 0},
+        {"a blank OPT name is in no key", "golf", "", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Vrn$FILE_GETfl(&t->file, 3);
+        if (c.code != nullptr)
+            t->record.CODE = c.code;
+        if (c.name != nullptr)
+            t->record.NAME = c.name;
+        EXPECT_EQ(Vrn$FILE_DUPLICATEf(&t->file), c.file) << c.what;
+        EXPECT_EQ(Vrn$FILE_DUPLICATEk(&t->code_key), c.code_key) << c.what;
+        EXPECT_EQ(Vrn$FILE_DUPLICATEk(&t->name_key), c.name_key) << c.what;
+        EXPECT_EQ(Vrn$ERRCODE, 0) << c.what;
+    }
+    // Without a current record the buffer is a new record: its values against every record.
+    Vrn$FILE_GETfl(&t->file, 99);
+    t->Fill(0, "charly", "", 0);
+    EXPECT_EQ(Vrn$FILE_DUPLICATEf(&t->file), 1);
+}
+
+TEST_F(KelstoreTransactionTest, SendAnswersKnownCommandsAndEmptyOtherwise) {
+    auto t = Filled();
+    struct Case {
+        const char* command;
+        const char* reply;
+    } cases[] = {
+        {"QUICKSCAN", "off"},
+        {"QUICKSCAN=on", "on"},
+        {"QUICKSCAN", "on"},
+        {" quickscan = OFF ", "off"},
+        {"QUICKSCAN=maybe", ""},
+        {"QUICKSCAN", "off"},
+        {"Recover=5", "5"},
+        {"RECOVER", "5"},
+        {"Recover=x", ""},
+        {"Recover=", ""},
+        {"Recover=-1", ""},
+        {"NOSUCH=1", ""},
+        {"", ""},
+        {"=on", ""},
+    };
+    for (const Case& c : cases) {
+        tarvex::testing::PushText(c.command);
+        Vrn$FILE_SEND(&t->file);
+        EXPECT_EQ(Vrn$ERRCODE, 0) << c.command;
+        EXPECT_EQ(tarvex::testing::PopText(), c.reply) << "'" << c.command << "'";
+    }
+}
+
+TEST_F(KelstoreTransactionTest, BuildMakesAFileOfOtherTablesOpenableAgain) {
+    auto t = Filled();
+    Vrn$FILE_BUILDf(&t->file); // deny none: BUILD needs the file alone
+    EXPECT_EQ(Vrn$ERRCODE, 63);
+    Vrn$FILE_CLOSE(&t->file);
+
+    tarvex::ApplyEnvironmentText("VRNCOLSEQ=EDCBA\n");
+    Vrn$FILE_OPEN(&t->file, 0x22);
+    EXPECT_EQ(Vrn$ERRCODE, 46);
+    Vrn$FILE_BUILDf(&t->file); // closed: opened alone for the rebuild
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->file.driver_instance, nullptr);
+    Vrn$FILE_OPEN(&t->file, 0x22);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_SETk(&t->code_key); // E D C B A now sort in that order
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{5, 1, 3, 4, 2}));
+    t->record.CODE = "Bravo";
+    Vrn$FILE_GETfk(&t->code_key);
+    EXPECT_EQ(int32_t(t->record.ID), 4);
+    Vrn$FILE_CLOSE(&t->file);
+
+    tarvex::ResetEnvironment();
+    Vrn$FILE_OPEN(&t->file, 0x22);
+    EXPECT_EQ(Vrn$ERRCODE, 46);
+    // Open alone, BUILD of each key, then of the file, which records the tables.
+    Vrn$FILE_OPEN(&t->file, 0x12);
+    EXPECT_EQ(Vrn$ERRCODE, 46);
+    Vrn$FILE_BUILDf(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_OPEN(&t->file, 0x12);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_BUILDk(&t->name_key);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_BUILDf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_SETk(&t->code_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{2, 4, 3, 1, 5}));
+    Vrn$FILE_SETk(&t->name_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{1, 3, 5, 2}));
+    Vrn$FILE_CLOSE(&t->file);
+    EXPECT_EQ(Shell(HostFile("Kel.kel"), "PRAGMA integrity_check"), "ok");
+    // Three key indexes again, the unique ones still unique.
+    EXPECT_EQ(Shell(HostFile("Kel.kel"),
+                    "SELECT count(*), sum(\"unique\") FROM pragma_index_list(\"kel_records\")"),
+              "3|1");
 }
 
 } // namespace
