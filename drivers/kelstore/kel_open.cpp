@@ -102,8 +102,10 @@ uint64_t CollationFingerprint(const std::vector<Key>& keys) {
 void CloseState(State* state) {
     if (state == nullptr)
         return;
-    if (state->db != nullptr)
+    if (state->db != nullptr) {
+        ForgetCachedStatements(state->db);
         sqlite3_close_v2(state->db);
+    }
     delete state;
 }
 
@@ -273,6 +275,7 @@ int32_t Create(FileDecl* file) {
     int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
         code = SqliteError(db, rc);
+        ForgetCachedStatements(db);
         sqlite3_close_v2(db);
         return code;
     }
@@ -294,6 +297,7 @@ int32_t Create(FileDecl* file) {
     sql += "INSERT INTO kel_meta VALUES ('collation', '" + std::to_string(CollationFingerprint(keys)) + "');";
     sql += "COMMIT;";
     code = Execute(db, sql);
+    ForgetCachedStatements(db);
     sqlite3_close_v2(db);
     if (code != 0)
         std::filesystem::remove(path, error);

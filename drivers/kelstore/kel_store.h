@@ -96,12 +96,26 @@ int32_t SqliteError(sqlite3* db, int rc);
 // Runs SQL text without results: 0 or the error code.
 int32_t Execute(sqlite3* db, const std::string& sql);
 
+// Prepared statements are kept per connection and text once used, so a NEXT or GET does not parse
+// its SQL again; a statement taken from the cache belongs to one Statement until it is handed back.
+sqlite3_stmt* TakeCachedStatement(sqlite3* db, const std::string& sql);
+void ReturnCachedStatement(sqlite3* db, std::string sql, sqlite3_stmt* statement);
+// Finalizes every cached statement of a connection; called before the connection closes.
+void ForgetCachedStatements(sqlite3* db);
+
 class Statement {
   public:
-    Statement(sqlite3* db, const std::string& sql) : db_(db) {
-        rc_ = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr);
+    Statement(sqlite3* db, const std::string& sql) : db_(db), sql_(sql) {
+        statement_ = TakeCachedStatement(db, sql);
+        rc_ = statement_ ? SQLITE_OK : sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr);
     }
-    ~Statement() { sqlite3_finalize(statement_); }
+    // Reset ends the statement's read or write, so a cached statement holds no lock.
+    ~Statement() {
+        if (statement_ == nullptr) return;
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+        ReturnCachedStatement(db_, std::move(sql_), statement_);
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     bool Ok() const { return rc_ == SQLITE_OK || rc_ == SQLITE_ROW || rc_ == SQLITE_DONE; }
@@ -146,6 +160,7 @@ class Statement {
 
   private:
     sqlite3* db_;
+    std::string sql_;
     sqlite3_stmt* statement_ = nullptr;
     int rc_ = SQLITE_OK;
 };

@@ -42,8 +42,10 @@ void Dissolve() {
         RetakeOwnLock(state);
     }
     transaction.files.clear();
-    if (transaction.host != nullptr)
+    if (transaction.host != nullptr) {
+        ForgetCachedStatements(transaction.host);
         sqlite3_close_v2(transaction.host);
+    }
     transaction.host = nullptr;
     transaction.next_schema = 1;
 }
