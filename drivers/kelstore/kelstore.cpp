@@ -385,33 +385,6 @@ class KelFile {
     State& s_;
 };
 
-bool TakesKey(int32_t operation) {
-    switch (operation) {
-    case VRN_OP_BUILD_DYNAMIC:
-    case VRN_OP_BUILD_KEY:
-    case VRN_OP_GET_FILE_KEY:
-    case VRN_OP_GET_KEY_POINTER:
-    case VRN_OP_POINTER_KEY:
-    case VRN_OP_RECORDS_KEY:
-    case VRN_OP_BUILD_DYNAMIC_FILTER:
-    case VRN_OP_SET_FILE_KEY:
-    case VRN_OP_SET_KEY:
-    case VRN_OP_SET_KEY_KEY:
-    case VRN_OP_SET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY_POINTER:
-    case VRN_OP_DUPLICATE_KEY:
-    case VRN_OP_POSITION_KEY:
-    case VRN_OP_RESET_KEY:
-    case VRN_OP_REGET_KEY:
-    case VRN_OP_SET_PROPERTY_KEY:
-    case VRN_OP_GET_PROPERTY_KEY:
-    case VRN_OP_DO_PROPERTY_KEY:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // How many values the runtime passes after the file (a key counts as one).
 size_t ArgumentCount(int32_t operation) {
     switch (operation) {
@@ -449,7 +422,7 @@ size_t ArgumentCount(int32_t operation) {
     case VRN_OP_DO_PROPERTY_BLOB:
         return 1;
     default:
-        return TakesKey(operation) ? 1 : 0;
+        return _drv_OperationTakesKey(operation) ? 1 : 0;
     }
 }
 
@@ -535,7 +508,7 @@ int KeyIndex(const FileDecl* file, const KeyDecl* key) {
 intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
     KelFcb* fcb = reinterpret_cast<KelFcb*>(file->driver_instance);
     KeyDecl* key =
-        TakesKey(operation) && arguments != nullptr ? reinterpret_cast<KeyDecl*>(arguments[0]) : nullptr;
+        _drv_OperationTakesKey(operation) && arguments != nullptr ? reinterpret_cast<KeyDecl*>(arguments[0]) : nullptr;
     std::string text;
     if (TakesText(operation))
         text = PopText();
@@ -544,7 +517,7 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         return arguments != nullptr && index < argument_count ? arguments[index] : 0;
     };
 
-    if (TakesKey(operation) && (key == nullptr || KeyIndex(file, key) < 0)) {
+    if (_drv_OperationTakesKey(operation) && (key == nullptr || KeyIndex(file, key) < 0)) {
         Post(kNotOpen);
         if (PushesText(operation))
             Vrn$PushString("", 0);

@@ -316,3 +316,8 @@ TARVEX_API const char* _drv_OperationLabel(int32_t operation) {
     const OperationRow* row = FindOperation(operation);
     return row != nullptr ? row->label : "(?)";
 }
+
+TARVEX_API int32_t _drv_OperationTakesKey(int32_t operation) {
+    const OperationRow* row = FindOperation(operation);
+    return row != nullptr && row->args[0] == ArgKind::kKey ? 1 : 0;
+}

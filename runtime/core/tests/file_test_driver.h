@@ -70,33 +70,6 @@ inline std::string PopString() {
     return text;
 }
 
-inline bool TakesKey(int32_t operation) {
-    switch (operation) {
-    case VRN_OP_BUILD_DYNAMIC:
-    case VRN_OP_BUILD_KEY:
-    case VRN_OP_GET_FILE_KEY:
-    case VRN_OP_GET_KEY_POINTER:
-    case VRN_OP_POINTER_KEY:
-    case VRN_OP_RECORDS_KEY:
-    case VRN_OP_BUILD_DYNAMIC_FILTER:
-    case VRN_OP_SET_FILE_KEY:
-    case VRN_OP_SET_KEY:
-    case VRN_OP_SET_KEY_KEY:
-    case VRN_OP_SET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY_POINTER:
-    case VRN_OP_DUPLICATE_KEY:
-    case VRN_OP_POSITION_KEY:
-    case VRN_OP_RESET_KEY:
-    case VRN_OP_REGET_KEY:
-    case VRN_OP_SET_PROPERTY_KEY:
-    case VRN_OP_GET_PROPERTY_KEY:
-    case VRN_OP_DO_PROPERTY_KEY:
-        return true;
-    default:
-        return false;
-    }
-}
-
 inline intptr_t MemoryDriver(int32_t operation, FileDecl* file, const intptr_t* arguments);
 
 inline void Post(int32_t code) {
@@ -108,7 +81,7 @@ inline void Post(int32_t code) {
 
 inline intptr_t MemoryDriver(int32_t operation, FileDecl* file, const intptr_t* arguments) {
     MemoryFcb* fcb = reinterpret_cast<MemoryFcb*>(file->driver_instance);
-    KeyDecl* key = TakesKey(operation) ? reinterpret_cast<KeyDecl*>(arguments[0]) : nullptr;
+    KeyDecl* key = _drv_OperationTakesKey(operation) ? reinterpret_cast<KeyDecl*>(arguments[0]) : nullptr;
     std::string position;
     if (operation == VRN_OP_RESET_FILE || operation == VRN_OP_RESET_KEY || operation == VRN_OP_REGET_FILE ||
         operation == VRN_OP_REGET_KEY || operation == VRN_OP_SEND || operation == VRN_OP_SET_PROPERTY) {

@@ -322,3 +322,14 @@ TEST(StateTable, CheckStateRefreshesCopiesOfAClosedFile) {
 
 } // namespace
 } // namespace tarvex
+
+// Drivers learn from the table which operations hand them a key as the first argument.
+TEST(StateTableKeys, OperationsThatTakeAKey) {
+    EXPECT_EQ(_drv_OperationTakesKey(VRN_OP_SET_KEY), 1);
+    EXPECT_EQ(_drv_OperationTakesKey(VRN_OP_GET_FILE_KEY), 1);
+    EXPECT_EQ(_drv_OperationTakesKey(VRN_OP_REGET_KEY), 1);
+    EXPECT_EQ(_drv_OperationTakesKey(VRN_OP_ADD), 0);
+    EXPECT_EQ(_drv_OperationTakesKey(VRN_OP_SET_FILE), 0);
+    EXPECT_EQ(_drv_OperationTakesKey(-1), 0);
+    EXPECT_EQ(_drv_OperationTakesKey(94), 0);
+}

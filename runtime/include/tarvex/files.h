@@ -169,6 +169,9 @@ TARVEX_API void _drv_update_any_state(KeyDecl* key, int32_t operation, uint32_t*
                                       uint32_t* operation_flags, int32_t error, int32_t flag);
 /* The operation's label ("ADD", "GETfilekey", "(35)"); "(?)" for codes outside 0..93. */
 TARVEX_API const char* _drv_OperationLabel(int32_t operation);
+/* 1 when the operation works on a key: the runtime passes the key's owning file as the file and
+ * the KeyDecl as the first argument; else 0 (also for codes outside 0..93). */
+TARVEX_API int32_t _drv_OperationTakesKey(int32_t operation);
 
 /* ---- Driver services ---------------------------------------------------------------------------- */
 
