@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/file_operations.h"
+#include "core/thread_instances.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
 #include "tarvex/queue.h"
@@ -371,6 +372,18 @@ TARVEX_API void Vrn$ROLLBACK(void) {
         return;
     }
     PostResult(EndTransaction(VRN_OP_ROLLBACK, false));
+}
+
+TARVEX_API void Vrn$ThreadedFileOpen(FileDecl* file) {
+    if (file == nullptr || (file->attributes & VRN_FILE_THREAD) == 0)
+        return;
+    RegisterThreadInstance(file, sizeof(FileDecl));
+    if (file->record != nullptr)
+        RegisterThreadInstance(file->record, file->record_length);
+    for (uint32_t k = 0; k < file->key_count && file->keys != nullptr; k++)
+        RegisterThreadInstance(file->keys[k], sizeof(KeyDecl));
+    for (uint32_t m = 0; m < file->memo_count && file->memos != nullptr; m++)
+        RegisterThreadInstance(file->memos[m], sizeof(MemoDecl));
 }
 
 TARVEX_API void Vrn$ThreadedFileClose(FileDecl*) {}

@@ -253,6 +253,12 @@ TARVEX_API void Vrn$COMMIT(void);
 TARVEX_API void Vrn$ROLLBACK(void);
 
 /* ---- Threads and shutdown ------------------------------------------------------------------------ */
+/* For a file with VRN_FILE_THREAD: every program thread gets its own copy of the file's
+ * declaration block, record buffer, key blocks and memo blocks. The copies are swapped in and out
+ * as the runtime lock passes between threads, so the program keeps using the declared addresses.
+ * A thread that has not run yet starts from the contents these blocks have at this call. A file
+ * without VRN_FILE_THREAD, or one already registered, is left alone. */
+TARVEX_API void Vrn$ThreadedFileOpen(FileDecl* file);
 /* Nothing to undo: per-thread file storage lives as long as its thread. */
 TARVEX_API void Vrn$ThreadedFileClose(FileDecl* file);
 /* The procedure to run first when the runtime shuts down (null for none). */
