@@ -21,6 +21,7 @@
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
 #include "tarvex/type_descriptor.h"
+#include "tarvex/views.h"
 
 namespace tarvex {
 
@@ -277,8 +278,13 @@ TARVEX_API void _drv_TraceViewOp(struct Vrn_VCBBLK_struct* block, FileDecl* view
     if (block == nullptr && view == nullptr)
         return;
     std::string label = _drv_OperationLabel(operation);
-    if (view != nullptr && view->name != nullptr) {
-        char* name = _drv_MakeCSTRING(view->name, view->name_length);
+    // The block is a ViewDecl, which has no name of its own: the line names the primary file.
+    const auto* declaration = reinterpret_cast<const ViewDecl*>(view);
+    const FileDecl* primary = declaration != nullptr && declaration->components != nullptr
+                                  ? static_cast<const FileDecl*>(declaration->components[0])
+                                  : nullptr;
+    if (primary != nullptr && primary->name != nullptr) {
+        char* name = _drv_MakeCSTRING(primary->name, primary->name_length);
         if (name != nullptr) {
             label = std::string(name) + ":" + label;
             std::free(name);

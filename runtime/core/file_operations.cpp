@@ -5,6 +5,10 @@
 // state services, so that every driver refuses the same operations with the same codes.
 #include "core/file_operations.h"
 
+#include <atomic>
+#include <mutex>
+#include <unordered_map>
+
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
@@ -16,8 +20,10 @@ namespace {
 constexpr int32_t kFileNotOpen = 37;
 constexpr int32_t kUnsupported = 80;
 
+} // namespace
+
 // Operations whose driver pops a text argument, and those whose driver pushes a text result.
-bool TakesText(int32_t operation) {
+bool OperationTakesText(int32_t operation) {
     switch (operation) {
     case VRN_OP_RESET_FILE:
     case VRN_OP_RESET_KEY:
@@ -32,24 +38,46 @@ bool TakesText(int32_t operation) {
         return false;
     }
 }
-bool GivesText(int32_t operation) {
+bool OperationGivesText(int32_t operation) {
     switch (operation) {
     case VRN_OP_NAME:
     case VRN_OP_SEND:
     case VRN_OP_POSITION_FILE:
     case VRN_OP_POSITION_KEY:
+    case VRN_OP_GET_PROPERTY:
+    case VRN_OP_GET_PROPERTY_KEY:
+    case VRN_OP_BLOB_GET_PROPERTY:
         return true;
     default:
         return false;
     }
 }
 
+namespace {
+
+std::atomic<uint64_t> operation_count{0};
+thread_local int view_engine_depth = 0;
+
+struct PositioningCounts {
+    std::mutex mutex;
+    std::unordered_map<const FileDecl*, uint64_t> counts;
+};
+PositioningCounts& Positioning() {
+    static PositioningCounts counts;
+    return counts;
+}
+
+bool StartsSequence(int32_t operation) {
+    return (operation >= VRN_OP_SET_FILE && operation <= VRN_OP_SET_KEY_KEY_POINTER) ||
+           operation == VRN_OP_RESET_FILE || operation == VRN_OP_RESET_KEY;
+}
+
 // When no driver can be reached the string stack is balanced as the driver would have left it, so
 // the statement's pop of a result (or its push of an argument) does not shift the caller's stack.
 void Refuse(int32_t operation, int32_t code) {
-    if (TakesText(operation))
+    if (OperationTakesText(operation))
         Vrn$STACKpop();
-    if (GivesText(operation))
+    if (OperationGivesText(operation))
         Vrn$PushString("", 0);
     Vrn$seterror(code);
 }
@@ -66,7 +94,31 @@ intptr_t CallFileDriver(int32_t operation, FileDecl* file, std::initializer_list
         Vrn$SetErrorFile(file);
         return 0;
     }
+    operation_count.fetch_add(1, std::memory_order_relaxed);
+    if (view_engine_depth == 0 && StartsSequence(operation)) {
+        PositioningCounts& positioning = Positioning();
+        std::lock_guard lock(positioning.mutex);
+        positioning.counts[file]++;
+    }
     return file->driver(operation, file, arguments.size() ? arguments.begin() : nullptr);
+}
+
+uint64_t FileOperationCount() {
+    return operation_count.load(std::memory_order_relaxed);
+}
+
+uint64_t ExternalPositioningCount(const FileDecl* file) {
+    PositioningCounts& positioning = Positioning();
+    std::lock_guard lock(positioning.mutex);
+    auto found = positioning.counts.find(file);
+    return found == positioning.counts.end() ? 0 : found->second;
+}
+
+ViewEngineScope::ViewEngineScope() {
+    view_engine_depth++;
+}
+ViewEngineScope::~ViewEngineScope() {
+    view_engine_depth--;
 }
 
 namespace {

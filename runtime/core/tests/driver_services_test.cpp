@@ -17,6 +17,7 @@
 #include "core/tests/file_test_driver.h"
 #include "core/tests/test_support.h"
 #include "tarvex/files.h"
+#include "tarvex/views.h"
 
 namespace tarvex::testing {
 namespace {
@@ -395,11 +396,14 @@ TEST(DriverServices, TraceDeclarationOfKeysMemosAndGroups) {
     Vrn$clearerror();
     _drv_TraceOp(&fcb, nullptr, nullptr, VRN_OP_SKIP, -3, 0);
     _drv_TraceOp(&fcb, nullptr, nullptr, VRN_OP_OPEN, 0x22, 0); // the declaration only once
-    FileDecl view{};
-    view.name = "BRW1";
-    view.name_length = 4;
+    FileDecl primary{};
+    primary.name = "BRW1";
+    primary.name_length = 4;
+    void* view_components[] = {&primary};
+    ViewDecl view{};
+    view.components = view_components;
     Vrn$seterror(33);
-    _drv_TraceViewOp(nullptr, &view, nullptr, VRN_OP_NEXT, 0, 0);
+    _drv_TraceViewOp(nullptr, reinterpret_cast<FileDecl*>(&view), nullptr, VRN_OP_NEXT, 0, 0);
     _drv_TraceOp(nullptr, nullptr, nullptr, VRN_OP_NEXT, 0, 0); // nothing to trace
     SetTraceFile("");
     std::string trace = ReadFile(drive.Root() / "t.log");

@@ -229,7 +229,7 @@ TARVEX_API int32_t _drv_CopyOrRenameFiles(const char* table, const char* destina
  * traced. */
 TARVEX_API void _drv_TraceOp(Drv_FCB* fcb, KeyDecl* key, const char* text, int32_t operation, intptr_t first,
                              intptr_t second);
-/* The same for a view: `view` is the view's declaration. */
+/* The same for a view: `view` is the view's ViewDecl; the line is labelled with its primary file's name. */
 TARVEX_API void _drv_TraceViewOp(struct Vrn_VCBBLK_struct* block, FileDecl* view, const char* text,
                                  int32_t operation, intptr_t first, intptr_t second);
 

@@ -16,5 +16,6 @@
 #include "tarvex/values.h"
 #include "tarvex/evaluate.h"
 #include "tarvex/files.h"
+#include "tarvex/views.h"
 
 #endif
