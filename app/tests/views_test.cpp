@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The application's view shapes over real KELSTORE files in a temporary drive: the invoice browse
-// view (invoice and three key-joined files), the service-line and payment-line views of a claim,
-// the claim-print view and a report view; paging as the browse pattern pages; two threads.
+// The application's view shapes over real KELSTORE and VARNEL files in a temporary drive: the
+// invoice browse view (invoice and three key-joined files), the service-line and payment-line
+// views of a claim, the claim-print view and a report view; paging as the browse pattern pages;
+// two threads.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "core/tests/test_support.h"
 #include "data/dictionary.h"
 #include "kelstore/kelstore.h"
+#include "varnel/varnel.h"
 #include "tarvex/evaluate.h"
 #include "tarvex/files.hpp"
 #include "tarvex/frame.h"
@@ -42,8 +44,7 @@ class AppViewsTest : public ::testing::Test {
 
     void SetUp() override {
         std::filesystem::create_directories(drive.Root() / "LUMAREX" / "DATA");
-        // The Provider file's own driver is outside this build: KELSTORE stands in for it here.
-        lumarex::BindFileDrivers(KELSTORE, KELSTORE);
+        lumarex::BindFileDrivers(KELSTORE, VARNEL);
         for (FileDecl* file : {Invoice.Decl(), Item.Decl(), Provider.Decl(), Insured1.Decl(), Insured2.Decl(),
                                Patient.Decl()}) {
             Vrn$FILE_CREATE(file);

@@ -2,7 +2,8 @@
 /* The KELSTORE file driver: one SQLite database per table file (".kel"), holding the records with
  * their row id as record pointer, one indexed key-image column per key and a small metadata table.
  * Programs name KELSTORE as the driver of a FILE declaration; the runtime calls it with the
- * operation codes of tarvex/file_decl.h. Valid C and C++.
+ * operation codes of tarvex/file_decl.h. It runs on the engine in drivers/common, as VARNEL does
+ * (varnel/varnel.h), which keeps its keys in files of their own. Valid C and C++.
  *
  * How it treats the operations whose meaning is the driver's to choose:
  *   - LOGOUT/COMMIT/ROLLBACK: the driver registers as able to log, roll back and commit, and asks
@@ -21,6 +22,17 @@
  *     key (under any key without DUP, for the file); a blank OPT value duplicates nothing.
  *   - SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value, the name
  *     alone replies with it; any other command replies with an empty text.
+ *   - NEXT and PREVIOUS read ahead: a step reads a batch of the rows after the one it lands on
+ *     (1, 2, 4, ... up to 256 on consecutive steps in one direction), and the following steps take
+ *     their rows from it as long as nothing else was done with the file in between and the change
+ *     counter in the database header is unchanged (no connection committed a change). No lock is
+ *     held between two steps: each batch is one read of its own, so other processes' writers
+ *     never wait on a sequence, and a step after their commit reads the file again from the row
+ *     it stands on.
+ *   - SET_PROPERTY and GET_PROPERTY: the properties of common/driver_properties.h (driver name,
+ *     database files, QUICKSCAN, Recover, lock wait, taking part in a LOGOUT); other numbers are
+ *     ignored (GET gives an empty text). ADD and APPEND with a length store that many bytes of
+ *     the buffer, the rest of the record blank; the keys follow what is stored.
  *   - BUILD: recomputes the key images (after the character tables changed) and, for the file,
  *     records the tables the images now follow. A file OPEN refuses with 46 is built while closed:
  *     BUILD then opens it exclusively whatever tables it follows, rebuilds and closes it. An open

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "kelstore/kel_store.h"
+#include "common/sql_store.h"
 
-namespace lumarex::kelstore {
+namespace lumarex::drivers {
 namespace {
 
 // Statements of one text on one connection; more than one when the same text is in use twice at
@@ -65,4 +65,4 @@ void ForgetCachedStatements(sqlite3* db) {
     for (sqlite3_stmt* statement : finished) sqlite3_finalize(statement);
 }
 
-}  // namespace lumarex::kelstore
+}  // namespace lumarex::drivers

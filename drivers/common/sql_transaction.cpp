@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Transactions, locks and streams of the KELSTORE driver.
+// Transactions, locks and streams of the drivers' files.
 //
 // A transaction (LOGOUT ... COMMIT or ROLLBACK) is one SQLite transaction on one connection of its
 // own: its main database is the first file enlisted, and every further file is attached to it.
 // With the rollback journal (the files never use WAL), SQLite commits a transaction that wrote to
-// several attached databases through a super-journal that names each file's journal, so a process
+// several attached databases through a super-journal that names each file's journal (a file with
+// separate keys brings its key files along, each attached too), so a process
 // that dies anywhere in the commit leaves either every file changed or none: the next connection
 // finds the hot journals and rolls them back together. While a file is enlisted its operations go
 // through that connection (State::Db and State::Table). The transaction holds the write lock of
@@ -13,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "kelstore/kel_store.h"
+#include "common/sql_store.h"
 
-namespace lumarex::kelstore {
+namespace lumarex::drivers {
 
 namespace {
 
@@ -38,7 +39,11 @@ void Dissolve() {
     for (State* state : transaction.files) {
         state->host = nullptr;
         state->schema = "main";
+        for (size_t k = 0; k < state->key_schemas.size(); k++)
+            state->key_schemas[k] = State::OwnKeySchema(k);
         state->logout_seconds = -1;
+        state->stamp_raised = false;
+        state->DropAhead();
         RetakeOwnLock(state);
     }
     transaction.files.clear();
@@ -56,7 +61,7 @@ int32_t ReleaseOwnLock(State* state) {
     if (!state->deny_all && !state->locked)
         return 0;
     // Normal locking takes effect at the next access, which then lets the lock go.
-    return Execute(state->db, "PRAGMA locking_mode = NORMAL; SELECT count(*) FROM kel_meta");
+    return Execute(state->db, "PRAGMA locking_mode = NORMAL; " + TouchSql(*state));
 }
 
 int32_t RetakeOwnLock(State* state) {
@@ -65,7 +70,7 @@ int32_t RetakeOwnLock(State* state) {
     bool writable = (state->access_mode & 0x0F) != 0;
     int32_t code = Execute(state->db, "PRAGMA locking_mode = EXCLUSIVE");
     if (code == 0)
-        code = Execute(state->db, writable ? "BEGIN EXCLUSIVE; COMMIT" : "SELECT count(*) FROM kel_meta");
+        code = Execute(state->db, writable ? "BEGIN EXCLUSIVE; COMMIT" : TouchSql(*state));
     return code;
 }
 
@@ -82,7 +87,18 @@ int32_t Logout(State* state) {
     if (code != 0)
         return code;
 
-    std::string schema = "main";
+    // The record file, then its key files: the first file of the first enlisted is the host's main
+    // database, every other one is attached under a schema name of its own.
+    std::vector<std::string> paths{state->path};
+    paths.insert(paths.end(), state->key_paths.begin(), state->key_paths.end());
+    std::vector<std::string> schemas;
+    auto detach = [&] {
+        for (const std::string& name : schemas)
+            if (name != "main")
+                Execute(transaction.host, "DETACH DATABASE " + name);
+        if (!schemas.empty() && schemas.front() == "main")
+            Dissolve();
+    };
     if (transaction.host == nullptr) {
         int rc = sqlite3_open_v2(state->path.c_str(), &transaction.host, SQLITE_OPEN_READWRITE, nullptr);
         if (rc != SQLITE_OK) {
@@ -91,35 +107,39 @@ int32_t Logout(State* state) {
             RetakeOwnLock(state);
             return code;
         }
-    } else {
+        schemas.push_back("main");
+    } else if (InTransaction(transaction.host)) {
         // A database is attached only outside a transaction. Nothing was written yet (the files are
         // enlisted in one LOGOUT), so the locks taken so far are let go and taken again below.
-        if (InTransaction(transaction.host))
-            Execute(transaction.host, "ROLLBACK");
-        schema = "kel_t" + std::to_string(transaction.next_schema++);
-        Statement attach(transaction.host, "ATTACH DATABASE ?1 AS " + schema);
-        attach.BindText(1, state->path);
+        Execute(transaction.host, "ROLLBACK");
+    }
+    for (size_t i = schemas.size(); i < paths.size(); i++) {
+        std::string name = "sql_t" + std::to_string(transaction.next_schema++);
+        Statement attach(transaction.host, "ATTACH DATABASE ?1 AS " + name);
+        attach.BindText(1, paths[i]);
         attach.Step();
         if (attach.Code() != SQLITE_DONE) {
             code = attach.Error();
+            detach();
             RetakeOwnLock(state);
             return code;
         }
+        schemas.push_back(name);
     }
     sqlite3_busy_timeout(transaction.host, milliseconds);
     // IMMEDIATE takes the write lock of every database of the connection now: the files are the
     // transaction's until it ends, and LOGOUT fails when one is not free within the seconds.
     code = Execute(transaction.host, "BEGIN IMMEDIATE");
     if (code != 0) {
-        if (schema != "main")
-            Execute(transaction.host, "DETACH DATABASE " + schema);
-        else
-            Dissolve();
+        detach();
         RetakeOwnLock(state);
         return code;
     }
+    state->DropAhead();
+    state->schema = schemas.front();
+    for (size_t k = 0; k < state->key_schemas.size(); k++)
+        state->key_schemas[k] = schemas[k + 1];
     state->host = transaction.host;
-    state->schema = schema;
     transaction.files.push_back(state);
     return 0;
 }
@@ -154,18 +174,18 @@ int32_t Lock(State* state, int32_t seconds) {
     code = Execute(state->db, "PRAGMA locking_mode = EXCLUSIVE");
     if (code == 0) {
         bool writable = (state->access_mode & 0x0F) != 0;
-        code = Execute(state->db, writable ? "BEGIN EXCLUSIVE; COMMIT" : "SELECT count(*) FROM kel_meta");
+        code = Execute(state->db, writable ? "BEGIN EXCLUSIVE; COMMIT" : TouchSql(*state));
     }
     if (code != 0) {
         // Back to normal locking without waiting: whatever the failed attempt held is let go.
         sqlite3_busy_timeout(state->db, 0);
         if (InTransaction(state->db))
             Execute(state->db, "ROLLBACK");
-        Execute(state->db, "PRAGMA locking_mode = NORMAL; SELECT count(*) FROM kel_meta");
-        sqlite3_busy_timeout(state->db, kBusyMilliseconds);
+        Execute(state->db, "PRAGMA locking_mode = NORMAL; " + TouchSql(*state));
+        sqlite3_busy_timeout(state->db, state->wait_milliseconds);
         return code;
     }
-    sqlite3_busy_timeout(state->db, kBusyMilliseconds);
+    sqlite3_busy_timeout(state->db, state->wait_milliseconds);
     state->locked = true;
     return 0;
 }
@@ -179,12 +199,13 @@ int32_t Unlock(State* state) {
     int32_t code = Flush(state);
     if (code != 0)
         return code;
-    return Execute(state->db, "PRAGMA locking_mode = NORMAL; SELECT count(*) FROM kel_meta");
+    return Execute(state->db, "PRAGMA locking_mode = NORMAL; " + TouchSql(*state));
 }
 
 int32_t Stream(State* state) {
     if (state->host != nullptr || InTransaction(state->db))
         return 0; // already inside one transaction
+    state->stamp_raised = false;
     return Execute(state->db, "BEGIN IMMEDIATE");
 }
 
@@ -192,7 +213,10 @@ int32_t Flush(State* state) {
     if (!InTransaction(state->db))
         return 0;
     // A commit that cannot finish leaves the stream open, so FLUSH can be tried again.
-    return Execute(state->db, "COMMIT");
+    int32_t code = Execute(state->db, "COMMIT");
+    if (code == 0)
+        state->stamp_raised = false;
+    return code;
 }
 
-} // namespace lumarex::kelstore
+} // namespace lumarex::drivers

@@ -1,12 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the parts of the KELSTORE driver share: the error codes it posts, its per-file block and
-// the state behind it, a prepared-statement wrapper, and the opening and creating of files.
+// The SQLite engine both file drivers run on: the error codes it posts, the per-file block and the
+// state behind it, a prepared-statement wrapper, the opening and creating of files, transactions.
 //
-// Layout of a file: table kel_records holds each record as a BLOB under its row id (the record
-// pointer) with a change counter for WATCH and one key-image column per key (k1, k2, ...), each
-// under its own index: UNIQUE for keys without DUP, partial (blank values stored as NULL and left
-// out) for OPT keys. Table kel_meta holds the format tag, the record length, the layout and key
-// fingerprints, the key count and the fingerprint of the character tables the images follow.
+// A table's records live in table <prefix>_records: each record as a BLOB under its row id (the
+// record pointer) with a change counter for WATCH. Table <prefix>_meta holds the format tag, the
+// record length, the layout and key fingerprints, the key count and the fingerprint of the
+// character tables the key images follow. Where the key images live is the one thing the drivers
+// differ in (Layout):
+//   - in the record table: one image column per key (k1, k2, ...) under its own index, UNIQUE for
+//     keys without DUP, partial (blank values stored as NULL and left out) for OPT keys;
+//   - in a database of its own per key (the record file's name with extension .K01, .K02, ...):
+//     table <prefix>_key (id, image) under an index on image (UNIQUE without DUP; a blank OPT value
+//     has no row), and its own <prefix>_meta with the key's number and the change stamp. The
+//     record file's meta holds the change stamp too: every write raises it in the record file and
+//     in every key file within the same transaction, so a key file left behind (restored from an
+//     old copy, or not written) shows another stamp and must be rebuilt (46).
 // Key order is (image, row id), so duplicates come back in insertion order.
 #pragma once
 
@@ -20,7 +28,7 @@
 #include "common/key_image.h"
 #include "tarvex/file_decl.h"
 
-namespace lumarex::kelstore {
+namespace lumarex::drivers {
 
 using drivers::KeyImage;
 
@@ -39,13 +47,30 @@ constexpr int32_t kInvalidDeclaration = 47;
 constexpr int32_t kUnsupported = 80;
 constexpr int32_t kRecordChanged = 89;
 constexpr int32_t kFileSystemError = 90;
-constexpr const char* kFormatTag = "KELSTORE 1";
+constexpr int32_t kInvalidKeyFile = 38;
 constexpr int kBusyMilliseconds = 5000;
 
 // Where the sequence stands. kEnds: NEXT reads the first record, PREVIOUS the last. kBefore: NEXT
 // reads the first record at or after (image, low), PREVIOUS the last at or before (image, high).
 // kOn: after a record was read at (image, low): NEXT reads the one after, PREVIOUS the one before.
 enum class Place { kNone, kEnds, kBefore, kOn };
+
+// What tells one driver's files from the other's.
+struct Layout {
+    const char* driver_name; // "KELSTORE", for the block and the trace
+    const char* extension;   // the record file's default extension
+    const char* format_tag;  // in <prefix>_meta, "format"
+    const char* prefix;      // of every table and index name
+    bool separate_keys;      // each key in a database file of its own
+};
+
+// The read-ahead of NEXT and PREVIOUS: rows after the one last read, in the sequence's order.
+struct AheadRow {
+    int64_t id = 0;
+    int64_t changes = 0;
+    std::string data;
+    std::string image;
+};
 
 struct Key {
     KeyDecl* decl = nullptr;
@@ -55,17 +80,22 @@ struct Key {
 };
 
 struct State {
-    sqlite3* db = nullptr; // the file's own connection
+    const Layout* layout = nullptr;
+    sqlite3* db = nullptr; // the file's own connection (key files attached as k1, k2, ...)
     std::string path;
+    std::vector<std::string> key_paths; // separate keys only
     // During a transaction the file is reached through the transaction's connection, under the
     // schema name it is attached as ("main" for the first file enlisted).
     sqlite3* host = nullptr;
     std::string schema = "main";
+    std::vector<std::string> key_schemas; // separate keys only
     int32_t logout_seconds = -1; // from the LOCK that Vrn$LOGOUT sends before enlisting
     bool deny_all = false;       // opened deny-all: the own connection keeps an exclusive lock
     bool locked = false;         // LOCK holds an exclusive lock on the own connection
     std::string quickscan = "off";
     int64_t recover = 0;
+    bool stamp_raised = false; // in the transaction now open (separate keys)
+    int32_t wait_milliseconds = kBusyMilliseconds; // of the own connection, for a lock another holds
     std::vector<Key> keys;
     uint32_t record_length = 0;
     int32_t access_mode = 0;
@@ -79,14 +109,40 @@ struct State {
     std::string image; // key order only; empty image = record order
     int64_t low = 0;
     int64_t high = 0;
+    // Rows read ahead of the sequence (see Step in sql_driver.cpp), served while nothing else was
+    // done with the file and its change counter stands where it stood when they were read.
+    std::vector<AheadRow> ahead;
+    size_t ahead_next = 0;
+    bool ahead_forward = true;
+    uint32_t ahead_counter = 0;
+    size_t ahead_batch = 0;
 
-    // The connection and table that operations use now.
+    // The connection and tables that operations use now.
     sqlite3* Db() const { return host != nullptr ? host : db; }
-    std::string Table() const { return schema + ".kel_records"; }
+    std::string Table() const { return schema + "." + layout->prefix + "_records"; }
+    std::string Meta() const { return schema + "." + layout->prefix + "_meta"; }
+    // Where key k's images are, and under which column.
+    std::string KeyTable(size_t k) const {
+        return layout->separate_keys ? key_schemas[k] + "." + layout->prefix + "_key" : Table();
+    }
+    std::string KeyColumn(size_t k) const { return layout->separate_keys ? "image" : keys[k].column; }
+    // Every database of the file as it is reached now: the record file's schema first.
+    std::vector<std::string> Schemas() const {
+        std::vector<std::string> all{schema};
+        all.insert(all.end(), key_schemas.begin(), key_schemas.end());
+        return all;
+    }
+    // The schema names the key files have on the file's own connection.
+    static std::string OwnKeySchema(size_t k) { return "k" + std::to_string(k + 1); }
+    void DropAhead() {
+        ahead.clear();
+        ahead_next = 0;
+        ahead_batch = 0;
+    }
 };
 
 // The driver's block: the runtime's part first, as the contract asks.
-struct KelFcb {
+struct SqlFcb {
     Drv_FCB base;
     State* state;
 };
@@ -165,19 +221,28 @@ class Statement {
     int rc_ = SQLITE_OK;
 };
 
+// A statement that reads every database of the file (so a pending change of locking mode is applied
+// to each of them).
+std::string TouchSql(const State& state);
+// The change stamp of a write: raised in the record file and every key file (separate keys only).
+int32_t RaiseStamp(State* state);
+// The key file of key k of a record file ("Provider.dat" -> "Provider.K01").
+std::string KeyPath(const std::string& path, size_t k);
+
 // CREATE: a new, empty file for the declaration (mode 0600), replacing one of that name.
-int32_t Create(FileDecl* file);
+int32_t Create(const Layout& layout, FileDecl* file);
 // OPEN and SHARE: opens the file, checks it against the declaration, stores the driver's block in
 // the declaration and activates the file in the register.
-int32_t Open(FileDecl* file, int32_t access_mode);
+int32_t Open(const Layout& layout, FileDecl* file, int32_t access_mode);
 // CLOSE: the reverse of Open (a STREAM still open is flushed first).
-void Close(FileDecl* file, KelFcb* fcb);
+void Close(FileDecl* file, SqlFcb* fcb);
 // BUILD: recomputes the key images of key `only` (-1: every key, which also records the current
 // character tables so the file opens again). With `state` null the file is closed: it is opened
 // exclusively for the rebuild, whatever tables its images follow, and closed again.
-int32_t Rebuild(FileDecl* file, State* state, int only);
+// A missing or damaged key file is made anew first (separate keys).
+int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only);
 
-// Transactions, locks and streams (kel_transaction.cpp).
+// Transactions, locks and streams (sql_transaction.cpp).
 // LOGOUT: enlists the file in the process's transaction (one connection, the files attached).
 int32_t Logout(State* state);
 // COMMIT or ROLLBACK: the first call ends the transaction of every enlisted file; later calls for
@@ -194,4 +259,7 @@ int32_t Flush(State* state);
 int32_t ReleaseOwnLock(State* state);
 int32_t RetakeOwnLock(State* state);
 
-} // namespace lumarex::kelstore
+// The entry point of a driver: performs one operation of the runtime on a file of the layout.
+intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const intptr_t* arguments);
+
+} // namespace lumarex::drivers

@@ -1,0 +1,1000 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The drivers' common entry and their record operations: the dispatch of each operation code
+// between the runtime's state check and state update, and the reads, writes, sequences and
+// positions over one file (the file layouts are described in sql_store.h).
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/driver_properties.h"
+#include "common/sql_store.h"
+#include "tarvex/files.h"
+#include "tarvex/frame.h"
+#include "tarvex/string_stack.h"
+#include "tarvex/type_descriptor.h"
+
+namespace lumarex::drivers {
+
+namespace {
+
+void Post(int32_t code) {
+    if (code == 0)
+        Vrn$clearerror();
+    else
+        Vrn$seterror(code);
+}
+
+// A SQLite failure as the runtime's error code; other failures are 90 with SQLite's own text.
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+bool FromHex(std::string_view text, std::string* bytes) {
+    if (text.size() % 2 != 0)
+        return false;
+    auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    bytes->clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int high = value(text[i]), low = value(text[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes->push_back(char(high * 16 + low));
+    }
+    return true;
+}
+
+// ---- The file ----------------------------------------------------------------------------------
+
+class SqlFile {
+  public:
+    SqlFile(FileDecl* file, State* state) : file_(file), s_(*state) {}
+
+    bool Separate() const { return s_.layout->separate_keys; }
+
+    // Key k as a row source: r is the record, the image is Img(k) and the key's row id KeyId(k).
+    std::string From(size_t k) const {
+        return Separate() ? s_.KeyTable(k) + " AS x JOIN " + s_.Table() + " AS r ON r.id = x.id"
+                          : s_.Table() + " AS r";
+    }
+    std::string Img(size_t k) const { return Separate() ? "x.image" : "r." + s_.keys[k].column; }
+    std::string KeyId(size_t) const { return Separate() ? "x.id" : "r.id"; }
+
+    // The image of key `k` for the record bytes, NULL (false) for an OPT key with blank values.
+    bool ImageOf(size_t k, const void* record, std::string* image) const {
+        const Key& key = s_.keys[k];
+        if (key.opt && key.image->IsBlank(record))
+            return false;
+        *image = key.image->Build(record);
+        return true;
+    }
+
+    // Makes a record the current one and loads it into the record buffer; a GET with a length
+    // fills only that many bytes of the buffer.
+    void Take(int64_t id, const std::string& data, int64_t changes, uint32_t length = UINT32_MAX) {
+        s_.current = id;
+        s_.current_changes = changes;
+        size_t size = std::min<size_t>(length, file_->record_length);
+        std::memset(file_->record, 0, size);
+        std::memcpy(file_->record, data.data(), std::min(data.size(), size));
+        s_.accessed = true;
+    }
+    // A row (id, data, changes) of a query.
+    void TakeRow(Statement& row, uint32_t length = UINT32_MAX) {
+        Take(row.Int(0), row.Blob(1), row.Int(2), length);
+    }
+
+    int32_t ReadPointer(int64_t pointer, uint32_t length = UINT32_MAX) {
+        Statement row(s_.Db(), "SELECT id, data, changes FROM " + s_.Table() + " WHERE id = ?1");
+        row.BindInt(1, pointer);
+        if (row.Step()) {
+            TakeRow(row, length);
+            return 0;
+        }
+        return row.Ok() ? kNotFound : row.Error();
+    }
+
+    int32_t GetByKey(size_t k) {
+        std::string image;
+        if (!ImageOf(k, file_->record, &image))
+            return kNotFound;
+        Statement row(s_.Db(), "SELECT r.id, r.data, r.changes FROM " + From(k) + " WHERE " + Img(k) +
+                                   " = ?1 ORDER BY " + Img(k) + ", " + KeyId(k) + " LIMIT 1");
+        row.BindBlob(1, image);
+        if (row.Step()) {
+            TakeRow(row);
+            return 0;
+        }
+        return row.Ok() ? kNotFound : row.Error();
+    }
+
+    // Runs SQL through the statement cache: 0 or the error code.
+    int32_t Run(const std::string& sql) {
+        Statement statement(s_.Db(), sql);
+        statement.Step();
+        return statement.Code() == SQLITE_DONE ? 0 : statement.Error();
+    }
+
+    // A write that spans several statements (the record and its key files) is one savepoint, so
+    // a failure at any of them leaves every file as it was.
+    // The change stamp is raised once per transaction: inside a LOGOUT or STREAM only by the
+    // first write that succeeds (every later one commits with it or not at all).
+    template <class Body> int32_t Atomically(Body body) {
+        if (!Separate())
+            return body();
+        bool in_transaction = sqlite3_get_autocommit(s_.Db()) == 0;
+        int32_t code = Run("SAVEPOINT sql_write");
+        if (code != 0)
+            return code;
+        code = body();
+        if (code == 0 && !(in_transaction && s_.stamp_raised))
+            code = RaiseStamp(&s_);
+        if (code != 0)
+            Run("ROLLBACK TO sql_write");
+        if (sqlite3_get_autocommit(s_.Db()) != 0)
+            s_.stamp_raised = false; // a failure may have ended the whole transaction
+        int32_t released = Run("RELEASE sql_write");
+        if (code == 0 && released == 0)
+            s_.stamp_raised = in_transaction;
+        return code != 0 ? code : released;
+    }
+
+    // Binds the key images of the record from parameter `first` on (keys in the record table).
+    void BindImages(Statement& statement, int first, const void* record) {
+        for (size_t k = 0; k < s_.keys.size(); k++) {
+            std::string image;
+            if (ImageOf(k, record, &image))
+                statement.BindBlob(first + int(k), image);
+            else
+                statement.BindNull(first + int(k));
+        }
+    }
+
+    // Writes the key images of `record`, stored as `id`, into the key files; `fresh`: a new record.
+    int32_t WriteKeyFiles(int64_t id, bool fresh, const void* record) {
+        for (size_t k = 0; k < s_.keys.size(); k++) {
+            std::string image;
+            bool present = ImageOf(k, record, &image);
+            if (!present) {
+                if (fresh)
+                    continue;
+                Statement remove(s_.Db(), "DELETE FROM " + s_.KeyTable(k) + " WHERE id = ?1");
+                remove.BindInt(1, id);
+                remove.Step();
+                if (remove.Code() != SQLITE_DONE)
+                    return remove.Error();
+                continue;
+            }
+            Statement write(s_.Db(), "INSERT INTO " + s_.KeyTable(k) +
+                                         " (id, image) VALUES (?1, ?2) ON CONFLICT(id) DO UPDATE SET image = excluded.image");
+            write.BindInt(1, id);
+            write.BindBlob(2, image);
+            write.Step();
+            if (write.Code() != SQLITE_DONE)
+                return write.Error();
+        }
+        return 0;
+    }
+
+    // ADD (and APPEND): the buffer as a new record; with a length, only that many of its bytes,
+    // the rest of the stored record blank (strings spaces, numbers zero, as CLEAR leaves them).
+    int32_t Add(uint32_t length = UINT32_MAX) {
+        std::vector<char> bytes;
+        const void* data = file_->record;
+        if (length < file_->record_length) {
+            bytes.assign(file_->record_length, 0);
+            Vrn$CLEAR(bytes.data(), file_->record_type, 0);
+            std::memcpy(bytes.data(), file_->record, length);
+            data = bytes.data();
+        }
+        return Atomically([&]() -> int32_t {
+            std::string sql = "INSERT INTO " + s_.Table() + " (data, changes";
+            std::string values = "VALUES (?1, 0";
+            for (size_t k = 0; k < s_.keys.size() && !Separate(); k++) {
+                sql += ", " + s_.keys[k].column;
+                values += ", ?" + std::to_string(k + 2);
+            }
+            {
+                Statement insert(s_.Db(), sql + ") " + values + ")");
+                insert.BindBytes(1, data, file_->record_length);
+                if (!Separate())
+                    BindImages(insert, 2, data);
+                insert.Step();
+                if (insert.Code() != SQLITE_DONE)
+                    return insert.Error();
+            }
+            int64_t id = sqlite3_last_insert_rowid(s_.Db());
+            if (Separate()) {
+                int32_t code = WriteKeyFiles(id, true, data);
+                if (code != 0)
+                    return code;
+            }
+            s_.current = id;
+            s_.current_changes = 0;
+            s_.accessed = true;
+            return 0;
+        });
+    }
+
+    int32_t Put(bool watched) {
+        return Atomically([&]() -> int32_t {
+            std::string sql = "UPDATE " + s_.Table() + " SET data = ?1, changes = changes + 1";
+            for (size_t k = 0; k < s_.keys.size() && !Separate(); k++)
+                sql += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 4);
+            sql += " WHERE id = ?2";
+            if (watched)
+                sql += " AND changes = ?3";
+            {
+                Statement update(s_.Db(), sql);
+                update.BindBytes(1, file_->record, file_->record_length);
+                update.BindInt(2, s_.current);
+                update.BindInt(3, s_.current_changes);
+                if (!Separate())
+                    BindImages(update, 4, file_->record);
+                update.Step();
+                if (update.Code() != SQLITE_DONE)
+                    return update.Error();
+            }
+            if (sqlite3_changes(s_.Db()) == 0)
+                return watched ? kRecordChanged : kNotFound;
+            if (Separate()) {
+                int32_t code = WriteKeyFiles(s_.current, false, file_->record);
+                if (code != 0)
+                    return code;
+            }
+            s_.current_changes++;
+            return 0;
+        });
+    }
+
+    int32_t Delete() {
+        return Atomically([&]() -> int32_t {
+            {
+                Statement remove(s_.Db(), "DELETE FROM " + s_.Table() + " WHERE id = ?1");
+                remove.BindInt(1, s_.current);
+                remove.Step();
+                if (remove.Code() != SQLITE_DONE)
+                    return remove.Error();
+            }
+            if (sqlite3_changes(s_.Db()) == 0)
+                return kNotFound;
+            for (size_t k = 0; k < s_.keys.size() && Separate(); k++) {
+                Statement remove(s_.Db(), "DELETE FROM " + s_.KeyTable(k) + " WHERE id = ?1");
+                remove.BindInt(1, s_.current);
+                remove.Step();
+                if (remove.Code() != SQLITE_DONE)
+                    return remove.Error();
+            }
+            s_.current = 0;
+            return 0;
+        });
+    }
+
+    // EMPTY: no record left, in the record file or any key file.
+    int32_t Empty() {
+        return Atomically([&]() -> int32_t {
+            int32_t code = Execute(s_.Db(), "DELETE FROM " + s_.Table());
+            for (size_t k = 0; code == 0 && k < s_.keys.size() && Separate(); k++)
+                code = Execute(s_.Db(), "DELETE FROM " + s_.KeyTable(k));
+            if (code == 0) {
+                s_.current = 0;
+                s_.place = Place::kNone;
+            }
+            return code;
+        });
+    }
+
+    // The records of the file (k < 0) or of key k (an OPT key leaves out blank values).
+    int32_t Count(int k, int64_t* records) {
+        std::string sql = "SELECT count(*) FROM " + (k >= 0 ? s_.KeyTable(size_t(k)) : s_.Table());
+        if (k >= 0 && !Separate())
+            sql += " WHERE " + s_.KeyColumn(size_t(k)) + " IS NOT NULL";
+        Statement count(s_.Db(), sql);
+        *records = 0;
+        if (!count.Step())
+            return count.Error();
+        *records = count.Int(0);
+        return 0;
+    }
+
+    // The stored image of record `pointer` under key k: 0 found, 35 absent or not in the key.
+    int32_t StoredImage(size_t k, int64_t pointer, std::string* image) {
+        Statement row(s_.Db(), "SELECT " + s_.KeyColumn(k) + " FROM " + s_.KeyTable(k) + " WHERE id = ?1");
+        row.BindInt(1, pointer);
+        if (!row.Step())
+            return row.Ok() ? kNotFound : row.Error();
+        if (row.IsNull(0))
+            return kNotFound;
+        *image = row.Blob(0);
+        return 0;
+    }
+
+    // The change counter in the header of the record file, read through the connection's own
+    // handle without a lock: every commit of any connection raises it. False when unknown.
+    bool ChangeCounter(uint32_t* counter) {
+        sqlite3_file* handle = nullptr;
+        if (sqlite3_file_control(s_.Db(), s_.schema.c_str(), SQLITE_FCNTL_FILE_POINTER, &handle) != SQLITE_OK ||
+            handle == nullptr || handle->pMethods == nullptr)
+            return false;
+        unsigned char bytes[4];
+        if (handle->pMethods->xRead(handle, bytes, 4, 24) != SQLITE_OK)
+            return false;
+        *counter = uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
+        return true;
+    }
+
+    // Moves the sequence onto a row: `read` copies the record into the buffer.
+    void Land(int64_t id, const std::string& data, int64_t changes, std::string image, bool read) {
+        s_.place = Place::kOn;
+        s_.low = s_.high = id;
+        if (s_.sequence_key >= 0)
+            s_.image = std::move(image);
+        if (read)
+            Take(id, data, changes);
+    }
+
+    // One step of the sequence. `read` copies the record into the buffer; otherwise only the
+    // sequence moves (SKIP). 33 when the sequence has no record in that direction.
+    //
+    // A step reads the rows after the one it lands on too, a batch that grows with consecutive
+    // steps in one direction (1, 2, 4, ... 256), and the following steps take their rows from it
+    // while (a) nothing but NEXT, PREVIOUS or SKIP was done with the file since (every other
+    // operation drops the batch) and (b) the change counter of the record file is where it stood
+    // before the batch was read, so no connection, of this process or another, committed a change
+    // since. Otherwise the step queries again after the row it stands on. Nothing is held between
+    // two steps: each query is its own read, so writers of other processes never wait on a batch.
+    int32_t Step(bool forward, bool read) {
+        if (s_.place == Place::kNone)
+            return kNotAvailable;
+        bool by_key = s_.sequence_key >= 0;
+        uint32_t counter = 0;
+        bool counted = ChangeCounter(&counter);
+        if (s_.place == Place::kOn && s_.ahead_next < s_.ahead.size() && s_.ahead_forward == forward && counted &&
+            counter == s_.ahead_counter) {
+            AheadRow& row = s_.ahead[s_.ahead_next++];
+            Land(row.id, row.data, row.changes, std::move(row.image), read);
+            return 0;
+        }
+        size_t batch = s_.place == Place::kOn && s_.ahead_forward == forward && s_.ahead_batch > 0
+                           ? std::min<size_t>(s_.ahead_batch * 2, 256)
+                           : 1;
+        s_.DropAhead();
+        std::string sql = "SELECT r.id, r.data, r.changes";
+        std::string where;
+        std::string order;
+        if (by_key) {
+            size_t k = size_t(s_.sequence_key);
+            std::string c = Img(k), id = KeyId(k);
+            sql += ", " + c + " FROM " + From(k);
+            where = Separate() ? "" : c + " IS NOT NULL";
+            std::string also = where.empty() ? "" : " AND ";
+            const char* direction = forward ? "" : " DESC";
+            order = c + direction + ", " + id + direction;
+            if (s_.place == Place::kBefore)
+                where += also + (forward ? "(" + c + ", " + id + ") >= (?1, ?2)" : "(" + c + ", " + id + ") <= (?1, ?3)");
+            else if (s_.place == Place::kOn)
+                where += also + (forward ? "(" + c + ", " + id + ") > (?1, ?2)" : "(" + c + ", " + id + ") < (?1, ?2)");
+        } else {
+            sql += " FROM " + s_.Table() + " AS r";
+            order = forward ? "r.id" : "r.id DESC";
+            if (s_.place == Place::kBefore)
+                where = forward ? "r.id >= ?2" : "r.id <= ?3";
+            else if (s_.place == Place::kOn)
+                where = forward ? "r.id > ?2" : "r.id < ?2";
+        }
+        if (!where.empty())
+            sql += " WHERE " + where;
+        sql += " ORDER BY " + order + " LIMIT ?4";
+        Statement row(s_.Db(), sql);
+        if (s_.place == Place::kBefore || s_.place == Place::kOn) {
+            if (by_key)
+                row.BindBlob(1, s_.image);
+            row.BindInt(2, s_.low);
+            if (s_.place == Place::kBefore)
+                row.BindInt(3, s_.high);
+        }
+        row.BindInt(4, int64_t(batch));
+        if (!row.Step()) {
+            if (!row.Ok())
+                return row.Error();
+            s_.place = Place::kNone;
+            return kNotAvailable;
+        }
+        int64_t id = row.Int(0), changes = row.Int(2);
+        std::string data = row.Blob(1);
+        std::string image = by_key ? row.Blob(3) : std::string();
+        while (row.Step())
+            s_.ahead.push_back({row.Int(0), row.Int(2), row.Blob(1), by_key ? row.Blob(3) : std::string()});
+        if (row.Code() != SQLITE_DONE) {
+            s_.DropAhead();
+            return row.Error();
+        }
+        s_.ahead_forward = forward;
+        s_.ahead_batch = batch;
+        if (!counted)
+            s_.ahead.clear(); // nothing tells whether they are still current
+        s_.ahead_counter = counter;
+        Land(id, data, changes, std::move(image), read);
+        return 0;
+    }
+
+    void SetOrder(int key) {
+        s_.sequence_key = key;
+        s_.place = Place::kEnds;
+        s_.image.clear();
+    }
+    void SetBefore(int key, std::string image, int64_t low, int64_t high) {
+        s_.sequence_key = key;
+        s_.place = Place::kBefore;
+        s_.image = std::move(image);
+        s_.low = low;
+        s_.high = high;
+    }
+
+    // POSITION: "F" and the record pointer, or "K", the key number, the pointer and the image (or
+    // "-" for a record the OPT key leaves out), all hexadecimal, so blank padding never matters.
+    std::string Position(int k) {
+        char head[40];
+        if (k < 0) {
+            std::snprintf(head, sizeof head, "F%016llX", static_cast<unsigned long long>(s_.current));
+            return head;
+        }
+        std::snprintf(head, sizeof head, "K%02X%016llX", unsigned(k + 1),
+                      static_cast<unsigned long long>(s_.current));
+        std::string image;
+        int32_t code = StoredImage(size_t(k), s_.current, &image);
+        if (code == kNotFound && !ImageOf(size_t(k), file_->record, &image))
+            return std::string(head) + "-";
+        return std::string(head) + Hex(image);
+    }
+
+    struct Decoded {
+        int key = -1; // -1 a file position
+        int64_t pointer = 0;
+        bool has_image = false;
+        std::string image;
+    };
+
+    static bool Decode(std::string text, Decoded* out) {
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+            text.pop_back();
+        auto pointer = [](std::string_view hex, int64_t* value) {
+            std::string bytes;
+            if (hex.size() != 16 || !FromHex(hex, &bytes))
+                return false;
+            uint64_t v = 0;
+            for (unsigned char c : bytes)
+                v = v << 8 | c;
+            *value = int64_t(v);
+            return true;
+        };
+        if (text.size() == 17 && text[0] == 'F')
+            return pointer(std::string_view(text).substr(1), &out->pointer);
+        if (text.size() < 20 || text[0] != 'K')
+            return false;
+        std::string number;
+        if (!FromHex(std::string_view(text).substr(1, 2), &number))
+            return false;
+        out->key = int(uint8_t(number[0])) - 1;
+        if (!pointer(std::string_view(text).substr(3, 16), &out->pointer))
+            return false;
+        std::string_view image = std::string_view(text).substr(19);
+        if (image == "-")
+            return true;
+        out->has_image = true;
+        return FromHex(image, &out->image);
+    }
+
+    // RESET: the sequence stands before the position, in the key's order (k >= 0) or record order.
+    int32_t Reset(int k, const std::string& text) {
+        Decoded position;
+        if (!Decode(text, &position))
+            return kNotFound;
+        if (k < 0) {
+            SetBefore(-1, {}, position.pointer, position.pointer);
+            return 0;
+        }
+        std::string image;
+        if (position.key == k && position.has_image) {
+            image = position.image;
+        } else {
+            int32_t code = StoredImage(size_t(k), position.pointer, &image);
+            if (code != 0)
+                return code;
+        }
+        SetBefore(k, std::move(image), position.pointer, position.pointer);
+        return 0;
+    }
+
+    // Whether a record other than the current one (`current`, 0 for none) holds the buffer's
+    // values under key k. A blank OPT value duplicates nothing: it is not in the key.
+    int32_t Duplicates(size_t k, int64_t current, bool* found) {
+        *found = false;
+        std::string image;
+        if (!ImageOf(k, file_->record, &image))
+            return 0;
+        Statement row(s_.Db(), "SELECT 1 FROM " + s_.KeyTable(k) + " WHERE " + s_.KeyColumn(k) +
+                                   " = ?1 AND id <> ?2 LIMIT 1");
+        row.BindBlob(1, image);
+        row.BindInt(2, current);
+        if (row.Step())
+            *found = true;
+        return row.Ok() ? 0 : row.Error();
+    }
+
+    // DUPLICATE: key k, or (k < 0) any key without DUP.
+    int32_t Duplicate(int k, int64_t current, bool* found) {
+        *found = false;
+        for (size_t i = 0; i < s_.keys.size() && !*found; i++) {
+            bool unique = (s_.keys[i].decl->attributes & VRN_KEY_DUP) == 0;
+            if (k >= 0 ? int(i) != k : !unique)
+                continue;
+            int32_t code = Duplicates(i, current, found);
+            if (code != 0)
+                return code;
+        }
+        return 0;
+    }
+
+    int32_t Reget(const std::string& text) {
+        Decoded position;
+        if (!Decode(text, &position))
+            return kNotFound;
+        return ReadPointer(position.pointer);
+    }
+
+  private:
+    FileDecl* file_;
+    State& s_;
+};
+
+// How many values the runtime passes after the file (a key counts as one).
+size_t ArgumentCount(int32_t operation) {
+    switch (operation) {
+    case VRN_OP_GET_KEY_POINTER:
+    case VRN_OP_SET_KEY_KEY:
+    case VRN_OP_SET_KEY_POINTER:
+    case VRN_OP_SET_KEY_KEY_POINTER:
+    case VRN_OP_GET_FILE_POINTER_LENGTH:
+    case VRN_OP_PUT_POINTER_LENGTH:
+    case VRN_OP_NULL:
+    case VRN_OP_SETNULL:
+    case VRN_OP_SETNONULL:
+    case VRN_OP_SET_PROPERTY_KEY:
+    case VRN_OP_GET_PROPERTY_KEY:
+    case VRN_OP_DO_PROPERTY_KEY:
+        return 2;
+    case VRN_OP_OPEN:
+    case VRN_OP_SHARE:
+    case VRN_OP_GET_FILE_POINTER:
+    case VRN_OP_HOLD_SECONDS:
+    case VRN_OP_LOCK_SECONDS:
+    case VRN_OP_SET_FILE_POINTER:
+    case VRN_OP_SKIP:
+    case VRN_OP_ADD_LENGTH:
+    case VRN_OP_PUT_POINTER:
+    case VRN_OP_APPEND_LENGTH:
+    case VRN_OP_SET_PROPERTY:
+    case VRN_OP_GET_PROPERTY:
+    case VRN_OP_SET_VIEW:
+    case VRN_OP_CLEAR:
+    case VRN_OP_RESET_VIEW_FILE:
+    case VRN_OP_BLOB_SIZE:
+    case VRN_OP_BLOB_SET_PROPERTY:
+    case VRN_OP_BLOB_GET_PROPERTY:
+    case VRN_OP_DO_PROPERTY_BLOB:
+        return 1;
+    default:
+        return _drv_OperationTakesKey(operation) ? 1 : 0;
+    }
+}
+
+bool TakesText(int32_t operation) {
+    return operation == VRN_OP_RESET_FILE || operation == VRN_OP_RESET_KEY ||
+           operation == VRN_OP_REGET_FILE || operation == VRN_OP_REGET_KEY || operation == VRN_OP_SEND ||
+           operation == VRN_OP_SET_PROPERTY || operation == VRN_OP_SET_PROPERTY_KEY ||
+           operation == VRN_OP_BLOB_SET_PROPERTY;
+}
+
+bool PushesText(int32_t operation) {
+    return operation == VRN_OP_NAME || operation == VRN_OP_SEND || operation == VRN_OP_POSITION_FILE ||
+           operation == VRN_OP_POSITION_KEY || operation == VRN_OP_GET_PROPERTY ||
+           operation == VRN_OP_GET_PROPERTY_KEY || operation == VRN_OP_BLOB_GET_PROPERTY;
+}
+
+// Pushes a copy that the string stack owns: the text outlives this call.
+void PushText(const std::string& text) {
+    char* block = static_cast<char*>(std::malloc(text.size() + 1));
+    if (block != nullptr)
+        std::memcpy(block, text.c_str(), text.size() + 1);
+    Vrn$PushTemp(block, block != nullptr ? uint32_t(text.size()) : 0);
+}
+
+std::string PopText() {
+    VrnStringPair pair{nullptr, 0};
+    Vrn$PopTemp(&pair);
+    std::string text(pair.address != nullptr ? pair.address : "", pair.length);
+    Vrn$freestr(&pair);
+    return text;
+}
+
+std::string Trimmed(std::string_view text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && (text[begin] == ' ' || text[begin] == '\0'))
+        begin++;
+    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\0'))
+        end--;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value; the name
+// alone replies with the current value; anything else replies with an empty text. Neither option
+// changes how this driver reads or writes: SQLite scans and recovers on its own.
+std::string Send(State* state, const std::string& command) {
+    size_t equals = command.find('=');
+    std::string name = Lower(Trimmed(std::string_view(command).substr(0, equals)));
+    bool setting = equals != std::string::npos;
+    std::string value = setting ? Lower(Trimmed(std::string_view(command).substr(equals + 1))) : "";
+    if (name == "quickscan") {
+        if (!setting)
+            return state->quickscan;
+        if (value != "on" && value != "off")
+            return "";
+        state->quickscan = value;
+        return value;
+    }
+    if (name == "recover") {
+        if (!setting)
+            return std::to_string(state->recover);
+        if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+            return "";
+        state->recover = std::stoll(value);
+        return std::to_string(state->recover);
+    }
+    return "";
+}
+
+// The index of the key among the file's keys, or -1.
+int KeyIndex(const FileDecl* file, const KeyDecl* key) {
+    for (uint32_t k = 0; k < file->key_count; k++)
+        if (file->keys[k] == key)
+            return int(k);
+    return -1;
+}
+
+// SET_PROPERTY: the properties a file sets take their value from the text; the others (those
+// only read, and numbers the drivers do not know) are ignored, as the view engine ignores them.
+void SetProperty(State* state, int32_t property, const std::string& value) {
+    if (state == nullptr)
+        return; // a closed file keeps nothing
+    switch (property) {
+    case VRN_DRIVER_PROP_QUICKSCAN:
+        Send(state, "QUICKSCAN=" + value);
+        break;
+    case VRN_DRIVER_PROP_RECOVER:
+        Send(state, "Recover=" + value);
+        break;
+    case VRN_DRIVER_PROP_WAIT: {
+        std::string digits = Trimmed(value);
+        if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
+            break;
+        state->wait_milliseconds = std::stoi(digits);
+        sqlite3_busy_timeout(state->db, state->wait_milliseconds);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// GET_PROPERTY: the value as text; an empty text for a number the drivers do not know, and for
+// all but the driver's name while the file is closed.
+std::string GetProperty(const Layout& layout, const State* state, int32_t property) {
+    if (property == VRN_DRIVER_PROP_DRIVER)
+        return layout.driver_name;
+    if (state == nullptr)
+        return "";
+    switch (property) {
+    case VRN_DRIVER_PROP_FILES:
+        return std::to_string(1 + state->key_paths.size());
+    case VRN_DRIVER_PROP_QUICKSCAN:
+        return state->quickscan;
+    case VRN_DRIVER_PROP_RECOVER:
+        return std::to_string(state->recover);
+    case VRN_DRIVER_PROP_WAIT:
+        return std::to_string(state->wait_milliseconds);
+    case VRN_DRIVER_PROP_TRANSACTION:
+        return state->host != nullptr ? "1" : "0";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
+intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const intptr_t* arguments) {
+    if (file == nullptr) {
+        Vrn$seterror(kNotOpen);
+        return 0;
+    }
+    SqlFcb* fcb = reinterpret_cast<SqlFcb*>(file->driver_instance);
+    KeyDecl* key =
+        _drv_OperationTakesKey(operation) && arguments != nullptr ? reinterpret_cast<KeyDecl*>(arguments[0]) : nullptr;
+    std::string text;
+    if (TakesText(operation))
+        text = PopText();
+    size_t argument_count = ArgumentCount(operation);
+    auto argument = [&](size_t index) -> intptr_t {
+        return arguments != nullptr && index < argument_count ? arguments[index] : 0;
+    };
+
+    if (_drv_OperationTakesKey(operation) && (key == nullptr || KeyIndex(file, key) < 0)) {
+        Post(kNotOpen);
+        if (PushesText(operation))
+            Vrn$PushString("", 0);
+        return 0;
+    }
+    Drv_FCB* base = fcb != nullptr ? &fcb->base : nullptr;
+    if ((operation == VRN_OP_LOCK || operation == VRN_OP_LOCK_SECONDS) && base != nullptr &&
+        base->logout_lock != 0) {
+        // The LOCK that LOGOUT sends before enlisting: the transaction takes the lock itself, and
+        // waits for it as long as these seconds say.
+        fcb->state->logout_seconds = operation == VRN_OP_LOCK_SECONDS ? int32_t(argument(0)) : 0;
+        Post(0);
+        return 0;
+    }
+    int32_t code = _drv_check_state(base, key, operation, text.data(), uint32_t(text.size()));
+    if (code != 0) {
+        Post(code == -1 ? kUnsupported : code);
+        if (PushesText(operation))
+            Vrn$PushString("", 0);
+        return 0;
+    }
+    if (base != nullptr)
+        _drv_TraceOp(base, key, text.empty() ? nullptr : text.c_str(), operation, argument(0), argument(1));
+
+    int k = key != nullptr ? KeyIndex(file, key) : -1;
+    uint32_t state_word = base != nullptr ? base->state : 0;
+    State* state = fcb != nullptr ? fcb->state : nullptr;
+    // Rows read ahead serve consecutive steps only: anything else may write or move the sequence.
+    if (state != nullptr && operation != VRN_OP_NEXT && operation != VRN_OP_PREVIOUS && operation != VRN_OP_SKIP)
+        state->DropAhead();
+    std::unique_ptr<SqlFile> sql = state != nullptr ? std::make_unique<SqlFile>(file, state) : nullptr;
+    intptr_t result = 0;
+    code = 0;
+    switch (operation) {
+    case VRN_OP_CREATE:
+        code = Create(layout, file);
+        break;
+    case VRN_OP_OPEN:
+    case VRN_OP_SHARE:
+        code = Open(layout, file, int32_t(argument(0)));
+        if (code == 0) {
+            fcb = reinterpret_cast<SqlFcb*>(file->driver_instance);
+            base = &fcb->base;
+        }
+        break;
+    case VRN_OP_CLOSE:
+        _drv_update_state(base, key, operation, 0, 0);
+        Close(file, fcb);
+        Post(0);
+        return 0;
+    case VRN_OP_NAME: {
+        char* name = base != nullptr && base->name != nullptr
+                         ? nullptr
+                         : _drv_MakeCSTRING(file->name, file->name_length);
+        const char* shown =
+            name != nullptr ? name : (base != nullptr && base->name != nullptr ? base->name : "");
+        PushText(shown);
+        std::free(name);
+        break;
+    }
+    case VRN_OP_ADD:
+        code = sql->Add();
+        break;
+    case VRN_OP_PUT:
+        code = sql->Put((state_word & VRN_STATE_WATCHED) != 0);
+        break;
+    case VRN_OP_DELETE:
+        code = sql->Delete();
+        break;
+    case VRN_OP_GET_FILE_KEY:
+        code = sql->GetByKey(size_t(k));
+        break;
+    case VRN_OP_GET_FILE_POINTER:
+        code = sql->ReadPointer(int64_t(argument(0)));
+        break;
+    case VRN_OP_GET_KEY_POINTER:
+        code = sql->ReadPointer(int64_t(argument(1)));
+        break;
+    case VRN_OP_GET_FILE_POINTER_LENGTH:
+        code = argument(1) < 0 ? kNotFound : sql->ReadPointer(int64_t(argument(0)), uint32_t(argument(1)));
+        break;
+    case VRN_OP_SET_FILE:
+        sql->SetOrder(-1);
+        break;
+    case VRN_OP_SET_FILE_KEY: {
+        // Record order, starting at the first record whose key is at or after the buffer's values.
+        std::string image;
+        sql->SetOrder(-1);
+        if (sql->ImageOf(size_t(k), file->record, &image)) {
+            sql->SetBefore(k, image, INT64_MIN, INT64_MAX);
+            int32_t found = sql->Step(true, false);
+            if (found == 0) {
+                sql->SetBefore(-1, {}, state->low, state->low);
+            } else if (found == kNotAvailable) {
+                sql->SetBefore(-1, {}, INT64_MAX, INT64_MAX);
+            } else {
+                code = found;
+            }
+        }
+        break;
+    }
+    case VRN_OP_SET_FILE_POINTER:
+        sql->SetBefore(-1, {}, int64_t(argument(0)), int64_t(argument(0)));
+        break;
+    case VRN_OP_SET_KEY:
+        sql->SetOrder(k);
+        break;
+    case VRN_OP_SET_KEY_KEY:
+    case VRN_OP_SET_KEY_KEY_POINTER: {
+        std::string image = state->keys[size_t(k)].image->Build(file->record);
+        if (operation == VRN_OP_SET_KEY_KEY)
+            sql->SetBefore(k, image, INT64_MIN, INT64_MAX);
+        else
+            sql->SetBefore(k, image, int64_t(argument(1)), int64_t(argument(1)));
+        break;
+    }
+    case VRN_OP_SET_KEY_POINTER: {
+        std::string image;
+        code = sql->StoredImage(size_t(k), int64_t(argument(1)), &image);
+        if (code == 0)
+            sql->SetBefore(k, image, int64_t(argument(1)), int64_t(argument(1)));
+        break;
+    }
+    case VRN_OP_NEXT:
+    case VRN_OP_PREVIOUS:
+        code = sql->Step(operation == VRN_OP_NEXT, true);
+        break;
+    case VRN_OP_SKIP: {
+        int64_t count = int64_t(int32_t(argument(0)));
+        for (int64_t i = 0; i < (count < 0 ? -count : count) && code == 0; i++)
+            code = sql->Step(count > 0, false);
+        break;
+    }
+    case VRN_OP_RECORDS_FILE:
+    case VRN_OP_RECORDS_KEY: {
+        int64_t records = 0;
+        code = sql->Count(k, &records);
+        result = intptr_t(records);
+        break;
+    }
+    case VRN_OP_POINTER_FILE:
+    case VRN_OP_POINTER_KEY:
+        result = intptr_t(state->current);
+        break;
+    case VRN_OP_POSITION_FILE:
+    case VRN_OP_POSITION_KEY: {
+        std::string position = sql->Position(k);
+        PushText(position);
+        break;
+    }
+    case VRN_OP_RESET_FILE:
+    case VRN_OP_RESET_KEY:
+        code = sql->Reset(k, text);
+        break;
+    case VRN_OP_REGET_FILE:
+    case VRN_OP_REGET_KEY:
+        code = sql->Reget(text);
+        break;
+    case VRN_OP_WATCH:
+    case VRN_OP_HOLD:
+    case VRN_OP_HOLD_SECONDS:
+    case VRN_OP_RELEASE:
+        // The state words carry watch, hold and held; a WATCHed record is checked at PUT.
+        break;
+    case VRN_OP_APPEND:
+        // The keys are kept as for ADD: an indexed file cannot hold a record its keys miss.
+        code = sql->Add();
+        break;
+    case VRN_OP_ADD_LENGTH:
+    case VRN_OP_APPEND_LENGTH:
+        code = sql->Add(uint32_t(std::clamp<intptr_t>(argument(0), 0, intptr_t(file->record_length))));
+        break;
+    case VRN_OP_SET_PROPERTY:
+        SetProperty(state, int32_t(argument(0)), text);
+        break;
+    case VRN_OP_GET_PROPERTY:
+        PushText(GetProperty(layout, state, int32_t(argument(0))));
+        break;
+    case VRN_OP_DUPLICATE:
+    case VRN_OP_DUPLICATE_KEY: {
+        bool found = false;
+        code = sql->Duplicate(k, (state_word & VRN_STATE_RECORD) != 0 ? state->current : 0, &found);
+        result = found ? 1 : 0;
+        break;
+    }
+    case VRN_OP_SEND:
+        PushText(state != nullptr ? Send(state, text) : std::string());
+        break;
+    case VRN_OP_BUILD_FILE:
+    case VRN_OP_BUILD_KEY:
+        code = Rebuild(layout, file, state, k);
+        if (code == 0 && state != nullptr && state->sequence_key >= 0)
+            state->place = Place::kNone; // the images the sequence stood on changed
+        break;
+    case VRN_OP_LOGOUT:
+        code = Logout(state);
+        break;
+    case VRN_OP_COMMIT:
+    case VRN_OP_ROLLBACK:
+        code = EndTransaction(state, operation == VRN_OP_COMMIT);
+        break;
+    case VRN_OP_LOCK:
+    case VRN_OP_LOCK_SECONDS:
+        code = Lock(state, operation == VRN_OP_LOCK_SECONDS ? int32_t(argument(0)) : 0);
+        break;
+    case VRN_OP_UNLOCK:
+        code = Unlock(state);
+        break;
+    case VRN_OP_STREAM:
+        code = Stream(state);
+        break;
+    case VRN_OP_FLUSH:
+        code = Flush(state);
+        break;
+    case VRN_OP_EMPTY:
+        code = sql->Empty();
+        break;
+    case VRN_OP_BYTES:
+        if (state->accessed) {
+            result = intptr_t(state->record_length);
+        } else {
+            std::error_code error;
+            auto size = std::filesystem::file_size(state->path, error);
+            result = error ? 0 : intptr_t(size);
+        }
+        break;
+    case VRN_OP_QUERY_KEY:
+        result = state->sequence_key + 1;
+        break;
+    default:
+        code = kUnsupported;
+        if (PushesText(operation))
+            Vrn$PushString("", 0);
+        break;
+    }
+    if (code != 0)
+        Vrn$SetErrorFile(file);
+    Post(code);
+    _drv_update_state(base, key, operation, code, 0);
+    return result;
+}
+
+} // namespace lumarex::drivers
+
