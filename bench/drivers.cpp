@@ -285,6 +285,7 @@ bool Build() {
     auto start = std::chrono::steady_clock::now();
     if (sqlite3_open_v2(world.peer_path.c_str(), &world.peer, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
             SQLITE_OK ||
+        !PeerExec("PRAGMA mmap_size = 1073741824") || // the drivers read through a memory map too
         !PeerExec(kPeerSchema) || !PeerExec("BEGIN IMMEDIATE"))
         return false;
     {

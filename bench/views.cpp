@@ -146,6 +146,9 @@ bool BuildPeer(bool rebuild) {
         std::filesystem::remove(path);
     if (sqlite3_open_v2(path.c_str(), &world.peer, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         return false;
+    // The drivers read their files through a memory map; the peer does the same.
+    if (!PeerExec("PRAGMA mmap_size = 1073741824"))
+        return false;
     if (!rebuild && Exists(marker))
         return true;
     if (!PeerExec("CREATE TABLE inv (id INTEGER PRIMARY KEY, data BLOB NOT NULL, pat INTEGER, prv INTEGER,"

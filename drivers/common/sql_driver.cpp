@@ -621,6 +621,30 @@ bool PushesText(int32_t operation) {
            operation == VRN_OP_GET_PROPERTY_KEY || operation == VRN_OP_BLOB_GET_PROPERTY;
 }
 
+// Operations after which the rows read ahead still follow the sequence: they neither write nor
+// move it.
+bool KeepsReadAhead(int32_t operation) {
+    switch (operation) {
+    case VRN_OP_NEXT:
+    case VRN_OP_PREVIOUS:
+    case VRN_OP_SKIP:
+    case VRN_OP_INVIEW:
+    case VRN_OP_ENDVIEW:
+    case VRN_OP_POSITION_FILE:
+    case VRN_OP_POSITION_KEY:
+    case VRN_OP_POINTER_FILE:
+    case VRN_OP_POINTER_KEY:
+    case VRN_OP_QUERY_KEY:
+    case VRN_OP_QUERY_VIEW:
+    case VRN_OP_NAME:
+    case VRN_OP_GET_PROPERTY:
+    case VRN_OP_GET_PROPERTY_KEY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Pushes a copy that the string stack owns: the text outlives this call.
 void PushText(const std::string& text) {
     char* block = static_cast<char*>(std::malloc(text.size() + 1));
@@ -781,8 +805,10 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
     int k = key != nullptr ? KeyIndex(file, key) : -1;
     uint32_t state_word = base != nullptr ? base->state : 0;
     State* state = fcb != nullptr ? fcb->state : nullptr;
-    // Rows read ahead serve consecutive steps only: anything else may write or move the sequence.
-    if (state != nullptr && operation != VRN_OP_NEXT && operation != VRN_OP_PREVIOUS && operation != VRN_OP_SKIP)
+    // Rows read ahead serve consecutive steps only: an operation that may write or move the
+    // sequence drops them. Those that only look (the view engine's INVIEW, ENDVIEW and POINTER
+    // around every row, POSITION, QUERY_KEY, ...) keep them.
+    if (state != nullptr && !KeepsReadAhead(operation))
         state->DropAhead();
     std::unique_ptr<SqlFile> sql = state != nullptr ? std::make_unique<SqlFile>(file, state) : nullptr;
     intptr_t result = 0;

@@ -472,6 +472,7 @@ int32_t Connect(const Layout& layout, FileDecl* file, int flags, std::unique_ptr
         return code;
     }
     sqlite3_busy_timeout(state->db, kBusyMilliseconds);
+    sqlite3_exec(state->db, kMemoryMapPragma, nullptr, nullptr, nullptr); // without it: slower, not wrong
     code = CheckMeta(layout, state->db, file, state->keys, stamp);
     *out = std::move(state);
     return code;
