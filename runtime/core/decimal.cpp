@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The decimal accumulator's arithmetic and the DECIMAL / PDECIMAL storage images.
 //
-// Divisions: limbs (base 10^8) and digit shifts, packing (BCD <-> binary, eight or sixteen digits
-// per step), storage images (a whole image of up to 16 bytes is one 128-bit word whose nibble groups
-// are aligned to the limbs), magnitudes, division (one-limb divisors by reciprocal estimates, the
-// general case by long division), then the accumulator's operations. Every result keeps the low 64
-// digit positions, which is how an accumulator loses the digits that do not fit: above 32 integer
-// digits the value wraps, below 32 places it is cut.
+// Divisions: limbs (base 10^8) and digit shifts, storage images (a whole image of up to 16 bytes
+// is one 128-bit word whose nibble groups are aligned to the limbs; the packing itself is in
+// decimal_packing.h), magnitudes, division (one-limb divisors by reciprocal estimates, the general
+// case by long division), then the accumulator's operations and the compact values' bridges to it.
+// Every result keeps the low 64 digit positions, which is how an accumulator loses the digits that
+// do not fit: above 32 integer digits the value wraps, below 32 places it is cut.
 #include "core/decimal.h"
+#include "core/decimal_compact.h"
+#include "core/decimal_packing.h"
 
 #include <algorithm>
 #include <cassert>
@@ -15,29 +17,6 @@
 
 namespace tarvex {
 namespace {
-
-constexpr uint64_t kPow10[20] = {1ULL,
-                                 10ULL,
-                                 100ULL,
-                                 1000ULL,
-                                 10000ULL,
-                                 100000ULL,
-                                 1000000ULL,
-                                 10000000ULL,
-                                 100000000ULL,
-                                 1000000000ULL,
-                                 10000000000ULL,
-                                 100000000000ULL,
-                                 1000000000000ULL,
-                                 10000000000000ULL,
-                                 100000000000000ULL,
-                                 1000000000000000ULL,
-                                 10000000000000000ULL,
-                                 100000000000000000ULL,
-                                 1000000000000000000ULL,
-                                 10000000000000000000ULL};
-
-using Uint128 = unsigned __int128;
 
 // x / 10^n with a constant divisor per case, so each is a multiply and a shift.
 inline uint64_t DivPow10(uint64_t x, int n) {
@@ -181,110 +160,12 @@ void PutDigits(uint32_t* limb, int pos, uint64_t value) {
     }
 }
 
-// ---- Packing: sixteen BCD nibbles <-> a binary number below 10^16. -------------------------------
-
-uint64_t ClearInvalidNibbles(uint64_t packed) {
-    for (int shift = 0; shift < 64; shift += 4) {
-        if (((packed >> shift) & 0xF) > 9) {
-            packed &= ~(0xFULL << shift);
-        }
-    }
-    return packed;
-}
-
-// A nibble above 9 (a damaged image) reads as 0, so a value never holds a digit outside 0..9.
-uint64_t BcdToBinary(uint64_t packed) {
-    constexpr uint64_t kSixes = 0x6666666666666666ULL;
-    uint64_t probe = packed + kSixes;
-    if (((probe ^ packed ^ kSixes) & 0x1111111111111110ULL) != 0 || probe < packed) {
-        packed = ClearInvalidNibbles(packed);
-    }
-    uint64_t x = ((packed >> 4) & 0x0F0F0F0F0F0F0F0FULL) * 10 + (packed & 0x0F0F0F0F0F0F0F0FULL);
-    x = ((x >> 8) & 0x00FF00FF00FF00FFULL) * 100 + (x & 0x00FF00FF00FF00FFULL);
-    x = ((x >> 16) & 0x0000FFFF0000FFFFULL) * 10000 + (x & 0x0000FFFF0000FFFFULL);
-    return (x >> 32) * 100000000ULL + (x & 0xFFFFFFFFULL);
-}
-
-// BCD of 0..9999, built at compile time (20 KB, read-only).
-struct BcdTable {
-    uint16_t bcd[10000];
-    constexpr BcdTable() : bcd() {
-        for (int v = 0; v < 10000; ++v) {
-            bcd[v] =
-                static_cast<uint16_t>((v / 1000) << 12 | (v / 100 % 10) << 8 | (v / 10 % 10) << 4 | v % 10);
-        }
-    }
-};
-constexpr BcdTable kBcdTable;
-
-// Eight digits (value below 10^8) as 32 bits of BCD.
-inline uint32_t BinaryToBcd8(uint32_t value) {
-    uint32_t high = value / 10000;
-    return static_cast<uint32_t>(kBcdTable.bcd[high]) << 16 | kBcdTable.bcd[value - high * 10000];
-}
-
-uint64_t BinaryToBcd(uint64_t value) {
-    uint64_t high = value / kLimbBase;
-    return (static_cast<uint64_t>(BinaryToBcd8(static_cast<uint32_t>(high))) << 32) |
-           BinaryToBcd8(static_cast<uint32_t>(value - high * kLimbBase));
-}
-
-// Sixteen valid BCD nibbles as two binary numbers of eight digits, one per 32-bit half.
-inline uint64_t BcdToLanes(uint64_t packed) {
-    uint64_t x = ((packed >> 4) & 0x0F0F0F0F0F0F0F0FULL) * 10 + (packed & 0x0F0F0F0F0F0F0F0FULL);
-    x = ((x >> 8) & 0x00FF00FF00FF00FFULL) * 100 + (x & 0x00FF00FF00FF00FFULL);
-    return ((x >> 16) & 0x0000FFFF0000FFFFULL) * 10000 + (x & 0x0000FFFF0000FFFFULL);
-}
-
-inline bool NibblesAreDigits(uint64_t packed) {
-    constexpr uint64_t kSixes = 0x6666666666666666ULL;
-    uint64_t probe = packed + kSixes;
-    return ((probe ^ packed ^ kSixes) & 0x1111111111111110ULL) == 0 && probe >= packed;
-}
-
 // ---- Storage images. ----------------------------------------------------------------------------
 
 enum class ImageKind { kDecimal, kPdecimal };
 
 // Images of up to 16 bytes (31 digits, every declarable DECIMAL) are handled as one 128-bit word.
 constexpr uint32_t kWordImageSize = 16;
-
-inline uint64_t LoadBigEndian64(const uint8_t* bytes) {
-    uint64_t word;
-    std::memcpy(&word, bytes, sizeof word);
-    return __builtin_bswap64(word);
-}
-
-inline void StoreBigEndian64(uint64_t word, uint8_t* bytes) {
-    word = __builtin_bswap64(word);
-    std::memcpy(bytes, &word, sizeof word);
-}
-
-// The image (at most 16 bytes, most significant first) as one number, and back. From 8 bytes up
-// two overlapping 8-byte accesses cover it.
-Uint128 ReadWord(const uint8_t* image, uint32_t size) {
-    if (size >= 8) {
-        return (static_cast<Uint128>(LoadBigEndian64(image)) << (8 * (size - 8))) |
-               LoadBigEndian64(image + size - 8);
-    }
-    uint64_t word = 0;
-    for (uint32_t i = 0; i < size; ++i) {
-        word = (word << 8) | image[i];
-    }
-    return word;
-}
-
-void WriteWord(Uint128 word, uint8_t* image, uint32_t size) {
-    if (size >= 8) {
-        StoreBigEndian64(static_cast<uint64_t>(word >> (8 * (size - 8))), image);
-        StoreBigEndian64(static_cast<uint64_t>(word), image + size - 8);
-        return;
-    }
-    for (uint32_t i = size; i-- > 0;) {
-        image[i] = static_cast<uint8_t>(word);
-        word >>= 8;
-    }
-}
 
 // The position of the image's lowest digit, kept in a range where no arithmetic overflows.
 int LowestPosition(uint32_t places) {
@@ -617,25 +498,16 @@ bool LongDivide(const uint32_t* numerator, int numerator_count, const uint32_t* 
     return HalfOrMore(u, v, n);
 }
 
-// Division of the common case: a dividend of at most 19 significant digits by a divisor of at most
-// 8, as amounts and rates are. With m1 = M1 / 10^z1, d = M2 / 10^z2 and e = 31 + z1 - z2 >= 0 the
-// quotient to 31 places is round(m1 * 10^e / d): the integer quotient of m1 and then e digits of the
-// remainder's fraction, sixteen at a time, written straight into the result's positions (position
-// 1 and up, as the 31-place quotient is read at position 1). Returns false for other operands.
-bool DivideSmall(const DecimalAccumulator& first, const DecimalAccumulator& top, int first_zeros,
-                 int top_zeros, DecimalAccumulator& result) {
-    int first_digits = first.LeadingPosition() + 1 - first_zeros;
-    int top_digits = top.LeadingPosition() + 1 - top_zeros;
-    if (first_digits > 19 || top_digits > 8) {
-        return false;
-    }
-    const LimbDivisor d(static_cast<uint32_t>(GetDigits(top.limb, top_zeros, top_digits)));
-    uint64_t low = GetDigits(first.limb, first_zeros, std::min(first_digits, 16));
-    uint64_t high = first_digits > 16 ? GetDigits(first.limb, first_zeros + 16, first_digits - 16) : 0;
+// round(m1 * 10^exponent / divisor) read at position 1 (as the 31-place quotient is), for m1 below
+// 10^19 given as high * 10^16 + low, a divisor below 10^8 and exponent >= 0: the integer quotient
+// of m1 and then `exponent` digits of the remainder's fraction, sixteen at a time, written straight
+// into the result's positions; digits that land above position 63 are lost.
+void DivideDigits(uint64_t high, uint64_t low, uint32_t divisor, int exponent, bool negative,
+                  DecimalAccumulator& result) {
+    const LimbDivisor d(divisor);
     uint64_t quotient_high = d.Quotient(high);
     uint64_t remainder = high - quotient_high * d.value;
     uint64_t quotient_low = d.ChunkQuotient(remainder, 16, low, remainder);
-    int exponent = kDivisionPlaces + first_zeros - top_zeros;
     int position = exponent + 1; // where the integer quotient's units land
     if (position < kDecimalPositions) {
         PutDigits(result.limb, position, quotient_low);
@@ -659,8 +531,24 @@ bool DivideSmall(const DecimalAccumulator& first, const DecimalAccumulator& top,
             result.limb[i] = add ? sum - kLimbBase : sum;
         }
     }
-    result.negative = first.negative != top.negative;
+    result.negative = negative;
     Canonical(result);
+}
+
+// Division of the common case: a dividend of at most 19 significant digits by a divisor of at most
+// 8, as amounts and rates are. With m1 = M1 / 10^z1, d = M2 / 10^z2 and e = 31 + z1 - z2 >= 0 the
+// quotient to 31 places is round(m1 * 10^e / d). Returns false for other operands.
+bool DivideSmall(const DecimalAccumulator& first, const DecimalAccumulator& top, int first_zeros,
+                 int top_zeros, DecimalAccumulator& result) {
+    int first_digits = first.LeadingPosition() + 1 - first_zeros;
+    int top_digits = top.LeadingPosition() + 1 - top_zeros;
+    if (first_digits > 19 || top_digits > 8) {
+        return false;
+    }
+    uint64_t low = GetDigits(first.limb, first_zeros, std::min(first_digits, 16));
+    uint64_t high = first_digits > 16 ? GetDigits(first.limb, first_zeros + 16, first_digits - 16) : 0;
+    DivideDigits(high, low, static_cast<uint32_t>(GetDigits(top.limb, top_zeros, top_digits)),
+                 kDivisionPlaces + first_zeros - top_zeros, first.negative != top.negative, result);
     return true;
 }
 
@@ -991,6 +879,39 @@ uint32_t ToUlong(const DecimalAccumulator& value) {
 int32_t ToLong(const DecimalAccumulator& value) {
     uint32_t magnitude = ToUlong(value);
     return static_cast<int32_t>(value.negative ? 0u - magnitude : magnitude);
+}
+
+// ---- Compact values. ----------------------------------------------------------------------------
+
+DecimalAccumulator ExpandCompact(const CompactDecimal& value) {
+    DecimalAccumulator result = DecimalAccumulator::Zero();
+    int lowest = kDecimalPlaces - static_cast<int>(value.places);
+    uint64_t low;
+    Uint128 rest = DivideWide(value.magnitude, kPow10[16], low);
+    PutDigits(result.limb, lowest, low);
+    if (rest != 0) {
+        uint64_t middle;
+        uint64_t top = static_cast<uint64_t>(DivideWide(rest, kPow10[16], middle));
+        PutDigits(result.limb, lowest + 16, middle);
+        PutDigits(result.limb, lowest + 32, top);
+    }
+    result.negative = value.negative;
+    return result;
+}
+
+bool DivideCompact(const CompactDecimal& first, const CompactDecimal& top, DecimalAccumulator& result) {
+    int exponent = kDivisionPlaces - static_cast<int>(first.places) + static_cast<int>(top.places);
+    if (first.magnitude >= kPow10[19] || top.magnitude >= kLimbBase || exponent < 0) {
+        return false;
+    }
+    result = DecimalAccumulator::Zero();
+    if (first.magnitude == 0 || top.magnitude == 0) {
+        return true;
+    }
+    uint64_t dividend = static_cast<uint64_t>(first.magnitude);
+    DivideDigits(dividend / kPow10[16], dividend % kPow10[16], static_cast<uint32_t>(top.magnitude), exponent,
+                 first.negative != top.negative, result);
+    return true;
 }
 
 } // namespace tarvex

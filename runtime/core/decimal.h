@@ -55,6 +55,9 @@ uint32_t RoundedDigits(const DecimalAccumulator& value, uint32_t places, char* d
 // Pops the current thread's decimal stack (0 when it is empty): the runtime's own callers format
 // an accumulator without packing it first.
 DecimalAccumulator PopDecimal();
+// Pops the current thread's decimal stack into what RoundedDigits gives for it; a variable pushed
+// with the same places gives its digits without an accumulator.
+uint32_t PopRoundedDigits(uint32_t places, char* digits, bool& negative);
 // Unpacked digits, one per byte, most significant first.
 DecimalAccumulator LoadDigits(const uint8_t* digits, uint32_t count, uint32_t places, bool negative);
 

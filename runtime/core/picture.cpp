@@ -732,6 +732,7 @@ void PicDesc::Init(std::string_view text, const RegionalLayouts* layouts) {
         return;
     }
     blank_when_zero_ = blank;
+    plain_number_ = PlainNumber();
 }
 
 uint32_t PicDesc::Header() const {

@@ -106,6 +106,11 @@ public:
 private:
     friend class PictureCompiler;
     uint32_t FormatNumber(char* out, uint32_t integer_digits, std::string_view digits, bool negative) const;
+    // Whether the template is a plain number's: blank fill, at most a leading "-", digits and
+    // grouping before the point and only digits after it. FormatPlainNumber formats those.
+    bool PlainNumber() const;
+    uint32_t FormatPlainNumber(char* out, const char* work, uint32_t integer_digits, uint32_t places,
+                               bool negative) const;
     uint32_t FormatScientific(char* out, uint32_t integer_digits, std::string_view digits, bool negative) const;
     uint32_t FormatDate(char* out, int64_t day_number) const;
     uint32_t FormatTime(char* out, int64_t time_value) const;
@@ -137,6 +142,7 @@ private:
     uint8_t point_index_ = 0;
     uint8_t exponent_index_ = 0;
     uint8_t lead_end_ = 0;
+    bool plain_number_ = false;
     VrnPicPosition positions_[kPicturePositions] = {};
     uint8_t text_length_ = 0;
     char text_[kPictureTextLimit + 2] = {};

@@ -91,6 +91,7 @@ uint32_t PicDesc::FormatNumber(char* out, uint32_t integer_digits, std::string_v
         return width_;
     }
     if (n_int > integer_positions_) overflow = true;
+    if (plain_number_ && !overflow) return FormatPlainNumber(out, work, n_int, places, negative);
 
     // The point splits the template; for a pattern every digit position is an integer position.
     uint32_t point_index = point_index_;
@@ -169,6 +170,51 @@ uint32_t PicDesc::FormatNumber(char* out, uint32_t integer_digits, std::string_v
         out[length++] = shown[i];
     }
     return length;
+}
+
+bool PicDesc::PlainNumber() const {
+    uint32_t point = point_index_;
+    if (kind_ != PictureKind::Numeric || implied_point_ || fill_ != ' ' || exponent_index_ != position_count_ ||
+        lead_end_ > 1 || point <= lead_end_) {
+        return false;
+    }
+    if (lead_end_ == 1 && (positions_[0].code != VRN_POS_SIGN || positions_[0].character != '-')) return false;
+    for (uint32_t i = lead_end_; i + 1 < point; i++) {
+        if (positions_[i].code != VRN_POS_DIGIT_BLANK && positions_[i].code != VRN_POS_GROUPING) return false;
+    }
+    if (positions_[point - 1].code != VRN_POS_DIGIT) return false;   // the units position
+    if (point < position_count_ && positions_[point].code != VRN_POS_POINT) return false;
+    for (uint32_t i = point + 1; i < position_count_; i++) {
+        if (positions_[i].code != VRN_POS_DIGIT) return false;
+    }
+    return true;
+}
+
+// What FormatNumber's general steps give for a plain number that fits: blanks, then the digits
+// right-aligned before the point with the grouping characters between them, the units position's
+// own character for a zero integer part, the places after the point, and a "-" directly before
+// the first digit of a negative value.
+uint32_t PicDesc::FormatPlainNumber(char* out, const char* work, uint32_t integer_digits, uint32_t places,
+                                    bool negative) const {
+    uint32_t point = point_index_;
+    std::memset(out, ' ', position_count_);
+    if (point < position_count_) {
+        out[point] = positions_[point].character;
+        for (uint32_t i = point + 1, f = 0; i < position_count_; i++, f++) {
+            out[i] = f < places ? work[integer_digits + f] : '0';
+        }
+    }
+    uint32_t i = point;
+    for (uint32_t k = 0; k < integer_digits;) {
+        --i;
+        out[i] = positions_[i].code == VRN_POS_GROUPING ? positions_[i].character : work[integer_digits - 1 - k++];
+    }
+    if (integer_digits == 0) {
+        --i;
+        out[i] = positions_[i].character;
+    }
+    if (negative && lead_end_ == 1) out[i - 1] = '-';
+    return position_count_;
 }
 
 uint32_t PicDesc::FormatScientific(char* out, uint32_t integer_digits, std::string_view digits, bool negative) const {
@@ -281,7 +327,8 @@ uint32_t PicDesc::FormatDate(char* out, int64_t day_number) const {
         uint32_t run = 1;
         while (i + run < position_count_ && positions_[i + run].code == code) run++;
         if (code == VRN_POS_MONTH || code == VRN_POS_DAY || code == VRN_POS_YEAR) {
-            int64_t value = code == VRN_POS_MONTH ? date.month : code == VRN_POS_DAY ? date.day : date.year;
+            // Never negative (0 for an invalid date), so unsigned arithmetic serves.
+            uint32_t value = uint32_t(code == VRN_POS_MONTH ? date.month : code == VRN_POS_DAY ? date.day : date.year);
             char digits[16];
             for (uint32_t d = run; d-- > 0;) {
                 digits[d] = char('0' + value % 10);
@@ -335,7 +382,7 @@ uint32_t PicDesc::FormatTime(char* out, int64_t time_value) const {
         uint32_t run = 1;
         while (i + run < position_count_ && positions_[i + run].code == code) run++;
         if (code == VRN_POS_HOUR || code == VRN_POS_MINUTE || code == VRN_POS_SECOND) {
-            int64_t value = code == VRN_POS_HOUR ? hours : code == VRN_POS_MINUTE ? time.minutes : time.seconds;
+            uint32_t value = uint32_t(code == VRN_POS_HOUR ? hours : code == VRN_POS_MINUTE ? time.minutes : time.seconds);
             char digits[16];
             for (uint32_t d = run; d-- > 0;) {
                 digits[d] = char('0' + value % 10);
@@ -416,6 +463,15 @@ uint32_t FormatAccumulator(const PicDesc& picture, char* destination, uint32_t w
     return picture.FormatPict(destination, width, count - places, std::string_view(digits, count), negative);
 }
 
+// The top of the decimal stack, popped.
+uint32_t FormatStackTop(const PicDesc& picture, char* destination, uint32_t width) {
+    uint32_t places = ImagePlaces(picture);
+    char digits[kDecimalPositions];
+    bool negative = false;
+    uint32_t count = PopRoundedDigits(places, digits, negative);
+    return picture.FormatPict(destination, width, count - places, std::string_view(digits, count), negative);
+}
+
 int32_t RealToLong(double value) {
     if (!(value == value)) return 0;
     if (value >= 2147483647.0) return INT32_MAX;
@@ -462,9 +518,8 @@ uint32_t PicDesc::StoreDec(char* destination, uint32_t width) const {
         Vrn$freestr(&pair);
         return length;
     }
-    default: {
-        return FormatAccumulator(*this, destination, width, PopDecimal());
-    }
+    default:
+        return FormatStackTop(*this, destination, width);
     }
 }
 

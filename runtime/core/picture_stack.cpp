@@ -25,6 +25,10 @@ constexpr uint32_t kDeformatLimit = 254;
 struct PictureCache {
     PicDesc slots[kCacheSlots];
     bool used[kCacheSlots];
+    // The C text of the latest lookup and its slot: compiled code passes the same constant picture
+    // text again and again, which is then recognised without hashing it.
+    const char* last_text;
+    uint32_t last_slot;
 };
 
 // Constant-initialised and trivially destroyed: no guard on the hot path.
@@ -64,25 +68,44 @@ std::string ValueFromStack() {
     return value;
 }
 
-}  // namespace
-
-const PicDesc& CachedPicture(std::string_view text) {
-    PictureCache& cache = picture_cache;
+// The slot of the text's compiled picture, compiled first when the slot holds another.
+uint32_t CachedSlot(PictureCache& cache, std::string_view text) {
     uint32_t slot = Hash(text) & (kCacheSlots - 1);
     PicDesc& picture = cache.slots[slot];
     if (!cache.used[slot] || picture.Text() != text) {
         picture.Init(text);
         cache.used[slot] = true;
     }
-    return picture;
+    return slot;
+}
+
+// Whether the C text is exactly `text` (it may be shorter: the comparison stops at its end).
+bool SameText(const char* c_text, std::string_view text) {
+    for (size_t i = 0; i < text.size(); i++) {
+        if (c_text[i] != text[i]) return false;
+    }
+    return c_text[text.size()] == '\0';
+}
+
+}  // namespace
+
+const PicDesc& CachedPicture(std::string_view text) {
+    PictureCache& cache = picture_cache;
+    return cache.slots[CachedSlot(cache, text)];
 }
 
 const PicDesc& CachedPicture(const char* text) {
     if (text == nullptr) return NullPicture();
+    PictureCache& cache = picture_cache;
+    const PicDesc& last = cache.slots[cache.last_slot];
+    if (text == cache.last_text && cache.used[cache.last_slot] && SameText(text, last.Text())) return last;
     // Only the first characters can matter: a longer text is invalid whatever follows.
     size_t length = 0;
     while (length < kPictureTextLimit + 2 && text[length] != '\0') length++;
-    return CachedPicture(std::string_view(text, length));
+    uint32_t slot = CachedSlot(cache, std::string_view(text, length));
+    cache.last_text = text;
+    cache.last_slot = slot;
+    return cache.slots[slot];
 }
 
 std::string FormatLong(std::string_view picture, int32_t value) {

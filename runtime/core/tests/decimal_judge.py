@@ -17,6 +17,9 @@
 #   - a real becomes its exact binary value rounded half away from zero to 15 significant digits;
 #   - DPopLong is the integer part (towards zero) modulo 2^32, read as signed.
 #
+# Operands that the test pushes from DECIMAL and PDECIMAL images arrive as the text of the value
+# the image holds; a minus sign on a zero image reads as zero.
+#
 # Division is carried out with 300 significant digits before the final rounding to 31 places. That
 # first rounding cannot change the second: the quotient of two numbers of at most 64 digits never
 # has a run of more than about 64 zeros or nines after its 32nd place unless it ends there.
@@ -131,21 +134,31 @@ def to_long(x):
     return (integer + 2**31) % 2**32 - 2**31
 
 
+def binary(op, a, b):
+    with localcontext(WIDE):
+        if op == "add":
+            return acc(a + b)
+        if op == "sub":
+            return acc(a - b)
+        if op == "mul":
+            return acc(a * b)
+        if op == "div":
+            return divide(a, b)
+        lead = leading_position(b)
+        return round_places(a, 0 if lead < 0 else 32 - lead)
+
+
 def evaluate(fields):
     op = fields[0]
     if op in ("add", "sub", "mul", "div", "round"):
-        a, b = Decimal(fields[1]), Decimal(fields[2])
-        with localcontext(WIDE):
-            if op == "add":
-                return text(acc(a + b))
-            if op == "sub":
-                return text(acc(a - b))
-            if op == "mul":
-                return text(acc(a * b))
-            if op == "div":
-                return text(divide(a, b))
-            lead = leading_position(b)
-            return text(round_places(a, 0 if lead < 0 else 32 - lead))
+        return text(binary(op, Decimal(fields[1]), Decimal(fields[2])))
+    if op == "oppop":
+        x = binary(fields[1], Decimal(fields[2]), Decimal(fields[3]))
+        n, p = int(fields[4]), int(fields[5])
+        return image(x, n, p, False) + " " + image(x, n, p, True)
+    if op == "cmp":
+        a, b = acc(Decimal(fields[1])), acc(Decimal(fields[2]))
+        return str((a > b) - (a < b))
     if op == "pop":
         x, n, p = Decimal(fields[1]), int(fields[2]), int(fields[3])
         return image(x, n, p, False) + " " + image(x, n, p, True)

@@ -20,6 +20,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tarvex::testing::Hex;
 using tarvex::testing::PopText;
 
 class CaseMaker {
@@ -124,9 +125,53 @@ class CaseMaker {
         }
     }
 
+    // A DECIMAL or PDECIMAL variable of `size` bytes and `places` holding a number of one of the
+    // fast paths' edge lengths (16 to 20 digits, 31, nines that carry), a zero with a minus sign
+    // now and then.
+    struct Variable {
+        std::string text; // the value it holds
+        std::vector<uint8_t> image;
+        uint32_t places;
+        bool packed;
+    };
+
+    Variable MakeVariable(uint32_t size, uint32_t places) {
+        static const int kEdges[] = {0, 1, 15, 16, 17, 18, 19, 20, 31};
+        int digits = 2 * static_cast<int>(size) - 1;
+        int count = std::min(Chance(50) ? kEdges[Uniform(0, 8)] : Uniform(0, digits), digits);
+        std::string body = std::string(static_cast<size_t>(digits - count), '0') + Digits(count);
+        Variable v{"", std::vector<uint8_t>(size), places, Chance(30)};
+        bool negative = Chance(35);
+        std::string nibbles = v.packed ? body + (negative ? "D" : "F") : (negative ? "F" : "0") + body;
+        for (uint32_t i = 0; i < size; ++i) {
+            v.image[i] = static_cast<uint8_t>(std::stoul(nibbles.substr(2 * i, 2), nullptr, 16));
+        }
+        std::string integer = static_cast<int>(places) >= digits ? "0" : body.substr(0, digits - places);
+        std::string fraction = static_cast<int>(places) >= digits
+                                   ? std::string(places - static_cast<uint32_t>(digits), '0') + body
+                                   : body.substr(static_cast<size_t>(digits) - places);
+        v.text = (negative ? "-" : "") + integer + (places > 0 ? "." + fraction : "");
+        return v;
+    }
+
+    uint32_t VariableSize() { return Chance(40) ? 10 : static_cast<uint32_t>(Uniform(1, 16)); }
+    uint32_t VariablePlaces(uint32_t size) {
+        return Chance(50) ? 2
+                          : static_cast<uint32_t>(Uniform(0, std::min(2 * static_cast<int>(size) + 1, 32)));
+    }
+
   private:
     std::mt19937_64 rng_;
 };
+
+void PushVariable(const CaseMaker::Variable& v) {
+    uint32_t size = static_cast<uint32_t>(v.image.size());
+    if (v.packed) {
+        Vrn$DPushPdec(v.image.data(), size, v.places);
+    } else {
+        Vrn$DPushDec(v.image.data(), size, v.places);
+    }
+}
 
 std::string BitsOf(double real) {
     uint8_t bytes[8];
@@ -135,16 +180,6 @@ std::string BitsOf(double real) {
     char pair[3];
     for (uint8_t b : bytes) {
         std::snprintf(pair, sizeof pair, "%02x", b);
-        hex += pair;
-    }
-    return hex;
-}
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string hex;
-    char pair[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", b);
         hex += pair;
     }
     return hex;
@@ -186,6 +221,91 @@ std::vector<JudgeCase> MakeCases() {
             cases.push_back({std::string(binary.name) + "\t" + a + "\t" + b,
                              [a, b, operation] { return Binary(a, b, operation); }});
         }
+    }
+    // The same operations on operands pushed from variables (and now and then a LONG), as compiled
+    // statements push them: the packed and compact forms of the decimal stack.
+    struct {
+        const char* name;
+        void (*operation)();
+    } const operations[] = {{"add", Vrn$DecAdd},
+                            {"sub", Vrn$DecSub},
+                            {"mul", Vrn$DecMul},
+                            {"div", Vrn$DecDivide},
+                            {"round", Vrn$DRound}};
+    for (int i = 0; i < 2500; ++i) {
+        const auto& operation = operations[i < 1600 ? i % 2 : maker.Uniform(0, 4)];
+        uint32_t size = maker.VariableSize();
+        uint32_t places = maker.VariablePlaces(size);
+        CaseMaker::Variable a = maker.MakeVariable(size, places);
+        uint32_t size_b = maker.Chance(70) ? size : maker.VariableSize();
+        CaseMaker::Variable b = maker.MakeVariable(size_b, maker.Chance(80) ? std::min(places, 2 * size_b + 1)
+                                                                            : maker.VariablePlaces(size_b));
+        int32_t long_b = maker.Uniform(-99999, 99999);
+        bool b_is_long = maker.Chance(10);
+        std::string b_text = b_is_long ? std::to_string(long_b) : b.text;
+        auto push_operands = [a, b, b_is_long, long_b] {
+            PushVariable(a);
+            if (b_is_long) {
+                Vrn$DPushLong(long_b);
+            } else {
+                PushVariable(b);
+            }
+        };
+        auto run = operation.operation;
+        if (maker.Chance(50)) {
+            cases.push_back(
+                {std::string(operation.name) + "\t" + a.text + "\t" + b_text, [push_operands, run] {
+                     push_operands();
+                     run();
+                     return PopDecimalText();
+                 }});
+            continue;
+        }
+        // The result stored into a variable: same shape as the first operand, or another.
+        uint32_t size_x = maker.Chance(60) ? size : maker.VariableSize();
+        uint32_t places_x = maker.Chance(60) ? places : maker.VariablePlaces(size_x);
+        int n = 2 * static_cast<int>(size_x) - 1;
+        cases.push_back({"oppop\t" + std::string(operation.name) + "\t" + a.text + "\t" + b_text + "\t" +
+                             std::to_string(n) + "\t" + std::to_string(places_x),
+                         [push_operands, run, size_x, places_x] {
+                             std::vector<uint8_t> decimal(size_x), pdecimal(size_x);
+                             push_operands();
+                             run();
+                             Vrn$DPopDec(decimal.data(), size_x, places_x);
+                             push_operands();
+                             run();
+                             Vrn$DPopPdec(pdecimal.data(), size_x, places_x);
+                             return Hex(decimal) + " " + Hex(pdecimal);
+                         }});
+    }
+    for (int i = 0; i < 400; ++i) {
+        uint32_t size = maker.VariableSize();
+        uint32_t places = maker.VariablePlaces(size);
+        CaseMaker::Variable a = maker.MakeVariable(size, places);
+        CaseMaker::Variable b = maker.MakeVariable(maker.Chance(80) ? size : maker.VariableSize(),
+                                                   maker.Chance(80) ? places : maker.VariablePlaces(size));
+        cases.push_back({"cmp\t" + a.text + "\t" + b.text, [a, b] {
+                             PushVariable(a);
+                             PushVariable(b);
+                             return std::to_string(Vrn$DecDistinct());
+                         }});
+    }
+    for (int i = 0; i < 600; ++i) {
+        // A variable copied into another: x = a.
+        uint32_t size = maker.VariableSize();
+        CaseMaker::Variable a = maker.MakeVariable(size, maker.VariablePlaces(size));
+        uint32_t size_x = maker.Chance(50) ? size : maker.VariableSize();
+        uint32_t places_x = maker.Chance(50) ? a.places : maker.VariablePlaces(size_x);
+        cases.push_back(
+            {"pop\t" + a.text + "\t" + std::to_string(2 * size_x - 1) + "\t" + std::to_string(places_x),
+             [a, size_x, places_x] {
+                 std::vector<uint8_t> decimal(size_x), pdecimal(size_x);
+                 PushVariable(a);
+                 Vrn$DPopDec(decimal.data(), size_x, places_x);
+                 PushVariable(a);
+                 Vrn$DPopPdec(pdecimal.data(), size_x, places_x);
+                 return Hex(decimal) + " " + Hex(pdecimal);
+             }});
     }
     for (int i = 0; i < 400; ++i) {
         std::string a = maker.Number();

@@ -16,18 +16,9 @@
 
 namespace {
 
+using tarvex::testing::Hex;
 using tarvex::testing::PopText;
 using tarvex::testing::PushText;
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    char pair[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", b);
-        text += pair;
-    }
-    return text;
-}
 
 std::vector<uint8_t> Bytes(const std::string& hex) {
     std::vector<uint8_t> bytes;

@@ -783,6 +783,103 @@ TEST(PictureRoundTrip, NumericPicturesOverRandomDecimals) {
     EXPECT_EQ(Vrw$StackDepth(), 0u);
 }
 
+// A plain number's text laid out independently: digits grouped by threes, the point and places,
+// a "-" before a negative value, right-aligned; empty when it does not fit.
+std::string PlainLayout(bool negative, const std::string& integer, const std::string& fraction, size_t width,
+                        char grouping, char point, bool sign) {
+    std::string digits = integer.empty() ? "0" : integer;
+    std::string body;
+    for (size_t i = 0; i < digits.size(); i++) {
+        if (grouping != 0 && i > 0 && (digits.size() - i) % 3 == 0) body += grouping;
+        body += digits[i];
+    }
+    if (!fraction.empty()) body += point + fraction;
+    if (body.size() > width - (sign ? 1 : 0)) return "";
+    if (negative && sign) body = "-" + body;
+    return std::string(width - body.size(), ' ') + body;
+}
+
+// Variables formatted through plain numeric pictures (every width, places, sign and grouping
+// form), as compiled code and report controls do: DPushDec, then DPopPict.
+TEST(PictureRoundTrip, PlainNumbersFromVariables) {
+    struct Form {
+        const char* prefix;      // then the width
+        const char* separator;   // then the places, when there are places
+        const char* suffix;
+        char grouping;
+        char point;
+        bool sign;
+    };
+    const Form forms[] = {{"@n-", ".", "", ',', '.', true},  {"@n", ".", "", ',', '.', false},
+                          {"@n-", "`", "", '.', ',', true},  {"@n-", "_.", "", ' ', '.', true},
+                          {"@n-_", ".", "", 0, '.', true},   {"@N", ".", "B", ',', '.', false}};
+    std::mt19937_64 random(8128);
+    int checked = 0;
+    for (int i = 0; i < 20000; i++) {
+        const Form& form = forms[random() % 6];
+        int places = int(random() % 5);
+        int width = places + 2 + int(random() % 20);
+        if (places == 0 && std::strcmp(form.separator, ".") != 0) continue;   // the separator needs places
+        std::string picture = form.prefix + std::to_string(width) +
+                              (places > 0 ? form.separator + std::to_string(places) : "") + form.suffix;
+        bool blank_when_zero = *form.suffix == 'B';
+        // A DECIMAL(n, p) variable with p = the picture's places or another.
+        int image_places = random() % 4 == 0 ? int(random() % 5) : places;
+        int size = 1 + int(random() % 12);
+        int digits = 2 * size - 1;
+        std::string body;
+        int significant = int(random() % uint64_t(digits + 1));
+        for (int d = 0; d < digits; d++) body += d < digits - significant ? '0' : char('0' + random() % 10);
+        bool negative = random() % 3 == 0;
+        std::vector<uint8_t> image(size_t(size), 0);
+        std::string nibbles = (negative ? "F" : "0") + body;
+        for (int b = 0; b < size; b++) image[size_t(b)] = uint8_t(std::stoul(nibbles.substr(size_t(2 * b), 2), nullptr, 16));
+        // The expected digits: the image's, with the places cut or padded (no rounding needed when
+        // the image has no more places than the picture; otherwise they are rounded below).
+        std::string integer = image_places >= digits ? "" : body.substr(0, size_t(digits - image_places));
+        std::string fraction = image_places >= digits ? std::string(size_t(image_places - digits), '0') + body
+                                                      : body.substr(size_t(digits - image_places));
+        if (image_places > places) continue;   // rounding: covered by the tables above
+        fraction += std::string(size_t(places - image_places), '0');
+        integer.erase(0, integer.find_first_not_of('0') == std::string::npos ? integer.size()
+                                                                             : integer.find_first_not_of('0'));
+        bool zero = integer.empty() && fraction.find_first_not_of('0') == std::string::npos;
+        std::string expected = PlainLayout(negative && !zero, integer, fraction, size_t(width), form.grouping,
+                                           form.point, form.sign);
+        if (expected.empty()) continue;   // too large: covered by the tables above
+        if (zero && blank_when_zero) expected = std::string(size_t(width), ' ');
+        char text[64];
+        Vrn$DPushDec(image.data(), uint32_t(size), uint32_t(image_places));
+        Vrn$DPopPict(text, uint32_t(width), picture.c_str());
+        ASSERT_EQ(std::string(text, size_t(width)), expected) << picture << " | " << nibbles << " places " << image_places;
+        checked++;
+    }
+    EXPECT_GT(checked, 10000);
+    EXPECT_EQ(Vrw$DStackDepth(), 0u);
+}
+
+// A caller's buffer that holds one picture text and then another is compiled again, whether the
+// new text is longer, shorter or a prefix of the old.
+TEST(PictureCache, AReusedTextBufferIsCompiledAgain) {
+    struct Step {
+        const char* picture;
+        const char* value;
+        const char* text;
+    };
+    const Step steps[] = {{"@n9.2", "1.5", "     1.50"}, {"@n9.3", "1.5", "    1.500"}, {"@n9.2", "0", "     0.00"},
+                          {"@n9.2B", "0", "         "}, {"@n9", "1.5", "        2"},   {"@n9.2", "1.5", "     1.50"},
+                          {"@s9", "1.5", "1.5      "}};
+    char buffer[16];
+    for (const Step& step : steps) {
+        std::strcpy(buffer, step.picture);
+        Vrn$DPushCString(step.value);
+        char text[9];
+        Vrn$DPopPict(text, sizeof text, buffer);
+        EXPECT_EQ(std::string(text, sizeof text), step.text) << step.picture;
+    }
+    EXPECT_EQ(Vrw$DStackDepth(), 0u);
+}
+
 // Each thread keeps its own compiled pictures: threads formatting through different pictures at once
 // see only their own.
 TEST(PictureCache, ThreadsFormatIndependently) {

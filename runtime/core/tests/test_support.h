@@ -3,16 +3,29 @@
 // temporary drive C: for tests that touch files.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/string_stack.h"
 #include "platform/platform.h"
 #include "tarvex/string_stack.h"
 
 namespace tarvex::testing {
+
+// Bytes as upper-case hex, two digits each: storage images in test messages and comparisons.
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (uint8_t b : bytes) {
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 0xF];
+    }
+    return hex;
+}
 
 // Pushes a private copy, so the text may go out of scope before the pop.
 inline void PushText(std::string_view text) { PushCopy(text); }
