@@ -10,6 +10,8 @@
 #include "varnel/varnel.h"
 
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +52,10 @@ const DriverCase kDrivers[] = {
     {"KELSTORE", KELSTORE, ".kel", "kel_records", false},
     {"VARNEL", VARNEL, ".dat", "var_records", true},
 };
+// Test listings and failures name the driver, not the bytes of the case.
+void PrintTo(const DriverCase& c, std::ostream* out) {
+    *out << c.name;
+}
 const DriverCase* driver = &kDrivers[0];
 uint32_t table_keys = 3;
 
