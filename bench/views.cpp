@@ -15,8 +15,14 @@
 //          driver alone (SET and NEXT on the file, the balance tested in C++), the floor for any
 //          engine that reads through the driver contract
 //
+//   Lines  one claim's service lines through the application's service-line view: Item in the
+//          order of ITM:INVDOSKEY with the three-field claim filter and the charge-line condition,
+//          over 5,000,000 lines (5 per claim of the 1,000,000-claim file, one of them a payment
+//          line the filter drops), from the SET on the key to the end of the claim's lines
+//          peer: SELECT data FROM itm WHERE inv = ?1 AND cpt <> '00001' ORDER BY inv, dosf, id
+//
 // The files are built once and kept under the build folder (views-data beside the binary), so
-// later runs reuse them; LUM_BENCH_VIEWS_REBUILD=1 builds them again. Service lines are not built.
+// later runs reuse them; LUM_BENCH_VIEWS_REBUILD=1 builds them again.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -42,11 +48,18 @@
 namespace {
 
 using lumarex::InvoiceRecord;
+using lumarex::ItemRecord;
 using tarvex::File;
 
 constexpr int64_t kSizes[] = {10000, 100000, 1000000};
 constexpr int64_t kClaimsPerPatient = 100;
 constexpr int64_t kPeerSize = 1000000;
+constexpr int64_t kLinesPerClaim = 5;
+constexpr int64_t kChargeLinesPerClaim = 4;
+constexpr const char* kServiceLineFilter =
+    "ITM:PAT = BRW2::Sort1:Reset:INV:PAT AND ITM:PRV = BRW2::Sort1:Reset:INV:PRV AND "
+    "ITM:INV = BRW2::Sort1:Reset:INV:INV AND (ITM:FEE > -.01 AND ITM:CPT<>000001  AND ITM:CPT<>000002 "
+    "AND ITM:CPT<>000003 AND ITM:CPT<>000004 AND ITM:CPT<>000005 )";
 
 struct Table {
     int64_t size = 0;
@@ -55,9 +68,18 @@ struct Table {
     std::unique_ptr<tarvex::View> view;
 };
 
+// The service lines of the 1,000,000 claims.
+struct Lines {
+    std::unique_ptr<File<ItemRecord>> file;
+    std::unique_ptr<tarvex::View> view;
+    ItemRecord blank{};
+    int32_t reset_pat = 0, reset_prv = 0, reset_inv = 0;
+};
+
 struct World {
     std::filesystem::path root;
     std::vector<Table> tables;
+    Lines lines;
     sqlite3* peer = nullptr;
     int32_t reset_pat = 0;
     InvoiceRecord blank{};
@@ -84,6 +106,26 @@ void MakeClaim(int64_t i, int64_t size, InvoiceRecord* record, int32_t* pat, int
     record->DX1 = "J06.9";
     record->TFEE = *bdue;
     record->BDUE = *bdue;
+}
+
+// Line j (0-based) of claim i: four charge lines, then a payment line.
+void MakeLine(int64_t i, int64_t j, ItemRecord* record) {
+    InvoiceRecord claim;
+    int32_t pat, prv;
+    int64_t bdue;
+    MakeClaim(i, kPeerSize, &claim, &pat, &prv, &bdue);
+    std::memcpy(static_cast<void*>(record), &world.lines.blank, sizeof(ItemRecord));
+    record->PAT = static_cast<int64_t>(pat);
+    record->PRV = static_cast<int64_t>(prv);
+    record->INV = static_cast<int64_t>(i + 1);
+    char date[9] = "2026010?";
+    date[7] = static_cast<char>('1' + j);
+    record->DOSF = date;
+    record->DOST = date;
+    bool payment = j == kLinesPerClaim - 1;
+    record->CPT = payment ? "00001" : "99213";
+    record->DES = payment ? "Payment" : "Office visit";
+    record->FEE = payment ? int64_t(-40) : int64_t(85);
 }
 
 std::filesystem::path DataFolder() {
@@ -130,6 +172,46 @@ bool BuildTable(Table& table, bool rebuild) {
     return true;
 }
 
+bool BuildLines(bool rebuild) {
+    Lines& lines = world.lines;
+    std::memset(static_cast<void*>(&lines.blank), 0, sizeof(ItemRecord));
+    Vrn$CLEAR(&lines.blank, &ItemRecord::Type(), 0);
+    lines.file = std::make_unique<File<ItemRecord>>(
+        KELSTORE, "C:\\ITM.kel",
+        std::initializer_list<tarvex::KeySpec>{
+            tarvex::KEY("ITM:INVDOSKEY", "ITM:INV, ITM:DOSF", tarvex::DUP | tarvex::NOCASE)});
+    std::filesystem::path marker = world.root / "ITM.done";
+    if (!rebuild && Exists(marker)) {
+        tarvex::OPEN(*lines.file, tarvex::ReadWrite | tarvex::DenyNone);
+    } else {
+        std::filesystem::remove(world.root / "ITM.kel");
+        auto start = std::chrono::steady_clock::now();
+        tarvex::CREATE(*lines.file);
+        tarvex::OPEN(*lines.file, tarvex::ReadWrite | tarvex::DenyNone);
+        if (Vrn$ERRCODE != 0)
+            return false;
+        tarvex::LOGOUT(1, *lines.file);
+        for (int64_t i = 0; i < kPeerSize && Vrn$ERRCODE == 0; i++) {
+            for (int64_t j = 0; j < kLinesPerClaim && Vrn$ERRCODE == 0; j++) {
+                MakeLine(i, j, &lines.file->record);
+                tarvex::ADD(*lines.file);
+            }
+        }
+        int32_t error = Vrn$ERRCODE;
+        tarvex::COMMIT();
+        if (error != 0 || Vrn$ERRCODE != 0)
+            return false;
+        std::ofstream(marker) << "built\n";
+        std::printf("built ITM: %lld lines in %.1f s\n", static_cast<long long>(kPeerSize * kLinesPerClaim),
+                    Seconds(start));
+    }
+    if (Vrn$ERRCODE != 0)
+        return false;
+    tarvex::ViewNode root = tarvex::VIEW(*lines.file);
+    lines.view = std::make_unique<tarvex::View>(root);
+    return true;
+}
+
 bool PeerExec(const char* sql) {
     char* message = nullptr;
     if (sqlite3_exec(world.peer, sql, nullptr, nullptr, &message) == SQLITE_OK)
@@ -141,7 +223,7 @@ bool PeerExec(const char* sql) {
 
 bool BuildPeer(bool rebuild) {
     std::filesystem::path path = world.root / "peer.db";
-    std::filesystem::path marker = world.root / "peer.done";
+    std::filesystem::path marker = world.root / "peer-with-lines.done";
     if (rebuild || !Exists(marker))
         std::filesystem::remove(path);
     if (sqlite3_open_v2(path.c_str(), &world.peer, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
@@ -175,6 +257,27 @@ bool BuildPeer(bool rebuild) {
             return false;
     }
     sqlite3_finalize(insert);
+    if (!PeerExec("CREATE TABLE itm (id INTEGER PRIMARY KEY, data BLOB NOT NULL, inv INTEGER, dosf TEXT, cpt TEXT);"
+                  "CREATE INDEX itm_inv_dosf ON itm (inv, dosf);"))
+        return false;
+    sqlite3_prepare_v2(world.peer, "INSERT INTO itm (data, inv, dosf, cpt) VALUES (?1, ?2, ?3, ?4)", -1, &insert,
+                       nullptr);
+    ItemRecord line;
+    for (int64_t i = 0; i < kPeerSize; i++) {
+        for (int64_t j = 0; j < kLinesPerClaim; j++) {
+            MakeLine(i, j, &line);
+            std::string dosf(line.DOSF.View()), cpt(line.CPT.View());
+            cpt.erase(cpt.find_last_not_of(' ') + 1);
+            sqlite3_reset(insert);
+            sqlite3_bind_blob(insert, 1, &line, static_cast<int>(sizeof line), SQLITE_STATIC);
+            sqlite3_bind_int64(insert, 2, i + 1);
+            sqlite3_bind_text(insert, 3, dosf.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(insert, 4, cpt.c_str(), -1, SQLITE_TRANSIENT);
+            if (sqlite3_step(insert) != SQLITE_DONE)
+                return false;
+        }
+    }
+    sqlite3_finalize(insert);
     if (!PeerExec("COMMIT"))
         return false;
     std::ofstream(marker) << "built\n";
@@ -206,6 +309,10 @@ bool Build() {
             return false;
         }
         table.view = std::make_unique<tarvex::View>(tarvex::VIEW(*table.file));
+    }
+    if (!BuildLines(rebuild)) {
+        std::fprintf(stderr, "building ITM failed with %d\n", Vrn$ERRCODE);
+        return false;
     }
     if (!BuildPeer(rebuild))
         return false;
@@ -345,11 +452,76 @@ void SqliteScan(benchmark::State& state) {
     state.counters["rows"] = static_cast<double>(rows);
 }
 
+// The service-line list of one claim, as the claim form fills it.
+void ServiceLines(benchmark::State& state) {
+    Lines& lines = world.lines;
+    Vrn$PushBind2(0);
+    Vrn$BindG(Vrn$Group2Ufo(&lines.file->record, &ItemRecord::Type()));
+    Vrn$PushString("BRW2::Sort1:Reset:INV:PAT", 25);
+    Vrn$BindV(Vrn$Mem2Ufo(&lines.reset_pat, VRN_TYPE_LONG, 0, 4, 0));
+    Vrn$PushString("BRW2::Sort1:Reset:INV:PRV", 25);
+    Vrn$BindV(Vrn$Mem2Ufo(&lines.reset_prv, VRN_TYPE_LONG, 0, 4, 0));
+    Vrn$PushString("BRW2::Sort1:Reset:INV:INV", 25);
+    Vrn$BindV(Vrn$Mem2Ufo(&lines.reset_inv, VRN_TYPE_LONG, 0, 4, 0));
+    KeyDecl* key = lines.file->Key("ITM:INVDOSKEY");
+    int64_t rows = 0, claims = 0;
+    for (auto _ : state) {
+        int64_t claim = (claims * 7919) % kPeerSize;
+        InvoiceRecord invoice;
+        int32_t pat, prv;
+        int64_t bdue;
+        MakeClaim(claim, kPeerSize, &invoice, &pat, &prv, &bdue);
+        lines.reset_pat = pat;
+        lines.reset_prv = prv;
+        lines.reset_inv = static_cast<int32_t>(claim + 1);
+        std::memcpy(static_cast<void*>(&lines.file->record), &lines.blank, sizeof(ItemRecord));
+        lines.file->record.INV = claim + 1;
+        Vrn$FILE_SETkk(key, key);
+        tarvex::FILTER(*lines.view, kServiceLineFilter);
+        tarvex::OPEN(*lines.view);
+        for (tarvex::NEXT(*lines.view); Vrn$ERRCODE == 0; tarvex::NEXT(*lines.view))
+            rows += lines.file->record.INV.Long() == claim + 1 ? 1 : 0;
+        tarvex::CLOSE(*lines.view);
+        claims++;
+    }
+    Vrn$PopBind();
+    if (rows != claims * kChargeLinesPerClaim)
+        state.SkipWithError(("lines " + std::to_string(rows) + " of " + std::to_string(claims * 4)).c_str());
+    state.SetItemsProcessed(claims);
+    state.counters["lines"] = static_cast<double>(kPeerSize * kLinesPerClaim);
+}
+
+void SqliteServiceLines(benchmark::State& state) {
+    sqlite3_stmt* page = nullptr;
+    sqlite3_prepare_v2(world.peer, "SELECT data FROM itm WHERE inv = ?1 AND cpt <> '00001' ORDER BY inv, dosf, id", -1,
+                       &page, nullptr);
+    ItemRecord line;
+    int64_t rows = 0, claims = 0;
+    for (auto _ : state) {
+        int64_t claim = (claims * 7919) % kPeerSize;
+        sqlite3_reset(page);
+        sqlite3_bind_int64(page, 1, claim + 1);
+        while (sqlite3_step(page) == SQLITE_ROW) {
+            std::memcpy(static_cast<void*>(&line), sqlite3_column_blob(page, 0),
+                        std::min<size_t>(sizeof line, static_cast<size_t>(sqlite3_column_bytes(page, 0))));
+            rows += line.INV.Long() == claim + 1 ? 1 : 0;
+        }
+        claims++;
+    }
+    sqlite3_finalize(page);
+    if (rows != claims * kChargeLinesPerClaim)
+        state.SkipWithError("short claims");
+    state.SetItemsProcessed(claims);
+    state.counters["lines"] = static_cast<double>(kPeerSize * kLinesPerClaim);
+}
+
 BENCHMARK(ViewPage)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(SqlitePage)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ViewScan)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(KelstoreScan)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(SqliteScan)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(ServiceLines)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SqliteServiceLines)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
@@ -367,6 +539,8 @@ int main(int argc, char** argv) {
         table.view.reset();
         tarvex::CLOSE(*table.file);
     }
+    world.lines.view.reset();
+    tarvex::CLOSE(*world.lines.file);
     sqlite3_close_v2(world.peer);
     benchmark::Shutdown();
     return 0;
