@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -608,19 +608,6 @@ size_t ArgumentCount(int32_t operation) {
     }
 }
 
-bool TakesText(int32_t operation) {
-    return operation == VRN_OP_RESET_FILE || operation == VRN_OP_RESET_KEY ||
-           operation == VRN_OP_REGET_FILE || operation == VRN_OP_REGET_KEY || operation == VRN_OP_SEND ||
-           operation == VRN_OP_SET_PROPERTY || operation == VRN_OP_SET_PROPERTY_KEY ||
-           operation == VRN_OP_BLOB_SET_PROPERTY;
-}
-
-bool PushesText(int32_t operation) {
-    return operation == VRN_OP_NAME || operation == VRN_OP_SEND || operation == VRN_OP_POSITION_FILE ||
-           operation == VRN_OP_POSITION_KEY || operation == VRN_OP_GET_PROPERTY ||
-           operation == VRN_OP_GET_PROPERTY_KEY || operation == VRN_OP_BLOB_GET_PROPERTY;
-}
-
 // Operations after which the rows read ahead still follow the sequence: they neither write nor
 // move it.
 bool KeepsReadAhead(int32_t operation) {
@@ -770,7 +757,7 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
     KeyDecl* key =
         _drv_OperationTakesKey(operation) && arguments != nullptr ? reinterpret_cast<KeyDecl*>(arguments[0]) : nullptr;
     std::string text;
-    if (TakesText(operation))
+    if (_drv_OperationTakesText(operation))
         text = PopText();
     size_t argument_count = ArgumentCount(operation);
     auto argument = [&](size_t index) -> intptr_t {
@@ -779,7 +766,7 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
 
     if (_drv_OperationTakesKey(operation) && (key == nullptr || KeyIndex(file, key) < 0)) {
         Post(kNotOpen);
-        if (PushesText(operation))
+        if (_drv_OperationGivesText(operation))
             Vrn$PushString("", 0);
         return 0;
     }
@@ -795,7 +782,7 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
     int32_t code = _drv_check_state(base, key, operation, text.data(), uint32_t(text.size()));
     if (code != 0) {
         Post(code == -1 ? kUnsupported : code);
-        if (PushesText(operation))
+        if (_drv_OperationGivesText(operation))
             Vrn$PushString("", 0);
         return 0;
     }
@@ -810,7 +797,9 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
     // around every row, POSITION, QUERY_KEY, ...) keep them.
     if (state != nullptr && !KeepsReadAhead(operation))
         state->DropAhead();
-    std::unique_ptr<SqlFile> sql = state != nullptr ? std::make_unique<SqlFile>(file, state) : nullptr;
+    std::optional<SqlFile> sql;
+    if (state != nullptr)
+        sql.emplace(file, state);
     intptr_t result = 0;
     code = 0;
     switch (operation) {
@@ -1011,7 +1000,7 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
         break;
     default:
         code = kUnsupported;
-        if (PushesText(operation))
+        if (_drv_OperationGivesText(operation))
             Vrn$PushString("", 0);
         break;
     }

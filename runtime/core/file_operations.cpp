@@ -53,6 +53,17 @@ bool OperationGivesText(int32_t operation) {
     }
 }
 
+} // namespace tarvex
+
+TARVEX_API int32_t _drv_OperationTakesText(int32_t operation) {
+    return tarvex::OperationTakesText(operation) ? 1 : 0;
+}
+
+TARVEX_API int32_t _drv_OperationGivesText(int32_t operation) {
+    return tarvex::OperationGivesText(operation) ? 1 : 0;
+}
+
+namespace tarvex {
 namespace {
 
 std::atomic<uint64_t> operation_count{0};

@@ -172,6 +172,11 @@ TARVEX_API const char* _drv_OperationLabel(int32_t operation);
 /* 1 when the operation works on a key: the runtime passes the key's owning file as the file and
  * the KeyDecl as the first argument; else 0 (also for codes outside 0..93). */
 TARVEX_API int32_t _drv_OperationTakesKey(int32_t operation);
+/* 1 when the operation's driver pops a text argument from the string stack (RESET and REGET by
+ * position, SEND, SET_PROPERTY, ...), or pushes a text result (NAME, POSITION, SEND,
+ * GET_PROPERTY, ...); else 0. A driver that refuses the operation still pops and pushes them. */
+TARVEX_API int32_t _drv_OperationTakesText(int32_t operation);
+TARVEX_API int32_t _drv_OperationGivesText(int32_t operation);
 
 /* ---- Driver services ---------------------------------------------------------------------------- */
 
