@@ -109,9 +109,11 @@ int32_t EnsurePlan(ViewInstance& view) {
 }
 
 // INVIEW to every open component file not yet marked as in a view; ENDVIEW to the same files
-// afterwards. A driver without them answers 80, which does not count.
-std::vector<FileDecl*> EnterFiles(ViewInstance& view) {
-    std::vector<FileDecl*> entered;
+// afterwards. A driver without them answers 80, which does not count. The list of files entered
+// lives in the instance, so a read allocates nothing for it.
+void EnterFiles(ViewInstance& view) {
+    std::vector<FileDecl*>& entered = view.entered;
+    entered.clear();
     for (Level& level : view.levels) {
         FileDecl* file = level.file;
         if (file->driver_instance == nullptr || (file->driver_instance->state & VRN_STATE_IN_VIEW) != 0 ||
@@ -126,11 +128,10 @@ std::vector<FileDecl*> EnterFiles(ViewInstance& view) {
             entered.push_back(file);
     }
     Vrn$clearerror();
-    return entered;
 }
 
-void LeaveFiles(const std::vector<FileDecl*>& entered) {
-    for (FileDecl* file : entered)
+void LeaveFiles(const ViewInstance& view) {
+    for (FileDecl* file : view.entered)
         CallFileDriver(VRN_OP_ENDVIEW, file);
 }
 
@@ -394,9 +395,9 @@ Outcome Perform(ViewInstance& view, int32_t operation, const intptr_t* arguments
             break;
         {
             ViewEngineScope scope;
-            std::vector<FileDecl*> entered = EnterFiles(view);
+            EnterFiles(view);
             out = Read(view, operation, arguments, text, external);
-            LeaveFiles(entered);
+            LeaveFiles(view);
         }
         break;
     }

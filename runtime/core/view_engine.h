@@ -132,6 +132,7 @@ struct ViewInstance {
     uint64_t operations_at_entry = 0;     // and when this call began (its own dispatch counted)
     uint64_t primary_positionings = 0;    // ExternalPositioningCount(primary) then
     std::vector<FileDecl*> without_inview; // component files whose driver answered INVIEW with 80
+    std::vector<FileDecl*> entered;        // files sent INVIEW by the current read, to get ENDVIEW
     Trace trace;
     bool trace_declared = false;          // the structure was written to the trace
 };
