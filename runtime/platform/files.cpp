@@ -110,7 +110,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents) {
         SetLastError(errno == ENOENT ? WindowsErrorFromErrno(ENOTDIR) : WindowsErrorFromErrno(errno));
         return false;
     }
-    bool ok = fchmod(fd, 0600) == 0 && WriteAll(fd, contents) && fsync(fd) == 0;
+    // A file that exists keeps what makes it that file: its permission bits, its owner and group
+    // (a shared profile stays shared). Only a new file is private to its owner.
+    struct stat existing {};
+    bool replacing = stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    bool ok = fchmod(fd, replacing ? (existing.st_mode & 07777) : 0600) == 0;
+    if (ok && replacing && (existing.st_uid != geteuid() || existing.st_gid != getegid())) {
+        // Only a privileged process may give a file away; others keep at least the group.
+        if (fchown(fd, existing.st_uid, existing.st_gid) != 0 && fchown(fd, uid_t(-1), existing.st_gid) != 0 &&
+            errno != EPERM)
+            ok = false;
+        if (ok && fchmod(fd, existing.st_mode & 07777) != 0) // chown clears set-id bits
+            ok = false;
+    }
+    ok = ok && WriteAll(fd, contents) && fsync(fd) == 0;
     int error = errno;
     if (close(fd) != 0 && ok) {
         ok = false;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // GETINI and PUTINI through the string stack, on files under a temporary drive C:.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -85,6 +87,50 @@ TEST(ProfileOps, LongValuesAreCutAndFailuresReported) {
     PutIni("C:\\NoSuchFolder\\x.ini", "S", &entry, &value);
     EXPECT_GT(Vrn$ERRCODE, 300);
     Vrn$clearerror();
+}
+
+TEST(ProfileOps, TooLongANameIsRefusedNotCut) {
+    testing::TemporaryDrive drive;
+    const std::string entry = "E", value = "1";
+    const std::string name = "C:\\" + std::string(300, 'p') + ".ini";
+    PutIni(name, "S", &entry, &value);
+    EXPECT_EQ(Vrn$ERRCODE, 300 + 206);
+    EXPECT_TRUE(std::filesystem::is_empty(drive.Root())); // no file of a cut name either
+    EXPECT_EQ(GetIni(name, "S", "E", "dflt"), "dflt");
+    Vrn$clearerror();
+}
+
+// Rewriting a profile replaces its contents, never what the file is: its mode, its owner and
+// group, a link that leads to it.
+TEST(ProfileOps, RewriteKeepsModeOwnerAndLink) {
+    testing::TemporaryDrive drive;
+    const std::string entry = "Left", first = "10", second = "20";
+    const std::filesystem::path shared = drive.Root() / "shared.ini";
+    PutIni("C:\\shared.ini", "Main", &entry, &first);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    struct stat info {};
+    ASSERT_EQ(stat(shared.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u); // a new profile is private
+    ASSERT_EQ(chmod(shared.c_str(), 0664), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(shared.c_str(), 65534, 65534), 0);
+    }
+    std::filesystem::create_symlink("shared.ini", drive.Root() / "link.ini");
+
+    PutIni("C:\\link.ini", "Main", &entry, &second);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(drive.Root() / "link.ini"));
+    EXPECT_EQ(GetIni("C:\\shared.ini", "Main", "Left", ""), "20");
+    ASSERT_EQ(stat(shared.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u);
+    if (root) {
+        EXPECT_EQ(info.st_uid, 65534u);
+        EXPECT_EQ(info.st_gid, 65534u);
+    }
+    PutIni("C:\\shared.ini", "Main", &entry, &first);
+    ASSERT_EQ(stat(shared.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u);
 }
 
 }  // namespace

@@ -60,16 +60,18 @@ TEST(ProcessDeathTest, ExitProcessEndsWithTheCode) {
     EXPECT_EXIT(ExitProcess(7), ::testing::ExitedWithCode(7), "");
 }
 
-TEST(Files, AtomicWriteReplacesAndKeepsThePrivateMode) {
+TEST(Files, AtomicWriteMakesNewFilesPrivateAndKeepsAnExistingFilesMode) {
     TempFolder folder;
     std::string path = folder / "data.txt";
-    folder.MakeFile("data.txt", "old contents");
-    chmod(path.c_str(), 0644);
-    ASSERT_TRUE(WriteFileAtomically(path, std::string("new\0contents", 12)));
-    EXPECT_EQ(ReadWholeFile(path), std::string("new\0contents", 12));
+    ASSERT_TRUE(WriteFileAtomically(path, "first"));
     struct stat info;
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    chmod(path.c_str(), 0644);
+    ASSERT_TRUE(WriteFileAtomically(path, std::string("new\0contents", 12)));
+    EXPECT_EQ(ReadWholeFile(path), std::string("new\0contents", 12));
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
     ASSERT_TRUE(WriteFileAtomically(path, ""));
     EXPECT_EQ(ReadWholeFile(path), "");
 }
