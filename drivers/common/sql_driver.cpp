@@ -138,21 +138,30 @@ class SqlFile {
     // a failure at any of them leaves every file as it was.
     // The change stamp is raised once per transaction: inside a LOGOUT or STREAM only by the
     // first write that succeeds (every later one commits with it or not at all).
+    // Outside a transaction the savepoint is the transaction: its RELEASE is the commit, and
+    // when that fails (the disk full) the write is rolled back and reported, so the connection
+    // never stays inside a transaction that later writes would pile into unseen.
     template <class Body> int32_t Atomically(Body body) {
+        int32_t code = CheckTransactionAlive(s_);
+        if (code != 0)
+            return code;
         if (!Separate())
             return body();
-        bool in_transaction = sqlite3_get_autocommit(s_.Db()) == 0;
-        int32_t code = Run("SAVEPOINT sql_write");
+        sqlite3* db = s_.Db();
+        bool in_transaction = sqlite3_get_autocommit(db) == 0;
+        code = Run("SAVEPOINT sql_write");
         if (code != 0)
             return code;
         code = body();
         if (code == 0 && !(in_transaction && s_.stamp_raised))
             code = RaiseStamp(&s_);
-        if (code != 0)
+        if (code != 0 && sqlite3_get_autocommit(db) == 0)
             Run("ROLLBACK TO sql_write");
-        if (sqlite3_get_autocommit(s_.Db()) != 0)
+        if (sqlite3_get_autocommit(db) != 0)
             s_.stamp_raised = false; // a failure may have ended the whole transaction
-        int32_t released = Run("RELEASE sql_write");
+        int32_t released = sqlite3_get_autocommit(db) == 0 ? Execute(db, "RELEASE sql_write") : 0;
+        if (released != 0 && !in_transaction && sqlite3_get_autocommit(db) == 0)
+            Execute(db, "ROLLBACK");
         if (code == 0 && released == 0)
             s_.stamp_raised = in_transaction;
         return code != 0 ? code : released;
@@ -816,8 +825,10 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
         break;
     case VRN_OP_CLOSE:
         _drv_update_state(base, key, operation, 0, 0);
-        Close(file, fcb);
-        Post(0);
+        code = Close(file, fcb);
+        if (code != 0)
+            Vrn$SetErrorFile(file);
+        Post(code);
         return 0;
     case VRN_OP_NAME: {
         char* name = base != nullptr && base->name != nullptr
@@ -1008,6 +1019,11 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
         Vrn$SetErrorFile(file);
     Post(code);
     _drv_update_state(base, key, operation, code, 0);
+    // A COMMIT that failed was rolled back: the transaction is over for the file all the same, so
+    // it closes, logs out and opens again as after any other end of a transaction.
+    if ((operation == VRN_OP_COMMIT || operation == VRN_OP_ROLLBACK) && base != nullptr && state != nullptr &&
+        state->host == nullptr)
+        base->state &= ~VRN_STATE_LOGOUT;
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "common/sql_store.h"
 #include "tarvex/files.h"
@@ -125,6 +126,7 @@ void CloseState(State* state) {
         ForgetCachedStatements(state->db);
         sqlite3_close_v2(state->db);
     }
+    _drv_UnclaimFile(state->claim);
     delete state;
 }
 
@@ -142,6 +144,12 @@ int32_t ReadMeta(sqlite3* db, const std::string& meta, const char* name, std::st
         return row.Ok() ? kInvalidDataFile : row.Error();
     *value = row.Blob(0);
     return 0;
+}
+
+// A value that older files may lack: empty when it is not there.
+std::string OptionalMeta(sqlite3* db, const std::string& meta, const char* name) {
+    std::string value;
+    return ReadMeta(db, meta, name, &value) == 0 ? value : std::string();
 }
 
 // Checks that the record file is ours and matches the declaration: 36 foreign, 47 another layout,
@@ -184,6 +192,11 @@ int32_t CheckMeta(const Layout& layout, sqlite3* db, FileDecl* file, const std::
 int32_t CheckKeyFile(const Layout& layout, sqlite3* db, const std::string& schema, size_t k,
                      const std::string& stamp) {
     const std::string meta = schema + "." + layout.prefix + "_meta";
+    // Stamps count writes, so two tables of one declaration can stand at the same stamp: the
+    // identity the record file and its key files share is what ties a key file to its table.
+    const std::string record_meta = std::string("main.") + layout.prefix + "_meta";
+    if (OptionalMeta(db, meta, "identity") != OptionalMeta(db, record_meta, "identity"))
+        return kRebuildKeys;
     std::string value;
     if (ReadMeta(db, meta, "format", &value) != 0 || value != KeyFormatTag(layout))
         return kRebuildKeys;
@@ -211,12 +224,22 @@ std::string MetaInsert(const std::string& meta, const char* name, const std::str
     return "INSERT INTO " + meta + " VALUES ('" + std::string(name) + "', '" + value + "');";
 }
 
-// A new, empty database file readable by its owner only, before SQLite writes anything into it;
-// its journal is gone too, so nothing old is rolled back into it.
-int32_t NewDatabaseFile(const std::string& path) {
+// A random text that ties a record file and its key files together.
+std::string NewIdentity() {
+    std::random_device random;
+    std::string text;
+    static const char kDigits[] = "0123456789abcdef";
+    for (int i = 0; i < 8; i++) {
+        uint32_t word = random();
+        for (int j = 0; j < 4; j++, word >>= 4)
+            text += kDigits[word & 0xF];
+    }
+    return text;
+}
+
+// A new, empty file readable by its owner only, before SQLite writes anything into it.
+int32_t NewPrivateFile(const std::string& path) {
     std::error_code error;
-    std::filesystem::remove(path, error);
-    std::filesystem::remove(path + "-journal", error);
     {
         std::ofstream create(path, std::ios::binary | std::ios::trunc);
         if (!create)
@@ -229,26 +252,77 @@ int32_t NewDatabaseFile(const std::string& path) {
     return error ? kAccessDenied : 0;
 }
 
-// Runs `sql` on a new database file at `path`; the file is removed again when that fails.
+// Makes a database by running `sql` on a new file beside `path`, then puts it in place of `path`
+// in one rename: until then a file of that name stays as it was, and a failure leaves nothing.
 int32_t MakeDatabase(const std::string& path, const std::string& sql) {
-    int32_t code = NewDatabaseFile(path);
+    const std::string fresh = path + "." + NewIdentity() + ".new";
+    int32_t code = NewPrivateFile(fresh);
     if (code != 0)
         return code;
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    int rc = sqlite3_open_v2(fresh.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK)
         code = SqliteError(db, rc);
     else {
         sqlite3_busy_timeout(db, kBusyMilliseconds);
         code = Execute(db, "BEGIN IMMEDIATE;" + sql + "COMMIT;");
+        if (code != 0 && sqlite3_get_autocommit(db) == 0)
+            Execute(db, "ROLLBACK");
     }
     ForgetCachedStatements(db);
-    sqlite3_close_v2(db);
+    if (sqlite3_close_v2(db) != SQLITE_OK && code == 0)
+        code = DriverFailure("the new file could not be closed");
+    std::error_code error;
+    if (code == 0) {
+        std::filesystem::rename(fresh, path, error);
+        if (error)
+            code = error == std::errc::permission_denied ? kAccessDenied : DriverFailure(error.message().c_str());
+    }
     if (code != 0) {
-        std::error_code error;
-        std::filesystem::remove(path, error);
+        std::filesystem::remove(fresh, error);
+        std::filesystem::remove(fresh + "-journal", error);
     }
     return code;
+}
+
+// Whether the database at `path` may be replaced. A file that another connection has locked or is
+// writing to gives 32; a read-only one 5. A journal that a writer which died left behind is rolled
+// back into the old file by taking its lock, so no journal is ever removed while it can still be
+// needed; one that stays after that belongs to no transaction, and goes so that the new file
+// cannot take it for its own. A foreign or damaged file may be replaced.
+int32_t CheckReplaceable(const std::string& path) {
+    std::error_code error;
+    const std::string journal = path + "-journal";
+    if (!std::filesystem::exists(path, error)) {
+        std::filesystem::remove(journal, error);
+        return 0;
+    }
+    if (!std::filesystem::is_regular_file(path, error))
+        return kAccessDenied;
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 0);
+        rc = sqlite3_exec(db, "BEGIN EXCLUSIVE; COMMIT", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK && sqlite3_db_readonly(db, "main") == 1)
+            rc = SQLITE_READONLY;
+        if (sqlite3_get_autocommit(db) == 0)
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close_v2(db);
+    switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return kAlreadyLocked;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
+        return kAccessDenied;
+    default:
+        break;
+    }
+    std::filesystem::remove(journal, error);
+    return 0;
 }
 
 // The SQL that fills a new key file for key k at change stamp `stamp`.
@@ -379,6 +453,11 @@ int32_t SqliteError(sqlite3* db, int rc) {
     }
 }
 
+int32_t DriverFailure(const char* message) {
+    Vrn$setfileerror("0", message);
+    return kFileSystemError;
+}
+
 int32_t Execute(sqlite3* db, const std::string& sql) {
     int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
     return rc == SQLITE_OK ? 0 : SqliteError(db, rc);
@@ -437,12 +516,33 @@ int32_t Create(const Layout& layout, FileDecl* file) {
     sql += MetaInsert(meta, "key_count", std::to_string(file->key_count));
     sql += MetaInsert(meta, "keys", std::to_string(KeyFingerprint(*file)));
     sql += MetaInsert(meta, "collation", std::to_string(CollationFingerprint(keys)));
-    if (layout.separate_keys)
+    const std::string identity = NewIdentity();
+    if (layout.separate_keys) {
         sql += MetaInsert(meta, "stamp", "0");
-    code = MakeDatabase(path, sql);
-    // The key files come after the record file: until the last is made, the file opens with 46.
+        sql += MetaInsert(meta, "identity", identity);
+    }
+    // A file that is open anywhere keeps its claim, so the exclusive claim fails at once (32); held
+    // until the new files are in place, it keeps every OPEN waiting until then.
+    intptr_t claim = 0;
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error)) {
+        claim = _drv_ClaimFile(path.c_str(), 1, 0, &code);
+        if (claim == 0 && code != kFileNotFound)
+            return code;
+        code = 0;
+    }
+    code = CheckReplaceable(path);
     for (size_t k = 0; code == 0 && layout.separate_keys && k < keys.size(); k++)
-        code = MakeDatabase(KeyPath(path, k), KeyFileSql(layout, keys[k], k, "0"));
+        code = CheckReplaceable(KeyPath(path, k));
+    if (code == 0)
+        code = MakeDatabase(path, sql);
+    // The key files come after the record file: until the last is made, the file opens with 46.
+    for (size_t k = 0; code == 0 && layout.separate_keys && k < keys.size(); k++) {
+        std::string key_sql = KeyFileSql(layout, keys[k], k, "0") +
+                              MetaInsert(std::string(layout.prefix) + "_meta", "identity", identity);
+        code = MakeDatabase(KeyPath(path, k), key_sql);
+    }
+    _drv_UnclaimFile(claim);
     return code;
 }
 
@@ -458,12 +558,16 @@ int32_t Connect(const Layout& layout, FileDecl* file, int flags, std::unique_ptr
         return code;
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
-        return kFileNotFound;
+        return std::filesystem::is_directory(path, error) ? kAccessDenied : kFileNotFound;
     auto state = std::make_unique<State>();
     state->layout = &layout;
     state->path = path;
     code = CompileLayoutKeys(layout, file, &state->keys);
     if (code != 0)
+        return code;
+    // The claim says "in use" for as long as the file is open, so no CREATE replaces it meanwhile.
+    state->claim = _drv_ClaimFile(path.c_str(), 0, kBusyMilliseconds, &code);
+    if (state->claim == 0)
         return code;
     int rc = sqlite3_open_v2(path.c_str(), &state->db, flags, nullptr);
     if (rc != SQLITE_OK) {
@@ -474,6 +578,18 @@ int32_t Connect(const Layout& layout, FileDecl* file, int flags, std::unique_ptr
     sqlite3_busy_timeout(state->db, kBusyMilliseconds);
     sqlite3_exec(state->db, kMemoryMapPragma, nullptr, nullptr, nullptr); // without it: slower, not wrong
     code = CheckMeta(layout, state->db, file, state->keys, stamp);
+    if (code == 0 || code == kRebuildKeys) {
+        // The tables the operations use must be there with their columns: a file whose record
+        // table was dropped or altered is not one of ours any more.
+        std::string columns = "id, data, changes";
+        for (const Key& key : state->keys)
+            columns += layout.separate_keys ? "" : ", " + key.column;
+        sqlite3_stmt* probe = nullptr;
+        std::string sql = "SELECT " + columns + " FROM main." + layout.prefix + "_records LIMIT 0";
+        if (sqlite3_prepare_v2(state->db, sql.c_str(), -1, &probe, nullptr) != SQLITE_OK)
+            code = kInvalidDataFile;
+        sqlite3_finalize(probe);
+    }
     *out = std::move(state);
     return code;
 }
@@ -499,6 +615,12 @@ int32_t Open(const Layout& layout, FileDecl* file, int32_t access_mode) {
             code = kRebuildKeys;
         for (size_t k = 0; code == 0 && k < state->keys.size(); k++)
             code = CheckKeyFile(layout, state->db, state->key_schemas[k], k, stamp);
+    }
+    // SQLite opens a file it may not write read-only without a word: write access is refused here
+    // rather than at the first write.
+    for (size_t i = 0; code == 0 && writable && i < state->Schemas().size(); i++) {
+        if (sqlite3_db_readonly(state->db, state->Schemas()[i].c_str()) == 1)
+            code = kAccessDenied;
     }
     if (code == 0 && deny == 0x10) {
         // Deny-all holds the file's lock for as long as the file is open: an exclusive lock with
@@ -541,15 +663,18 @@ int32_t Open(const Layout& layout, FileDecl* file, int32_t access_mode) {
     return 0;
 }
 
-void Close(FileDecl* file, SqlFcb* fcb) {
+int32_t Close(FileDecl* file, SqlFcb* fcb) {
     Vrn$deactivate_drv(file);
-    Flush(fcb->state);
+    int32_t code = Flush(fcb->state);
+    if (code != 0 && sqlite3_get_autocommit(fcb->state->db) == 0)
+        Execute(fcb->state->db, "ROLLBACK");
     CloseState(fcb->state);
     std::free(fcb->base.name);
     std::free(fcb->base.owner);
     std::free(fcb->base.options);
     std::free(fcb);
     file->driver_instance = nullptr;
+    return code;
 }
 
 namespace {
@@ -629,6 +754,24 @@ int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only) {
         if (code == 0 && only < 0)
             code = Execute(db, "UPDATE " + state->Meta() + " SET value = '" +
                                    std::to_string(CollationFingerprint(state->keys)) + "' WHERE name = 'collation'");
+        // A file from before identities gets one when all its keys are rebuilt.
+        if (code == 0 && only < 0 && layout.separate_keys)
+            code = Execute(db, "INSERT OR IGNORE INTO " + state->Meta() + " VALUES ('identity', '" + NewIdentity() + "')");
+        for (size_t k = first; code == 0 && layout.separate_keys && k < last; k++) {
+            const std::string key_meta = state->key_schemas[k] + "." + prefix + "_meta";
+            code = Execute(db, "DELETE FROM " + key_meta + " WHERE name = 'identity'; INSERT INTO " + key_meta +
+                                   " SELECT name, value FROM " + state->Meta() + " WHERE name = 'identity'");
+        }
+        // Keys are mended by the rebuild; damage elsewhere in the record file is not, and is
+        // reported rather than passed over.
+        if (code == 0) {
+            Statement check(db, "PRAGMA " + state->schema + ".quick_check(1)");
+            std::string verdict = check.Step() ? check.Blob(0) : std::string();
+            if (!check.Ok())
+                code = check.Error();
+            else if (verdict != "ok")
+                code = kInvalidDataFile;
+        }
         // The rebuilt key files are in step with the record file again.
         for (size_t k = first; code == 0 && layout.separate_keys && k < last; k++)
             code = Execute(db, "UPDATE " + state->key_schemas[k] + "." + prefix +

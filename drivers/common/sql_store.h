@@ -99,7 +99,9 @@ struct State {
     std::string quickscan = "off";
     int64_t recover = 0;
     bool stamp_raised = false; // in the transaction now open (separate keys)
+    bool streaming = false;    // STREAM began a transaction on the own connection, FLUSH ends it
     int32_t wait_milliseconds = kBusyMilliseconds; // of the own connection, for a lock another holds
+    intptr_t claim = 0; // the shared claim on the record file while it is open (see _drv_ClaimFile)
     std::vector<Key> keys;
     uint32_t record_length = 0;
     int32_t access_mode = 0;
@@ -153,6 +155,8 @@ struct SqlFcb {
 
 // A SQLite failure as the runtime's error code; other failures are 90 with SQLite's own text.
 int32_t SqliteError(sqlite3* db, int rc);
+// A failure of our own that has no SQLite code: 90 with `message` as the driver's text.
+int32_t DriverFailure(const char* message);
 // Runs SQL text without results: 0 or the error code.
 int32_t Execute(sqlite3* db, const std::string& sql);
 
@@ -233,13 +237,17 @@ int32_t RaiseStamp(State* state);
 // The key file of key k of a record file ("Provider.dat" -> "Provider.K01").
 std::string KeyPath(const std::string& path, size_t k);
 
-// CREATE: a new, empty file for the declaration (mode 0600), replacing one of that name.
+// CREATE: a new, empty file for the declaration (mode 0600), replacing one of that name unless
+// that one is in use: open in this or another process (claimed), locked or inside a transaction
+// of any SQLite connection, which gives 32. The new file is made beside the old one and renamed
+// over it, so a failure leaves the old file as it was.
 int32_t Create(const Layout& layout, FileDecl* file);
 // OPEN and SHARE: opens the file, checks it against the declaration, stores the driver's block in
 // the declaration and activates the file in the register.
 int32_t Open(const Layout& layout, FileDecl* file, int32_t access_mode);
-// CLOSE: the reverse of Open (a STREAM still open is flushed first).
-void Close(FileDecl* file, SqlFcb* fcb);
+// CLOSE: the reverse of Open. A STREAM still open is flushed first; when that fails its writes are
+// rolled back, the file is closed all the same and the flush's error is returned.
+int32_t Close(FileDecl* file, SqlFcb* fcb);
 // BUILD: recomputes the key images of key `only` (-1: every key, which also records the current
 // character tables so the file opens again). With `state` null the file is closed: it is opened
 // exclusively for the rebuild, whatever tables its images follow, and closed again.
@@ -259,6 +267,9 @@ int32_t Unlock(State* state);
 // STREAM and FLUSH: writes between them form one transaction on the own connection.
 int32_t Stream(State* state);
 int32_t Flush(State* state);
+// Before a write: 0, or 90 when the transaction or stream the file is in was undone by an earlier
+// failure, so a write never lands outside the transaction the program believes it is in.
+int32_t CheckTransactionAlive(const State& state);
 // Lets go of, and takes back, the exclusive lock the own connection keeps (deny-all or LOCK).
 int32_t ReleaseOwnLock(State* state);
 int32_t RetakeOwnLock(State* state);

@@ -151,9 +151,14 @@ int32_t EndTransaction(State* state, bool commit) {
     int32_t code = 0;
     if (InTransaction(transaction.host)) {
         code = Execute(transaction.host, commit ? "COMMIT" : "ROLLBACK");
-        // A commit that cannot finish (a reader keeps a file) is undone, so no file is half in.
+        // A commit that cannot finish (a reader keeps a file, the disk is full) is undone, so no
+        // file is half in; the transaction is over either way.
         if (code != 0 && InTransaction(transaction.host))
             Execute(transaction.host, "ROLLBACK");
+    } else if (commit) {
+        // A failure inside the transaction (the disk full, an I/O error) made SQLite undo all of
+        // it: the writes the program was told of are gone, and COMMIT must say so.
+        code = DriverFailure("the transaction was rolled back after a failed write");
     }
     Dissolve();
     return code;
@@ -206,17 +211,35 @@ int32_t Stream(State* state) {
     if (state->host != nullptr || InTransaction(state->db))
         return 0; // already inside one transaction
     state->stamp_raised = false;
-    return Execute(state->db, "BEGIN IMMEDIATE");
+    int32_t code = Execute(state->db, "BEGIN IMMEDIATE");
+    state->streaming = code == 0;
+    return code;
 }
 
 int32_t Flush(State* state) {
-    if (!InTransaction(state->db))
-        return 0;
+    if (!InTransaction(state->db)) {
+        if (!state->streaming)
+            return 0;
+        // The stream's transaction is gone: a failed write made SQLite undo it, with the writes
+        // batched before it.
+        state->streaming = false;
+        return DriverFailure("the stream's writes were rolled back after a failed write");
+    }
     // A commit that cannot finish leaves the stream open, so FLUSH can be tried again.
     int32_t code = Execute(state->db, "COMMIT");
-    if (code == 0)
+    if (code == 0) {
         state->stamp_raised = false;
+        state->streaming = false;
+    }
     return code;
+}
+
+int32_t CheckTransactionAlive(const State& state) {
+    if (state.host != nullptr && !InTransaction(state.host))
+        return DriverFailure("the transaction was rolled back after a failed write");
+    if (state.host == nullptr && state.streaming && !InTransaction(state.db))
+        return DriverFailure("the stream's writes were rolled back after a failed write");
+    return 0;
 }
 
 } // namespace lumarex::drivers

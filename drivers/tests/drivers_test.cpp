@@ -13,6 +13,7 @@
 
 #include <ostream>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,8 +23,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -1478,6 +1481,381 @@ TEST_P(DriverTransactionTest, KilledAtRandomWhileCommittingLeavesWholeTransactio
         }
     }
     std::printf("[          ] %d of %d kills left a hot journal\n", hot_journals, kRounds);
+}
+
+// ---- Faults: a full disk, failed commits, files replaced or mixed up ---------------------------------
+
+// What a file holds, id -> amount, as another connection reads it.
+std::map<int32_t, int32_t> Contents(const std::string& name) {
+    std::map<int32_t, int32_t> out;
+    Table t(name);
+    Vrn$FILE_OPEN(&t.file, 0x40);
+    if (Vrn$ERRCODE != 0)
+        return {{-1, Vrn$ERRCODE}};
+    Vrn$FILE_SETf(&t.file);
+    for (Vrn$FILE_NEXT(&t.file); Vrn$ERRCODE == 0; Vrn$FILE_NEXT(&t.file))
+        out[t.record.ID] = t.record.AMOUNT;
+    return out;
+}
+
+// One writer under a file-size limit, in a child process: plain writes, LOGOUT ... COMMIT and
+// STREAM ... FLUSH groups of them, in an order fixed by the seed. It keeps what the file must hold
+// (the writes that reported success and were committed) and sends it through `out` as "id amount"
+// lines after a line with the number of failed operations. Exit codes above 0 name a file that
+// stayed unusable after a failure.
+[[noreturn]] void WriteUntilTheDiskIsFull(const std::string& name, off_t limit, uint32_t seed, int out) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::map<int32_t, int32_t> model = Contents(name);
+    Table t(name);
+    Vrn$FILE_OPEN(&t.file, 0x22);
+    if (Vrn$ERRCODE != 0)
+        _exit(20);
+    struct rlimit size_limit = {rlim_t(limit), rlim_t(limit)};
+    setrlimit(RLIMIT_FSIZE, &size_limit);
+    std::mt19937 random(seed);
+    int failures = 0;
+    int32_t next_id = 100;
+    // One write on the model `m`: ADD a new record, or PUT or DELETE one the test added.
+    auto change = [&](std::map<int32_t, int32_t>& m) {
+        std::vector<int32_t> ours;
+        for (const auto& [id, amount] : m)
+            if (id >= 100)
+                ours.push_back(id);
+        int kind = ours.empty() ? 0 : int(random() % 4);
+        if (kind <= 1) {
+            int32_t id = next_id++;
+            char code[8];
+            std::snprintf(code, sizeof code, "c%05d", id);
+            if (t.Add(id, code, "Written", id) == 0)
+                m[id] = id;
+            else
+                failures++;
+            return;
+        }
+        int32_t id = ours[random() % ours.size()];
+        char code[8];
+        std::snprintf(code, sizeof code, "c%05d", id);
+        t.record.CODE = code;
+        Vrn$FILE_GETfk(&t.code_key);
+        if (Vrn$ERRCODE != 0) {
+            failures++;
+            return;
+        }
+        if (kind == 2) {
+            t.record.AMOUNT = int32_t(random() % 100000);
+            Vrn$FILE_PUTf(&t.file);
+            if (Vrn$ERRCODE == 0)
+                m[id] = t.record.AMOUNT;
+        } else {
+            Vrn$FILE_DELETE(&t.file);
+            if (Vrn$ERRCODE == 0)
+                m.erase(id);
+        }
+        failures += Vrn$ERRCODE != 0;
+    };
+    for (int step = 0; step < 160; step++) {
+        int group = int(random() % 10);
+        if (group < 6) {
+            change(model);
+            continue;
+        }
+        std::map<int32_t, int32_t> pending = model;
+        if (group < 8) {
+            Vrn$LOGOUT(1, &t.file, static_cast<FileDecl*>(nullptr));
+            if (Vrn$ERRCODE != 0) {
+                failures++;
+                continue;
+            }
+            for (int i = 0; i < 6; i++)
+                change(pending);
+            Vrn$COMMIT();
+            if (Vrn$ERRCODE == 0)
+                model = pending;
+            else
+                failures++;
+            // A transaction that failed is over all the same.
+            if ((t.file.driver_instance->state & VRN_STATE_LOGOUT) != 0)
+                _exit(21);
+            continue;
+        }
+        Vrn$FILE_STREAM(&t.file);
+        if (Vrn$ERRCODE != 0) {
+            failures++;
+            continue;
+        }
+        for (int i = 0; i < 6; i++)
+            change(pending);
+        Vrn$FILE_FLUSH(&t.file);
+        if (Vrn$ERRCODE == 0) {
+            model = pending;
+            continue;
+        }
+        failures++;
+        // CLOSE tries the flush once more and reports its outcome; the file opens again either way.
+        Vrn$FILE_CLOSE(&t.file);
+        if (Vrn$ERRCODE == 0)
+            model = pending;
+        if (t.file.driver_instance != nullptr)
+            _exit(22);
+        Vrn$FILE_OPEN(&t.file, 0x22);
+        if (Vrn$ERRCODE != 0)
+            _exit(23);
+    }
+    Vrn$FILE_CLOSE(&t.file);
+    if (Vrn$ERRCODE != 0)
+        _exit(24);
+    std::string text = std::to_string(failures) + "\n";
+    for (const auto& [id, amount] : model)
+        text += std::to_string(id) + " " + std::to_string(amount) + "\n";
+    if (write(out, text.data(), text.size()) != ssize_t(text.size()))
+        _exit(25);
+    _exit(0);
+}
+
+// Every write under a full disk either reports its error or is there for every other connection,
+// and the file is whole: the contents after the writer ended equal exactly what it was told was
+// saved, at several limits, in plain writes, transactions and streams.
+TEST_P(DriverTransactionTest, WritesOnAFullDiskFailOrLast) {
+    int failures_seen = 0;
+    for (off_t room : {0, 2048, 6144, 16384}) {
+        SCOPED_TRACE("room " + std::to_string(room));
+        const std::string name = "Full" + std::to_string(room) + ".kel";
+        Filled(name.c_str()).reset();
+        off_t limit = off_t(std::filesystem::file_size(HostFile(name))) + room;
+        int channel[2];
+        ASSERT_EQ(pipe(channel), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            close(channel[0]);
+            WriteUntilTheDiskIsFull(name, limit, uint32_t(room) + 7, channel[1]);
+        }
+        close(channel[1]);
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, size_t(n));
+        close(channel[0]);
+        ASSERT_EQ(ChildStatus(child), 0);
+        std::istringstream lines(text);
+        int failures = 0;
+        lines >> failures;
+        failures_seen += failures;
+        std::map<int32_t, int32_t> promised;
+        for (int32_t id, amount; lines >> id >> amount;)
+            promised[id] = amount;
+        ASSERT_FALSE(promised.empty());
+        EXPECT_EQ(Contents(name), promised);
+        EXPECT_EQ(Shell(HostFile(name), "PRAGMA integrity_check"), "ok");
+        Table t(name);
+        Vrn$FILE_OPEN(&t.file, 0x22);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+        EXPECT_EQ(Vrn$FILE_RECORDSk(&t.code_key), int32_t(promised.size())); // the keys agree
+    }
+    EXPECT_GT(failures_seen, 0); // the limits were reached
+}
+
+// A COMMIT that cannot finish (here a reader keeps the file) is rolled back and reported; the
+// file is out of the transaction: it closes, opens and takes part in the next one.
+TEST_P(DriverTransactionTest, AFailedCommitEndsTheTransaction) {
+    auto t = Filled("Claims.kel");
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(HostFile("Claims.kel").c_str(), &reader), SQLITE_OK);
+    std::string select = std::string("BEGIN; SELECT count(*) FROM ") + driver->records;
+    ASSERT_EQ(sqlite3_exec(reader, select.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    Vrn$LOGOUT(1, &t->file, static_cast<FileDecl*>(nullptr));
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    for (int i = 0; i < 200; i++) {
+        char code[8];
+        std::snprintf(code, sizeof code, "n%04d", i);
+        ASSERT_EQ(t->Add(100 + i, code, "Line", i), 0);
+    }
+    Vrn$COMMIT();
+    EXPECT_NE(Vrn$ERRCODE, 0);
+    sqlite3_close(reader);
+    EXPECT_FALSE(InLogout(*t));
+    Vrn$ROLLBACK();
+    EXPECT_EQ(Vrn$ERRCODE, 91); // nothing left to roll back
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 5);
+    Vrn$FILE_CLOSE(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->file.driver_instance, nullptr);
+    Vrn$FILE_OPEN(&t->file, 0x22);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$LOGOUT(1, &t->file, static_cast<FileDecl*>(nullptr));
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Add(6, "foxtr", "Brown", 60), 0);
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Contents(t->name).size(), 6u);
+}
+
+// CREATE never replaces a file that is in use: open in another process (also inside a LOGOUT,
+// whose journal must survive for its rollback, or deny-all), through another declaration in this
+// process, or written to by any SQLite connection. A file nobody uses is replaced.
+TEST_P(DriverTransactionTest, CreateRefusesAFileInUse) {
+    auto holder = Filled("Patient.kel");
+    auto create_in_child = [&] {
+        pid_t child = fork();
+        if (child == 0) {
+            Table other(holder->name);
+            Vrn$FILE_CREATE(&other.file);
+            _exit(Vrn$ERRCODE);
+        }
+        return ChildStatus(child);
+    };
+    EXPECT_EQ(create_in_child(), 32) << "open";
+    Vrn$LOGOUT(1, &holder->file, static_cast<FileDecl*>(nullptr));
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    ASSERT_EQ(holder->Add(6, "foxtr", "Brown", 60), 0);
+    EXPECT_EQ(create_in_child(), 32) << "in a LOGOUT";
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Contents(holder->name).size(), 6u);
+    Vrn$FILE_CLOSE(&holder->file);
+    Vrn$FILE_OPEN(&holder->file, 0x12);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(create_in_child(), 32) << "deny-all";
+    Vrn$FILE_CLOSE(&holder->file);
+    Vrn$FILE_OPEN(&holder->file, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Table second(holder->name);
+    Vrn$FILE_CREATE(&second.file);
+    EXPECT_EQ(Vrn$ERRCODE, 32) << "another declaration";
+    Vrn$FILE_CLOSE(&holder->file);
+
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(HostFile("Patient.kel").c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    Vrn$FILE_CREATE(&second.file);
+    EXPECT_EQ(Vrn$ERRCODE, 32) << "a writing connection";
+    sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(writer);
+    EXPECT_EQ(Contents(holder->name).size(), 6u);
+
+    Vrn$FILE_CREATE(&second.file);
+    EXPECT_EQ(Vrn$ERRCODE, 0) << "nobody uses it";
+    EXPECT_TRUE(Contents(holder->name).empty());
+    EXPECT_EQ(std::filesystem::status(HostFile("Patient.kel")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// Names that name no file, folders, read-only files and record tables that are not there.
+TEST_P(DriverTest, BadNamesFoldersAndBrokenFilesAreRefusedAtOnce) {
+    for (const char* name : {"   ", "C:", "C:\\", "Pat*.kel", "Pat?.kel", "a|b.kel", "tab\there.kel"}) {
+        Table t(name);
+        t.name = name; // exactly as given
+        t.file.name = t.name.c_str();
+        Vrn$FILE_CREATE(&t.file);
+        EXPECT_EQ(Vrn$ERRCODE, 45) << '"' << name << '"';
+        Vrn$FILE_OPEN(&t.file, 0x22);
+        EXPECT_EQ(Vrn$ERRCODE, 45) << '"' << name << '"';
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(drive.Root()));
+
+    std::filesystem::create_directory(HostFile("Folder.kel"));
+    Table folder("Folder.kel");
+    Vrn$FILE_OPEN(&folder.file, 0x22);
+    EXPECT_EQ(Vrn$ERRCODE, 5);
+    Vrn$FILE_CREATE(&folder.file);
+    EXPECT_EQ(Vrn$ERRCODE, 5);
+    EXPECT_TRUE(std::filesystem::is_directory(HostFile("Folder.kel")));
+
+    struct Case {
+        const char* what;
+        std::string sql;
+    } cases[] = {
+        {"record table dropped", std::string("DROP TABLE ") + driver->records},
+        {"change counter dropped", std::string("ALTER TABLE ") + driver->records + " DROP COLUMN changes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Filled("Broken.kel").reset();
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(HostFile("Broken.kel").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, c.sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+        Table t("Broken.kel");
+        Vrn$FILE_OPEN(&t.file, 0x22);
+        EXPECT_EQ(Vrn$ERRCODE, 36);
+        EXPECT_EQ(t.file.driver_instance, nullptr);
+    }
+
+    // Write access to a file this user may only read is refused at OPEN, not at the first write.
+    Filled("ReadOnly.kel").reset();
+    for (const auto& entry : std::filesystem::directory_iterator(drive.Root()))
+        if (entry.path().filename().string().starts_with("ReadOnly"))
+            std::filesystem::permissions(entry.path(), std::filesystem::perms(0644));
+    std::filesystem::permissions(drive.Root(), std::filesystem::perms(0755));
+    const bool root = geteuid() == 0;
+    pid_t child = fork();
+    if (child == 0) {
+        // As root the file's bits bind nobody: the check runs as an ordinary user.
+        if (root && setuid(65534) != 0)
+            _exit(30);
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(drive.Root(), error))
+            if (!root && entry.path().filename().string().starts_with("ReadOnly"))
+                std::filesystem::permissions(entry.path(), std::filesystem::perms(0444), error);
+        Table t("ReadOnly.kel");
+        Vrn$FILE_OPEN(&t.file, 0x22);
+        if (Vrn$ERRCODE != 5 || t.file.driver_instance != nullptr)
+            _exit(31);
+        Vrn$FILE_OPEN(&t.file, 0x40);
+        if (Vrn$ERRCODE != 0 || Vrn$FILE_RECORDSf(&t.file) != 5)
+            _exit(32);
+        _exit(0);
+    }
+    EXPECT_EQ(ChildStatus(child), 0);
+}
+
+// BUILD mends keys; damage it cannot mend (a broken free-page list) is reported, not passed over.
+TEST_P(DriverTest, BuildReportsDamageItCannotMend) {
+    Filled("Damaged.kel").reset();
+    const std::string path = HostFile("Damaged.kel");
+    Shell(path, std::string("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) ") +
+                    "INSERT INTO kel_records (data) SELECT zeroblob(100) FROM n; DELETE FROM kel_records WHERE id > 5");
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    unsigned char header[100];
+    file.read(reinterpret_cast<char*>(header), sizeof header);
+    uint32_t page_size = uint32_t(header[16]) << 8 | header[17];
+    uint32_t trunk = uint32_t(header[32]) << 24 | uint32_t(header[33]) << 16 | uint32_t(header[34]) << 8 | header[35];
+    ASSERT_GT(trunk, 1u) << "no free pages to spoil";
+    // The trunk page's count of leaf pages, far beyond what a page can list.
+    file.seekp(std::streamoff(trunk - 1) * page_size + 4);
+    const char count[4] = {0x00, 0x7F, 0x00, 0x00};
+    file.write(count, sizeof count);
+    file.close();
+    Table t("Damaged.kel");
+    Vrn$FILE_BUILDf(&t.file);
+    EXPECT_EQ(Vrn$ERRCODE, 36);
+}
+
+// A key file belongs to its own record file: one copied from another table of the same
+// declaration, at the same stamp, is refused until BUILD remakes it.
+TEST_P(VarnelTest, AKeyFileOfAnotherTableIsRefused) {
+    auto x = Filled("Xray.kel");
+    auto y = Filled("Yank.kel");
+    ASSERT_EQ(x->Add(6, "xray", "Other", 6), 0);
+    ASSERT_EQ(y->Add(6, "yank", "Own", 6), 0);
+    x.reset();
+    y.reset();
+    std::filesystem::copy_file(KeyFile("Xray.kel", 1), KeyFile("Yank.kel", 1),
+                               std::filesystem::copy_options::overwrite_existing);
+    Table t("Yank.kel");
+    Vrn$FILE_OPEN(&t.file, 0x22);
+    EXPECT_EQ(Vrn$ERRCODE, 46);
+    EXPECT_EQ(t.file.driver_instance, nullptr);
+    Vrn$FILE_BUILDf(&t.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_OPEN(&t.file, 0x22);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    t.record.CODE = "yank";
+    Vrn$FILE_GETfk(&t.code_key);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(std::string(t.record.NAME.View()), "Own       ");
+    t.record.CODE = "xray";
+    Vrn$FILE_GETfk(&t.code_key);
+    EXPECT_EQ(Vrn$ERRCODE, 35);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverTest, ::testing::ValuesIn(kDrivers), DriverName);

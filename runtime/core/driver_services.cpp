@@ -238,6 +238,11 @@ TARVEX_API int32_t _drv_ChkName(const char* name, char* out, const char* default
     if (name == nullptr)
         return 45;
     std::string_view text = name;
+    // Characters no file name may hold: they would name hidden, odd or several files on Linux.
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr)
+            return 45;
+    }
     std::string extension = DottedExtension(default_extension);
     size_t colon = text.find(':');
     bool unresolved = (colon != std::string_view::npos && colon != 1) || text.starts_with("\\\\");
@@ -270,6 +275,9 @@ TARVEX_API int32_t _drv_ChkName(const char* name, char* out, const char* default
         file_name = std::string(file.substr(0, dot));
         file_extension = std::string(file.substr(dot)); // "." alone: an explicit empty extension
     }
+    // A bare drive or folder, or a name of blanks, names no file.
+    if (file_name.find_first_not_of(' ') == std::string::npos)
+        return 45;
     std::string current = platform::CurrentFolder();
     if (drive.empty()) {
         if (current.size() < 2 || current[1] != ':') {
@@ -337,6 +345,22 @@ TARVEX_API uint32_t _drv_HostPath(const char* name, char* path, uint32_t size) {
     if (host.empty() || host.size() >= size) return 0;
     std::memcpy(path, host.c_str(), host.size() + 1);
     return static_cast<uint32_t>(host.size());
+}
+
+TARVEX_API intptr_t _drv_ClaimFile(const char* host_path, int32_t exclusive, int32_t wait_milliseconds,
+                                   int32_t* error) {
+    int32_t ignored = 0;
+    int32_t& code = error != nullptr ? *error : ignored;
+    code = 0;
+    if (host_path == nullptr || *host_path == '\0') {
+        code = 45;
+        return 0;
+    }
+    return platform::ClaimFile(host_path, exclusive != 0, wait_milliseconds, &code);
+}
+
+TARVEX_API void _drv_UnclaimFile(intptr_t claim) {
+    platform::UnclaimFile(claim);
 }
 
 TARVEX_API int32_t _drv_CopyFile(const char* source, const char* destination) {

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // File operations the data layer needs beyond whole-file helpers: directory checks, copying a file
 // atomically over another, renaming without replacing, removing.
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,3 +148,56 @@ bool AppendToFile(const std::string& path, std::string_view text) {
 }
 
 } // namespace tarvex::platform
+
+namespace tarvex::platform {
+
+// Claims are BSD locks (flock), which belong to one open file description: they do not mix with
+// the POSIX record locks SQLite keeps on the same file, and two descriptions in one process
+// exclude each other as two processes do. They go when the descriptor closes or the process dies.
+intptr_t ClaimFile(const std::string& path, bool exclusive, int wait_milliseconds, int32_t* error) {
+    constexpr auto kPause = std::chrono::milliseconds(10);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(wait_milliseconds, 0));
+    for (;;) {
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            RecordErrno(errno);
+            *error = WindowsErrorFromErrno(errno);
+            return 0;
+        }
+        if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+            int failure = errno;
+            close(fd);
+            if (failure != EWOULDBLOCK) {
+                RecordErrno(failure);
+                *error = WindowsErrorFromErrno(failure);
+                return 0;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                SetLastError(32);
+                *error = 32;
+                return 0;
+            }
+            std::this_thread::sleep_for(kPause);
+            continue;
+        }
+        // The name may now stand for a new file (another process replaced it meanwhile): a claim
+        // on the old one would guard nothing.
+        struct stat held {}, named {};
+        if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev)
+            return intptr_t(fd) + 1;
+        close(fd);
+        if (std::chrono::steady_clock::now() >= deadline) {
+            SetLastError(32);
+            *error = 32;
+            return 0;
+        }
+    }
+}
+
+void UnclaimFile(intptr_t claim) {
+    if (claim > 0)
+        close(int(claim - 1));
+}
+
+}  // namespace tarvex::platform

@@ -210,4 +210,11 @@ int RenameFileNoReplace(const std::string& from, const std::string& to);
 int RemoveFile(const std::string& path);
 // Appends text at the end of a file, creating it with mode 0600 when missing. False on failure.
 bool AppendToFile(const std::string& path, std::string_view text);
+// A claim on an existing file for as long as the caller has it in use: shared claims coexist, an
+// exclusive one excludes every other claim, in this process (another declaration of the file) and
+// in others. A claim held elsewhere is waited for up to `wait_milliseconds`. A file replaced by a
+// rename while the claim was being taken is claimed again by its name. Returns a handle (> 0), or
+// 0 with `error` set: 32 when the file stays claimed elsewhere, else a Windows error.
+intptr_t ClaimFile(const std::string& path, bool exclusive, int wait_milliseconds, int32_t* error);
+void UnclaimFile(intptr_t claim);
 }  // namespace tarvex::platform

@@ -175,6 +175,17 @@ TEST(DriverServices, ChkNameUnresolvedNames) {
     }
 }
 
+TEST(DriverServices, ChkNameRefusesNamesOfNoFile) {
+    TemporaryDrive drive;
+    char out[VRN_MAX_PATH];
+    const char* refused[] = {"", "   ", "C:", "C:\\", "C:\\DATA\\", "C:\\   .kel", "Pat*.kel", "Pat?.kel",
+                             "a<b", "a>b", "a|b", "\"quoted\"", "tab\there", "line\nbreak", "\x7f\x01"};
+    for (const char* name : refused)
+        EXPECT_EQ(_drv_ChkName(name, out, "KEL", 0), 45) << '"' << name << '"';
+    EXPECT_EQ(_drv_ChkName("C:\\Patient", out, "KEL", 0), 0);
+    EXPECT_STREQ(out, "C:\\Patient.KEL");
+}
+
 TEST(DriverServices, HostPathFollowsTheDriveTable) {
     TemporaryDrive drive;
     std::filesystem::create_directories(drive.Root() / "Lumarex" / "data");

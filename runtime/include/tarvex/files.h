@@ -216,6 +216,14 @@ TARVEX_API int32_t _drv_PathIsDirectory(const char* path);
  * that maps names, so a driver opens exactly the file the runtime means. Returns the path's length,
  * or 0 (and an empty text) when the name cannot be mapped or the path does not fit in `size`. */
 TARVEX_API uint32_t _drv_HostPath(const char* name, char* path, uint32_t size);
+/* A claim on a data file (a host path) for as long as a driver has it open: every OPEN takes a
+ * shared claim, CREATE an exclusive one, so a file that another process or another declaration has
+ * open is never replaced under it. A claim held elsewhere is waited for up to `wait_milliseconds`.
+ * Returns a handle (> 0), or 0 with `*error` set: 32 when the file stays claimed elsewhere, 2 when
+ * it does not exist, else the system error. */
+TARVEX_API intptr_t _drv_ClaimFile(const char* host_path, int32_t exclusive, int32_t wait_milliseconds,
+                                   int32_t* error);
+TARVEX_API void _drv_UnclaimFile(intptr_t claim);
 /* Copies one file, replacing the destination atomically (a reader of the old destination keeps its
  * contents; the destination never holds half a copy). The same name (compared without regard to
  * case) succeeds without copying. 0, 45 for a name that cannot be mapped, else the system error. */
