@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/file_operations.h"
+#include "data/file_operations.h"
 #include "core/tests/test_support.h"
 #include "data/dictionary.h"
 #include "kelstore/kelstore.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "core/tests/file_test_driver.h"
+#include "data/tests/file_test_driver.h"
 #include "core/thread_instances.h"
 #include "tarvex/files.hpp"
 #include "tarvex/program.hpp"

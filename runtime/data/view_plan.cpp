@@ -14,9 +14,9 @@
 
 #include "core/char_tables.h"
 #include "core/evaluator.h"
-#include "core/file_operations.h"
+#include "data/file_operations.h"
 #include "core/ufo.h"
-#include "core/view_engine.h"
+#include "data/view_engine.h"
 #include "tarvex/frame.h"
 #include "tarvex/values.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/error_state.h"
-#include "core/view_engine.h"
+#include "data/view_engine.h"
 #include "platform/platform.h"
 #include "tarvex/files.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "core/driver_services.h"
-#include "core/tests/file_test_driver.h"
+#include "data/driver_services.h"
+#include "data/tests/file_test_driver.h"
 #include "core/tests/test_support.h"
 #include "tarvex/files.h"
 #include "tarvex/views.h"

@@ -2,7 +2,7 @@
 // Services the runtime offers every file driver: heap copies of declaration strings, the walk over
 // a driver-options string, file-name completion, reserved words and type names, and copying or
 // renaming the files of a table.
-#include "core/driver_services.h"
+#include "data/driver_services.h"
 
 #include <algorithm>
 #include <cctype>

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/file_operations.h"
+#include "data/file_operations.h"
 #include "core/string_stack.h"
-#include "core/view_engine.h"
+#include "data/view_engine.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"

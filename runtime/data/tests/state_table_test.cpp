@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/state_table.h"
+#include "data/state_table.h"
 #include "tarvex/files.h"
 
 namespace tarvex {

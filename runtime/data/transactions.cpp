@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "core/file_operations.h"
+#include "data/file_operations.h"
 #include "core/thread_instances.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"

@@ -8,12 +8,12 @@
 // success), clears on failure. Bit 0x100 is special: in a row it means "the key is built", which a
 // key with VRN_KEY_OWN_BUILT_STATE keeps in its own attribute word; in the file's word the same bit
 // marks a file in use by a view and the services never change it there.
-#include "core/state_table.h"
+#include "data/state_table.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "core/driver_services.h"
+#include "data/driver_services.h"
 #include "tarvex/files.h"
 
 namespace tarvex {

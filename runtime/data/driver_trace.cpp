@@ -14,9 +14,9 @@
 #include <set>
 #include <string>
 
-#include "core/driver_services.h"
+#include "data/driver_services.h"
 #include "core/error_state.h"
-#include "core/state_table.h"
+#include "data/state_table.h"
 #include "platform/platform.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"

@@ -3,7 +3,7 @@
 // arguments and calls the driver entry point that the file's declaration names (the key's owning
 // file for an operation on a key). The exports check no file state: the driver does, through the
 // state services, so that every driver refuses the same operations with the same codes.
-#include "core/file_operations.h"
+#include "data/file_operations.h"
 
 #include <atomic>
 #include <mutex>

@@ -10,8 +10,8 @@
 
 #include "core/char_tables.h"
 #include "core/evaluator.h"
-#include "core/file_operations.h"
-#include "core/view_engine.h"
+#include "data/file_operations.h"
+#include "data/view_engine.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"

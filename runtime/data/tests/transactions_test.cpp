@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/tests/file_test_driver.h"
+#include "data/tests/file_test_driver.h"
 #include "tarvex/files.hpp"
 #include "tarvex/program.hpp"
 

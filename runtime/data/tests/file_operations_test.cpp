@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/tests/file_test_driver.h"
+#include "data/tests/file_test_driver.h"
 #include "tarvex/files.hpp"
 #include "tarvex/program.hpp"
 
