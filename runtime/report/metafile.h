@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tarvex/export.h"
+
 namespace tarvex::report {
 
 // A rectangle in logical units, right and bottom exclusive as the drawing calls take them.
@@ -103,7 +105,7 @@ class Canvas {
 };
 
 // Records drawing calls as metafile records.
-class Recorder {
+class TARVEX_API Recorder {
   public:
     Recorder();
     // Logical units: the window the page's drawing uses (origin and extent).
@@ -189,8 +191,12 @@ struct PageBox {
     uint16_t units_per_inch = 0;
 };
 
+// Reads the placeable header alone: false when the bytes do not begin a placeable metafile.
+TARVEX_API bool ReadPageBox(std::span<const uint8_t> file, PageBox* page);
+
+// The player is exported for the runtime's toolkit side (libtarvex_qt.so), which draws pages.
 // Plays a placeable metafile onto `canvas`: 0, or 523 when the file is not a placeable metafile
 // or a record cannot be played (nothing past it is played). `page` receives the header's box.
-int32_t Play(std::span<const uint8_t> file, Canvas& canvas, PageBox* page = nullptr);
+TARVEX_API int32_t Play(std::span<const uint8_t> file, Canvas& canvas, PageBox* page = nullptr);
 
 } // namespace tarvex::report

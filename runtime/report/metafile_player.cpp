@@ -252,19 +252,26 @@ class Player {
 
 } // namespace
 
-int32_t Play(std::span<const uint8_t> bytes, Canvas& canvas, PageBox* page) {
+bool ReadPageBox(std::span<const uint8_t> bytes, PageBox* page) {
     Reader file(bytes);
     if (!file.Has(0, kPlaceableBytes + kHeaderBytes) || file.Long(0) != kPlaceableKey)
-        return kRecordTooLarge;
+        return false;
     uint16_t checksum = 0;
     for (size_t i = 0; i < 10; i++)
         checksum ^= file.Word(i * 2);
     if (checksum != file.Word(20))
-        return kRecordTooLarge;
+        return false;
     if (page != nullptr) {
         page->box = {int16_t(file.Word(6)), int16_t(file.Word(8)), int16_t(file.Word(10)), int16_t(file.Word(12))};
         page->units_per_inch = file.Word(14);
     }
+    return true;
+}
+
+int32_t Play(std::span<const uint8_t> bytes, Canvas& canvas, PageBox* page) {
+    Reader file(bytes);
+    if (!ReadPageBox(bytes, page))
+        return kRecordTooLarge;
     const size_t header = kPlaceableBytes;
     if (file.Word(header + 2) != kHeaderBytes / 2)
         return kRecordTooLarge;
