@@ -72,4 +72,10 @@ int32_t PageImage(std::span<const uint8_t> file, double dots_per_inch, QImage* i
 // box gives. 0, 523 for a file that cannot be played, or 5 when the PDF cannot be written.
 int32_t PagesToPdf(const std::vector<std::vector<uint8_t>>& pages, const std::string& path);
 
+// Prints page files on the printer named `printer` (a CUPS queue; empty: the system's default),
+// one sheet per file in order, as one job named `job`. 0, 523 for a file that cannot be played
+// (nothing is sent then), or 524 when the printer cannot be opened.
+int32_t PagesToPrinter(const std::vector<std::vector<uint8_t>>& pages, const std::string& printer,
+                       const std::string& job, int copies = 1);
+
 } // namespace tarvex::platform::qt

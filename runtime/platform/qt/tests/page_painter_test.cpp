@@ -16,6 +16,8 @@
 #include <regex>
 #include <string>
 
+#include <unistd.h>
+
 #include "platform/qt/page_painter.h"
 
 namespace tarvex::platform::qt {
@@ -53,6 +55,19 @@ struct Word {
     double x_min, y_min, x_max, y_max;
 };
 
+// Readers of a PDF differ in how tall they take a word's box (the font's full ascent, or its
+// glyphs'), but agree on its middle: for 10-point Liberation Sans that lies halfway between the
+// ascent (0.905 em) above the baseline and the descent (0.212 em) below it.
+double Middle(const Word& w) {
+    return (w.y_min + w.y_max) / 2;
+}
+double OnBaseline(double baseline) {
+    return baseline - 10 * (0.905 - 0.212) / 2;
+}
+double TopAligned(double top) {
+    return OnBaseline(top + 10 * 0.905);
+}
+
 // The words pdftotext finds on each page, with their boxes in points.
 std::vector<std::map<std::string, Word>> WordsOf(const std::string& pdf) {
     std::string html = Run("pdftotext -bbox '" + pdf + "' - 2>/dev/null");
@@ -81,11 +96,8 @@ TEST(PagePainter, TheFacesArePresentUnderTheirPageNames) {
     }
 }
 
-// Each text where its alignment puts it, within 0.02 inch, on the page it was printed on.
-TEST(PagePainter, PdfTextLandsWhereThePagePutIt) {
-    EnsureApplication();
-    if (std::system("command -v pdftotext >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+// Two claim-like pages with a name, an amount right-aligned and a procedure code on its baseline.
+std::vector<std::vector<uint8_t>> TwoPages() {
     std::vector<std::vector<uint8_t>> pages;
     for (int number = 1; number <= 2; number++) {
         report::Recorder page;
@@ -101,6 +113,15 @@ TEST(PagePainter, PdfTextLandsWhereThePagePutIt) {
         page.Text(300, 6000, "99213");                                 // baseline at 10 in
         pages.push_back(Bytes(page.Finish(kLetter, 600)));
     }
+    return pages;
+}
+
+// Each text where its alignment puts it, within 0.02 inch, on the page it was printed on.
+TEST(PagePainter, PdfTextLandsWhereThePagePutIt) {
+    EnsureApplication();
+    if (std::system("command -v pdftotext >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    std::vector<std::vector<uint8_t>> pages = TwoPages();
     std::filesystem::path pdf = std::filesystem::temp_directory_path() / "lum-page-painter.pdf";
     ASSERT_EQ(PagesToPdf(pages, pdf.string()), 0);
     auto found = WordsOf(pdf.string());
@@ -113,13 +134,11 @@ TEST(PagePainter, PdfTextLandsWhereThePagePutIt) {
         const char* name = number == 1 ? "SMITH" : "JONES";
         ASSERT_TRUE(words.count(name) && words.count("125.00") && words.count("99213"));
         EXPECT_NEAR(words.at(name).x_min, 72, tolerance);
-        EXPECT_NEAR(words.at(name).y_min, 144, tolerance);
+        EXPECT_NEAR(Middle(words.at(name)), TopAligned(144), tolerance);
         EXPECT_NEAR(words.at("125.00").x_max, 576, tolerance);
-        EXPECT_NEAR(words.at("125.00").y_min, 360, tolerance);
+        EXPECT_NEAR(Middle(words.at("125.00")), TopAligned(360), tolerance);
         EXPECT_NEAR(words.at("99213").x_min, 36, tolerance);
-        // pdftotext's box reaches below the baseline by the font's descent (about 0.21 em).
-        EXPECT_NEAR(words.at("99213").y_max, 720 + 10 * 0.212, tolerance);
-        EXPECT_NEAR(words.at(name).y_max - words.at(name).y_min, 10 * (0.905 + 0.212), tolerance);
+        EXPECT_NEAR(Middle(words.at("99213")), OnBaseline(720), tolerance);
     }
 }
 
@@ -139,6 +158,48 @@ TEST(PagePainter, ImagePixelsFollowThePage) {
     EXPECT_EQ(QColor(image.pixel(150, 125)), QColor(255, 0, 0));   // inside
     EXPECT_EQ(QColor(image.pixel(95, 125)), QColor(Qt::white));    // left of it
     EXPECT_EQ(QColor(image.pixel(150, 155)), QColor(Qt::white));   // below it
+}
+
+// A real print queue: the pages go through CUPS to its PDF printer and come back as a PDF with
+// both pages, each word where the page put it.
+TEST(PagePainter, PrintsThroughARealQueue) {
+    EnsureApplication();
+    const char* queue = std::getenv("LUM_TEST_PRINTER");
+    if (queue == nullptr || *queue == '\0')
+        GTEST_SKIP() << "no print queue named in LUM_TEST_PRINTER (./lum test makes one when cupsd starts)";
+    const char* home = std::getenv("HOME");
+    ASSERT_NE(home, nullptr);
+    std::filesystem::path out = std::filesystem::path(home) / "PDF";
+    const std::string job = "LumarexTest" + std::to_string(getpid());
+    ASSERT_EQ(PagesToPrinter(TwoPages(), queue, job), 0);
+    std::filesystem::path printed;
+    for (int tries = 0; tries < 300 && printed.empty(); tries++) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(out, error))
+            if (entry.path().filename().string().find(job) != std::string::npos && entry.file_size(error) > 0)
+                printed = entry.path();
+        if (printed.empty())
+            usleep(100000);
+    }
+    ASSERT_FALSE(printed.empty()) << "nothing came out of " << queue << " into " << out;
+    usleep(500000); // the printer may still be writing the file
+    auto found = WordsOf(printed.string());
+    std::filesystem::remove(printed);
+    ASSERT_EQ(found.size(), 2u);
+    const double tolerance = 0.02 * 72;
+    ASSERT_TRUE(found[0].count("SMITH") && found[1].count("JONES") && found[1].count("125.00"));
+    EXPECT_NEAR(found[0].at("SMITH").x_min, 72, tolerance);
+    EXPECT_NEAR(Middle(found[0].at("SMITH")), TopAligned(144), tolerance);
+    EXPECT_NEAR(found[1].at("125.00").x_max, 576, tolerance);
+    EXPECT_NEAR(Middle(found[1].at("99213")), OnBaseline(720), tolerance);
+}
+
+TEST(PagePainter, AMissingPrinterOrADamagedPageSendsNothing) {
+    EnsureApplication();
+    EXPECT_EQ(PagesToPrinter(TwoPages(), "NoSuchQueueAnywhere", "x"), 524);
+    std::vector<std::vector<uint8_t>> pages = TwoPages();
+    pages[1].resize(30);
+    EXPECT_EQ(PagesToPrinter(pages, "NoSuchQueueAnywhere", "x"), report::kRecordTooLarge);
 }
 
 TEST(PagePainter, DamagedPagesAreRefused) {
