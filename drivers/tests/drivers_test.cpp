@@ -1524,7 +1524,7 @@ std::map<int32_t, int32_t> Contents(const std::string& name) {
         int kind = ours.empty() ? 0 : int(random() % 4);
         if (kind <= 1) {
             int32_t id = next_id++;
-            char code[8];
+            char code[16];
             std::snprintf(code, sizeof code, "c%05d", id);
             if (t.Add(id, code, "Written", id) == 0)
                 m[id] = id;
@@ -1533,7 +1533,7 @@ std::map<int32_t, int32_t> Contents(const std::string& name) {
             return;
         }
         int32_t id = ours[random() % ours.size()];
-        char code[8];
+        char code[16];
         std::snprintf(code, sizeof code, "c%05d", id);
         t.record.CODE = code;
         Vrn$FILE_GETfk(&t.code_key);
@@ -1665,7 +1665,7 @@ TEST_P(DriverTransactionTest, AFailedCommitEndsTheTransaction) {
     Vrn$LOGOUT(1, &t->file, static_cast<FileDecl*>(nullptr));
     ASSERT_EQ(Vrn$ERRCODE, 0);
     for (int i = 0; i < 200; i++) {
-        char code[8];
+        char code[16];
         std::snprintf(code, sizeof code, "n%04d", i);
         ASSERT_EQ(t->Add(100 + i, code, "Line", i), 0);
     }
