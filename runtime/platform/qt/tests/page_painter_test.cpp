@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <memory>
 #include <map>
-#include <regex>
 #include <string>
 
 #include <unistd.h>
@@ -72,14 +71,20 @@ double TopAligned(double top) {
 std::vector<std::map<std::string, Word>> WordsOf(const std::string& pdf) {
     std::string html = Run("pdftotext -bbox '" + pdf + "' - 2>/dev/null");
     std::vector<std::map<std::string, Word>> pages;
-    std::regex word_re(R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="([0-9.]+)">([^<]*)</word>)re");
     size_t at = 0;
     while ((at = html.find("<page ", at)) != std::string::npos) {
         size_t end = html.find("</page>", at);
         std::string page = html.substr(at, end - at);
         std::map<std::string, Word> words;
-        for (std::sregex_iterator it(page.begin(), page.end(), word_re), last; it != last; ++it)
-            words[(*it)[5]] = {std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]), std::stod((*it)[4])};
+        for (size_t w = 0; (w = page.find("<word ", w)) != std::string::npos; w++) {
+            Word box{};
+            int text_at = 0;
+            if (std::sscanf(page.c_str() + w, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\">%n",
+                            &box.x_min, &box.y_min, &box.x_max, &box.y_max, &text_at) != 4 || text_at == 0)
+                continue;
+            size_t text_end = page.find("</word>", w);
+            words[page.substr(w + size_t(text_at), text_end - w - size_t(text_at))] = box;
+        }
         pages.push_back(words);
         at = end;
     }
