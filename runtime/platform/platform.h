@@ -211,3 +211,24 @@ int RemoveFile(const std::string& path);
 // Appends text at the end of a file, creating it with mode 0600 when missing. False on failure.
 bool AppendToFile(const std::string& path, std::string_view text);
 }  // namespace tarvex::platform
+
+// ---- Memory and thread ends (memory.cpp, thread_exit.cpp) ----------------------------------------
+namespace tarvex::platform {
+// Heap blocks for the runtime's values (string stack blocks, per-thread state). Blocks are
+// std::malloc blocks, freeable with std::free, because owned strings change hands with programs.
+// Null (and the last error 8) when memory runs out.
+void* AllocateMemory(size_t size);
+void FreeMemory(void* block);
+
+// A routine that runs when a thread ends, after the thread's C++ thread_local objects have been
+// destroyed, so their destructors may still use what it releases. The link lives inside what it
+// releases, so arming one allocates nothing. Links run newest first; one armed while the thread's
+// links are running runs too. The main thread's links do not run at process exit.
+struct ThreadExitLink {
+    void (*routine)(ThreadExitLink* link) = nullptr;
+    ThreadExitLink* next = nullptr;
+};
+// Arms `link` for the calling thread. False when the system keeps no per-thread value for us (the
+// link then never runs).
+bool RunAtThreadExit(ThreadExitLink* link);
+}  // namespace tarvex::platform

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Memory for the per-thread objects (thread_state.h).
+#include "core/thread_state.h"
+
+#include "tarvex/frame.h"
+
+namespace tarvex {
+
+void* AllocateThreadObject(size_t size) {
+    if (void* memory = platform::AllocateMemory(size)) return memory;
+    Vrn$rterr(501, "Out of memory for the thread's value stacks");
+    // The error ends a running program; before Vrn$init, or answered in a test, it returns.
+    platform::ExitProcess(2);
+}
+
+}  // namespace tarvex
