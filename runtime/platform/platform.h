@@ -216,9 +216,15 @@ bool AppendToFile(const std::string& path, std::string_view text);
 namespace tarvex::platform {
 // Heap blocks for the runtime's values (string stack blocks, per-thread state). Blocks are
 // std::malloc blocks, freeable with std::free, because owned strings change hands with programs.
-// Null (and the last error 8) when memory runs out.
+// Null (and the last error 8) when memory runs out, or for an allocation a test has chosen to fail.
 void* AllocateMemory(size_t size);
 void FreeMemory(void* block);
+// Failing-allocation seam for tests: the `nth` call of AllocateMemory from now on (1 = the next
+// one), and the `count` - 1 calls after it, return null; later calls succeed again. nth = 0 turns
+// failures off. Process-wide: every thread's allocations count.
+void FailAllocations(uint64_t nth, uint64_t count = 1);
+// Allocations refused by the seam since the last FailAllocations.
+uint64_t FailedAllocations();
 
 // A routine that runs when a thread ends, after the thread's C++ thread_local objects have been
 // destroyed, so their destructors may still use what it releases. The link lives inside what it
