@@ -8,6 +8,7 @@
 // so the allocations a statement makes are the same every time.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -192,6 +193,14 @@ TEST(OutOfMemoryDeathTest, ThreadWithoutMemoryForItsStacksEndsTheProgram) {
             },
             ::testing::ExitedWithCode(2), "Runtime error: .*Out of memory for the thread's value stacks");
     }
+    // With no memory at all, reporting the error fails the same way; the program still ends.
+    EXPECT_EXIT(
+        {
+            platform::FailAllocations(1, UINT64_MAX);
+            std::thread worker([] { Vrn$PushCString("x"); });
+            worker.join();
+        },
+        ::testing::ExitedWithCode(2), "");
 }
 
 }  // namespace
