@@ -3,8 +3,15 @@
 #include "tarvex/char_tables.h"
 
 #include "core/char_tables.h"
+#include "core/thread_state.h"
 
 using namespace tarvex;
+
+namespace {
+struct UpperCaseTable {
+    uint8_t bytes[256];
+};
+}  // namespace
 
 extern "C" {
 
@@ -12,7 +19,7 @@ TARVEX_API const uint8_t* Vrw$CollationWeights(void) { return GetCharTables().co
 
 TARVEX_API const uint8_t* Vrw$UpperCaseTable(void) {
     // Per thread, so two threads asking at once never write the same bytes.
-    thread_local uint8_t upper[256];
+    uint8_t* upper = PerThread<UpperCaseTable>().bytes;
     for (int c = 0; c < 256; c++) upper[c] = static_cast<uint8_t>(ToUpper(static_cast<char>(c)));
     return upper;
 }

@@ -16,6 +16,7 @@
 
 #include "core/decimal.h"
 #include "core/decimal_compact.h"
+#include "core/thread_state.h"
 #include "tarvex/decimal.h"
 #include "tarvex/string_stack.h"
 
@@ -44,12 +45,11 @@ struct DecimalStack {
     uint32_t count;
 };
 
-thread_local DecimalStack decimal_stack = {};
-
 const Entry kZero = {{CompactDecimal{0, 0, false}}, Form::kCompact};
 
+// The calling thread's stack, made on its first decimal operation.
 inline DecimalStack& Stack() {
-    return decimal_stack;
+    return PerThread<DecimalStack>();
 }
 
 // The slot a push writes, or null when the stack is full.

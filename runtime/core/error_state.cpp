@@ -12,6 +12,7 @@
 #include "core/environment.h"
 #include "core/error_messages.h"
 #include "core/string_stack.h"
+#include "core/thread_state.h"
 #include "platform/platform.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
@@ -29,6 +30,9 @@ namespace {
 constexpr int32_t kUnknownError = 81;
 constexpr int32_t kFileSystemError = 90;
 constexpr size_t kMessageBufferSize = 256;
+struct MessageBuffer {
+    char text[kMessageBufferSize];
+};
 
 // Zero until the first driver error or Vrn$clearerror: FILEERRORCODE() is then empty.
 char file_error_code[kFileErrorCodeSize] = {};
@@ -83,7 +87,7 @@ TARVEX_API void Vrn$clearerror(void) {
 
 TARVEX_API const char* Vrn$err_message(int32_t code) {
     // Each thread has its own buffer, so one thread's lookup never changes another's text.
-    thread_local char buffer[kMessageBufferSize];
+    char* buffer = PerThread<MessageBuffer>().text;
     std::string text = ErrorMessageText(code);
     size_t n = std::min(text.size(), kMessageBufferSize - 1);
     std::memcpy(buffer, text.data(), n);

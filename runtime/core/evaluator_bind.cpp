@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/evaluator.h"
+#include "core/thread_state.h"
 #include "core/ufo.h"
 
 namespace tarvex::eval {
@@ -23,10 +24,7 @@ struct BindState {
     std::vector<SavedScope> saved;
 };
 
-BindState& State() {
-    thread_local BindState state;
-    return state;
-}
+BindState& State() { return PerThread<BindState>(); }
 
 }  // namespace
 

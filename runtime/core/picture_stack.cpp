@@ -8,6 +8,7 @@
 #include "core/picture.h"
 #include "core/string_numbers.h"
 #include "core/string_stack.h"
+#include "core/thread_state.h"
 #include "tarvex/decimal.h"
 #include "tarvex/pictures.h"
 #include "tarvex/string_stack.h"
@@ -31,8 +32,6 @@ struct PictureCache {
     uint32_t last_slot;
 };
 
-// Constant-initialised and trivially destroyed: no guard on the hot path.
-thread_local PictureCache picture_cache;
 
 uint32_t Hash(std::string_view text) {
     uint32_t hash = 2166136261u;
@@ -90,13 +89,13 @@ bool SameText(const char* c_text, std::string_view text) {
 }  // namespace
 
 const PicDesc& CachedPicture(std::string_view text) {
-    PictureCache& cache = picture_cache;
+    PictureCache& cache = PerThread<PictureCache>();
     return cache.slots[CachedSlot(cache, text)];
 }
 
 const PicDesc& CachedPicture(const char* text) {
     if (text == nullptr) return NullPicture();
-    PictureCache& cache = picture_cache;
+    PictureCache& cache = PerThread<PictureCache>();
     const PicDesc& last = cache.slots[cache.last_slot];
     if (text == cache.last_text && cache.used[cache.last_slot] && SameText(text, last.Text())) return last;
     // Only the first characters can matter: a longer text is invalid whatever follows.

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/thread_state.h"
+
 namespace tarvex {
 
 constinit thread_local StackState* current_stack __attribute__((tls_model("initial-exec"))) = nullptr;
@@ -56,13 +58,7 @@ StackState::~StackState() {
     cached = 0;
 }
 
-StackState& CreateStack() {
-    // Destroyed when the thread ends; the memory stays usable until then, so a string operation
-    // run by a later thread-exit routine still finds an (emptied) stack.
-    thread_local StackState stack{};
-    current_stack = &stack;
-    return stack;
-}
+StackState& CreateStack() { return MakeThreadObject(current_stack); }
 
 // ---- Blocks -------------------------------------------------------------------------------------------
 
@@ -81,7 +77,7 @@ char* AllocateBlock(uint32_t size) {
         stack.cache[best] = stack.cache[--stack.cached];
         return block;
     }
-    return static_cast<char*>(std::malloc(size));
+    return static_cast<char*>(platform::AllocateMemory(size));
 }
 
 void ReleaseBlock(char* block, uint32_t known_size) {
@@ -258,8 +254,11 @@ TARVEX_API void Vrn$PopTemp(VrnStringPair* pair) {
     }
     std::string_view text = entry ? Text(*entry) : std::string_view();
     // One zero byte more than the characters, so the receiver also gets a terminated string.
-    auto* block = static_cast<char*>(std::calloc(text.size() + 1, 1));
-    if (block && !text.empty()) std::memcpy(block, text.data(), text.size());
+    auto* block = static_cast<char*>(platform::AllocateMemory(text.size() + 1));
+    if (block) {
+        std::memset(block, 0, text.size() + 1);
+        if (!text.empty()) std::memcpy(block, text.data(), text.size());
+    }
     pair->address = block;
     pair->length = block ? static_cast<uint32_t>(text.size()) : 0;
     DiscardTop();

@@ -67,9 +67,10 @@ struct StackState {
     ~StackState();   // frees what the thread leaves behind
 };
 
-// The calling thread's stack. The thread-local pointer uses the initial-exec model (the library is
-// loaded with the program, not opened later), so reaching the stack costs one load instead of a
-// call into the dynamic linker; the stack itself is created on a thread's first string operation.
+// The calling thread's stack, made on its first string operation (core/thread_state.h). The
+// pointer is the only static thread-local storage the stack takes, so the library still loads
+// late; its initial-exec model makes reaching the stack one load, not a call into the dynamic
+// linker.
 extern thread_local constinit StackState* current_stack __attribute__((tls_model("initial-exec")));
 StackState& CreateStack();
 inline StackState& Stack() {

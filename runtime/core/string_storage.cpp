@@ -8,6 +8,7 @@
 
 #include "core/char_tables.h"
 #include "core/string_stack.h"
+#include "platform/platform.h"
 
 namespace tarvex {
 namespace {
@@ -99,7 +100,7 @@ TARVEX_API void Vrn$loadstr(VrnStringPair* pair, const char* source, uint32_t le
     pair->address = nullptr;
     pair->length = 0;
     if (!source || length == 0) return;
-    auto* block = static_cast<char*>(std::malloc(length));
+    auto* block = static_cast<char*>(platform::AllocateMemory(length));
     if (!block) return;
     std::memcpy(block, source, length);
     pair->address = block;

@@ -218,3 +218,30 @@ bool AppendToFile(const std::string& path, std::string_view text);
 intptr_t ClaimFile(const std::string& path, bool exclusive, int wait_milliseconds, int32_t* error);
 void UnclaimFile(intptr_t claim);
 }  // namespace tarvex::platform
+
+// ---- Memory and thread ends (memory.cpp, thread_exit.cpp) ----------------------------------------
+namespace tarvex::platform {
+// Heap blocks for the runtime's values (string stack blocks, per-thread state). Blocks are
+// std::malloc blocks, freeable with std::free, because owned strings change hands with programs.
+// Null (and the last error 8) when memory runs out, or for an allocation a test has chosen to fail.
+void* AllocateMemory(size_t size);
+void FreeMemory(void* block);
+// Failing-allocation seam for tests: the `nth` call of AllocateMemory from now on (1 = the next
+// one), and the `count` - 1 calls after it, return null; later calls succeed again. nth = 0 turns
+// failures off. Process-wide: every thread's allocations count.
+void FailAllocations(uint64_t nth, uint64_t count = 1);
+// Allocations refused by the seam since the last FailAllocations.
+uint64_t FailedAllocations();
+
+// A routine that runs when a thread ends, after the thread's C++ thread_local objects have been
+// destroyed, so their destructors may still use what it releases. The link lives inside what it
+// releases, so arming one allocates nothing. Links run newest first; one armed while the thread's
+// links are running runs too. The main thread's links do not run at process exit.
+struct ThreadExitLink {
+    void (*routine)(ThreadExitLink* link) = nullptr;
+    ThreadExitLink* next = nullptr;
+};
+// Arms `link` for the calling thread. False when the system keeps no per-thread value for us (the
+// link then never runs).
+bool RunAtThreadExit(ThreadExitLink* link);
+}  // namespace tarvex::platform
