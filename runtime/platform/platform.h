@@ -244,4 +244,8 @@ struct ThreadExitLink {
 // Arms `link` for the calling thread. False when the system keeps no per-thread value for us (the
 // link then never runs).
 bool RunAtThreadExit(ThreadExitLink* link);
+
+// Starts `entry(argument)` on a new, detached thread (threads.cpp) with a stack of at least
+// `stack_bytes`. False (and the last error set) when the system refuses.
+bool StartThread(size_t stack_bytes, void (*entry)(void*), void* argument);
 }  // namespace tarvex::platform
