@@ -84,11 +84,11 @@ TEST(DictionaryColumnsTest, EveryFileRoundTripsThroughItsColumns) {
             ASSERT_TRUE(columns->Read(select, 0, back.data(), &problem)) << type.name << ": " << problem;
             ASSERT_EQ(back, record) << type.name << " round " << round;
         }
-        // Nothing went in as a BLOB: every value is text a tool reads as it is.
+        // Nothing went in as a BLOB: every value is text or a whole number a tool reads as it is.
         sqlite3_stmt* blobs = nullptr;
         std::string count = "SELECT 0";
         for (const auto& column : columns->Columns())
-            count += " + (SELECT count(*) FROM t WHERE typeof(\"" + column.name + "\") <> 'text')";
+            count += " + (SELECT count(*) FROM t WHERE typeof(\"" + column.name + "\") NOT IN ('text', 'integer'))";
         ASSERT_EQ(sqlite3_prepare_v2(db, count.c_str(), -1, &blobs, nullptr), SQLITE_OK);
         ASSERT_EQ(sqlite3_step(blobs), SQLITE_ROW);
         EXPECT_EQ(sqlite3_column_int(blobs, 0), 0) << type.name;
@@ -97,6 +97,15 @@ TEST(DictionaryColumnsTest, EveryFileRoundTripsThroughItsColumns) {
         sqlite3_finalize(select);
         sqlite3_close(db);
     }
+}
+
+TEST(DictionaryColumnsTest, ClaimNumbersAreIntegersAndAmountsExactText) {
+    auto columns = RecordColumns::Map(InvoiceRecord::Type(), sizeof(InvoiceRecord));
+    ASSERT_TRUE(columns);
+    std::string definitions = columns->Definitions();
+    for (const char* expected : {"\"prv\" INTEGER", "\"pat\" INTEGER", "\"inv\" INTEGER", "\"date\" TEXT",
+                                 "\"bdue\" TEXT", "\"labcharge\" TEXT"})
+        EXPECT_NE(definitions.find(expected), std::string::npos) << expected;
 }
 
 } // namespace

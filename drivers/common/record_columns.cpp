@@ -91,8 +91,17 @@ ColumnKind KindOf(const VrnFieldDesc& field) {
     }
 }
 
-const char* SqlType(ColumnKind kind) {
-    switch (kind) {
+// A whole-number decimal of up to 18 digits is an INTEGER column: exact in 64 bits, and ordered
+// and compared as a number by every tool.
+bool WholeDecimal(const Column& column) {
+    return (column.kind == ColumnKind::kDecimal || column.kind == ColumnKind::kPDecimal) && column.places == 0 &&
+           2 * column.size - 1 <= 18;
+}
+
+const char* SqlType(const Column& column) {
+    if (WholeDecimal(column))
+        return "INTEGER";
+    switch (column.kind) {
     case ColumnKind::kSigned:
     case ColumnKind::kUnsigned:
         return "INTEGER";
@@ -473,6 +482,12 @@ int BindField(sqlite3_stmt* statement, int index, const unsigned char* bytes, co
         size_t length = 0;
         if (!DecimalText(bytes, column, text, &length))
             return BindRaw(statement, index, bytes, column);
+        if (WholeDecimal(column)) {
+            int64_t value = 0;
+            for (size_t i = text[0] == '-' ? 1 : 0; i < length; i++)
+                value = value * 10 + (text[i] - '0');
+            return sqlite3_bind_int64(statement, index, text[0] == '-' ? -value : value);
+        }
         return sqlite3_bind_text(statement, index, text, int(length), SQLITE_TRANSIENT);
     }
     case ColumnKind::kDate:
@@ -683,7 +698,7 @@ std::string RecordColumns::Definitions() const {
     for (const Column& column : columns_) {
         if (!sql.empty())
             sql += ", ";
-        sql += Quoted(column.name) + " " + SqlType(column.kind);
+        sql += Quoted(column.name) + " " + SqlType(column);
     }
     return sql;
 }

@@ -9,7 +9,9 @@
 //   BYTE ... ULONG             INTEGER.
 //   DECIMAL, PDECIMAL          TEXT with exactly the declared places ("-1234.50"): exact for all 31
 //                              digits (a scaled INTEGER holds 18), and shown by every tool as the
-//                              amount itself; an outside tool may write 12.5 or '12.5'.
+//                              amount itself; an outside tool may write 12.5 or '12.5'. A whole
+//                              number of up to 18 digits (places 0: claim and patient numbers) is
+//                              an INTEGER, so tools order and compare it as a number.
 //   DATE                       TEXT 'YYYY-MM-DD'; the empty date (0) is NULL.
 //   TIME                       TEXT 'HH:MM:SS.cc'; the empty time (0) is NULL.
 //   SREAL, REAL, BFLOAT4/8     REAL.

@@ -38,6 +38,8 @@ using lumarex::drivers::RecordColumns;
     FIELD(PAMOUNT, PDECIMAL(7, 3))                                                                           \
     FIELD(OLDF, BFLOAT4)                                                                                     \
     FIELD(OLDD, BFLOAT8)                                                                                     \
+    FIELD(WHOLE, DECIMAL(5, 0))                                                                              \
+    FIELD(HUGE, DECIMAL(31, 0))                                                                              \
     FIELD(ID, LONG)
 TARVEX_RECORD(AllTypes, "AT", ALL_TYPES_FIELDS)
 
@@ -118,7 +120,7 @@ TEST(RecordColumnsTest, NamesFollowLabelsArraysAndGroups) {
         names.push_back(column.name);
     EXPECT_EQ(names, (std::vector<std::string>{"name", "cname", "pname", "flags", "count", "port", "seen", "at",
                                                "total", "big", "ratio", "rate", "amount", "pamount", "oldf", "oldd",
-                                               "id_"})); // "id" is the record pointer's column
+                                               "whole", "huge", "id_"})); // "id" is the record pointer's column
 
     auto nested = RecordColumns::Map(kNested, kNested.size);
     ASSERT_TRUE(nested);
@@ -161,6 +163,8 @@ TEST(RecordColumnsTest, EveryTypeShowsAsItsTypedValue) {
     record.PAMOUNT = tarvex::PDecimal<7, 3>("0.005");
     Vrn$bstorefloat4(&record.OLDF, 1.0);
     Vrn$bstorefloat(&record.OLDD, -2.5);
+    record.WHOLE = tarvex::Decimal<5, 0>("-12345");
+    record.HUGE = tarvex::Decimal<31, 0>("1234567890123456789012345678901");
     record.ID = 7;
     all.Write(&record);
     const std::pair<const char*, const char*> expected[] = {
@@ -169,7 +173,8 @@ TEST(RecordColumnsTest, EveryTypeShowsAsItsTypedValue) {
         {"seen", "text:'2024-02-29'"},    {"at", "text:'13:05:09.07'"},      {"total", "integer:-2147483648"},
         {"big", "integer:4294967295"},    {"ratio", "real:0.5"},             {"rate", "real:1234.5678"},
         {"amount", "text:'-1234.50'"},    {"pamount", "text:'0.005'"},       {"oldf", "real:1.0"},
-        {"oldd", "real:-2.5"},            {"id_", "integer:7"},
+        {"oldd", "real:-2.5"},            {"whole", "integer:-12345"},       {"id_", "integer:7"},
+        {"huge", "text:'1234567890123456789012345678901'"},
     };
     for (const auto& [column, shown] : expected)
         EXPECT_EQ(all.Shown(column), shown) << column;
@@ -279,6 +284,8 @@ TEST(RecordColumnsTest, OutsideWritesReadAsTheToolLeftThemOrAreRefused) {
         {"amount = '12.345'", "field AT:AMOUNT (column amount): the number has more than the field's 2 decimal places"},
         {"amount = 123456789", "field AT:AMOUNT (column amount): the number is too large for the field"},
         {"amount = 'ten'", "field AT:AMOUNT (column amount): 'ten' is not a number"},
+        {"whole = 123456", "field AT:WHOLE (column whole): the number is too large for the field"},
+        {"whole = 1.5", "field AT:WHOLE (column whole): the number has more than the field's 0 decimal places"},
         {"count = 40000", "field AT:COUNT (column count): 40000 is out of the field's range -32768 to 32767"},
         {"big = -1", "field AT:BIG (column big): -1 is out of the field's range 0 to 4294967295"},
         {"total = 'abc'", "field AT:TOTAL (column total): 'abc' is not a number"},
