@@ -117,10 +117,11 @@ const char* SqlType(const Column& column) {
     }
 }
 
-// Appends the leaves of `count` descriptor entries; `shift` moves them to an element of an
+// Appends the leaves of `count` descriptor entries, the first of which is entry `first_index` of
+// the record's descriptor; `shift` moves them to an element of an
 // enclosing array of groups, `outer` names that group (and element). False: a field lies outside
 // the record.
-bool MapFields(const VrnFieldDesc* fields, uint32_t count, uint32_t shift, const std::string& outer,
+bool MapFields(const VrnFieldDesc* fields, uint32_t first_index, uint32_t count, uint32_t shift, const std::string& outer,
                const std::string& outer_label, uint32_t record_length, std::vector<Column>* out) {
     for (uint32_t i = 0; i < count;) {
         const VrnFieldDesc& field = fields[i];
@@ -141,8 +142,8 @@ bool MapFields(const VrnFieldDesc* fields, uint32_t count, uint32_t shift, const
             if (field.type == VRN_TYPE_GROUP) {
                 if (uint64_t(i) + 1 + field.member_count > count)
                     return false;
-                if (!MapFields(fields + i + 1, field.member_count, at - field.offset, name + "_", element,
-                               record_length, out))
+                if (!MapFields(fields + i + 1, first_index + i + 1, field.member_count, at - field.offset, name + "_",
+                               element, record_length, out))
                     return false;
                 continue;
             }
@@ -153,6 +154,7 @@ bool MapFields(const VrnFieldDesc* fields, uint32_t count, uint32_t shift, const
             column.offset = at;
             column.size = field.size;
             column.places = field.places;
+            column.field = first_index + i;
             out->push_back(std::move(column));
         }
         i += field.type == VRN_TYPE_GROUP ? 1 + field.member_count : 1;
@@ -682,7 +684,7 @@ std::unique_ptr<RecordColumns> RecordColumns::Map(const VrnTypeDesc& type, uint3
     auto mapped = std::make_unique<RecordColumns>();
     if (type.field_count > 0 && type.fields == nullptr)
         return nullptr;
-    if (!MapFields(type.fields, type.field_count, 0, "", "", record_length, &mapped->columns_))
+    if (!MapFields(type.fields, 0, type.field_count, 0, "", "", record_length, &mapped->columns_))
         return nullptr;
     std::set<std::string> taken;
     for (Column& column : mapped->columns_) {

@@ -57,6 +57,7 @@ struct Column {
     uint32_t offset = 0;
     uint32_t size = 0;
     uint8_t places = 0;
+    uint32_t field = 0; // the field's index in the descriptor (0-based), shared by array elements
 };
 
 class RecordColumns {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The record table of a file: its definition (the row id, one typed column per field, the change
-// counter and the key images kept beside the record), the check that an opened file's table has
-// the declaration's columns, and the conversion of a file of format version 1 (each record one
-// BLOB) to it.
+// counter and the key images kept beside the record) with the triggers that notice changes made
+// by other tools, the check that an opened file's table has the declaration's columns, and the
+// conversion of a file of format version 1 (each record one BLOB) to it.
 #include <string>
 #include <vector>
 
@@ -19,16 +19,70 @@ std::string RecordTableName(const Layout& layout, const std::string& path) {
     return name;
 }
 
+namespace {
+
+// The columns of the fields the keys are made of (a GROUP component: its members').
+std::string KeyFieldColumns(const std::vector<Key>& keys, const RecordColumns& columns, const VrnTypeDesc& type) {
+    std::vector<bool> in_key(type.field_count, false);
+    for (const Key& key : keys)
+        for (uint32_t c = 0; c < key.decl->component_count; c++) {
+            int32_t component = key.decl->components[c];
+            uint32_t index = uint32_t(component < 0 ? -component : component) - 1;
+            if (index >= type.field_count)
+                continue;
+            uint32_t last = type.fields[index].type == VRN_TYPE_GROUP ? index + type.fields[index].member_count : index;
+            for (uint32_t i = index; i <= last && i < type.field_count; i++)
+                in_key[i] = true;
+        }
+    std::string names;
+    for (const Column& column : columns.Columns())
+        if (column.field < in_key.size() && in_key[column.field])
+            names += (names.empty() ? "" : ", ") + Quoted(column.name);
+    return names;
+}
+
+} // namespace
+
+// Another tool changes the table with plain SQL; the program's own writes always set `changes`
+// (0 on ADD, one up on PUT, -1 just before a DELETE of a file with separate keys), so the
+// triggers tell the two apart and keep the other tool's change from going unseen:
+//   - a row changed from outside counts as changed (one up), so a WATCHed PUT sees it (89);
+//   - a row added from outside (changes left at its default, -1) starts at 0;
+//   - a change of a key's field, or an added row, leaves the key images behind: the file asks
+//     for BUILD at its next OPEN (46), through the character-table fingerprint (keys in the
+//     record table) or the change stamp the key files must match (separate keys, where a deleted
+//     row leaves its key entries behind too).
 std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, const RecordColumns& columns,
-                           const std::string& schema, const std::string& table) {
-    std::string sql = "CREATE TABLE " + schema + "." + Quoted(table) + " (id INTEGER PRIMARY KEY";
+                           const VrnTypeDesc& type, const std::string& schema, const std::string& table) {
+    const std::string name = schema + "." + Quoted(table);
+    std::string sql = "CREATE TABLE " + name + " (id INTEGER PRIMARY KEY";
     if (!columns.Columns().empty())
         sql += ", " + columns.Definitions();
-    sql += ", changes INTEGER NOT NULL DEFAULT 0";
+    sql += ", changes INTEGER NOT NULL DEFAULT -1";
     if (!layout.separate_keys)
         for (const Key& key : keys)
             sql += ", " + key.column + " BLOB";
-    return sql + ");";
+    sql += ");";
+    const std::string meta = std::string(layout.prefix) + "_meta";
+    const std::string behind = layout.separate_keys
+                                   ? "UPDATE " + meta + " SET value = CAST(value AS INTEGER) + 1 WHERE name = 'stamp';"
+                                   : "UPDATE " + meta + " SET value = 'changed outside' WHERE name = 'collation';";
+    const std::string quoted = Quoted(table);
+    auto trigger = [&](const char* what, const std::string& when) {
+        return "CREATE TRIGGER " + schema + "." + Quoted(table + "_outside_" + what) + " AFTER " + when + " ON " +
+               quoted + " ";
+    };
+    sql += trigger("insert", "INSERT") + "WHEN NEW.changes < 0 BEGIN UPDATE " + quoted +
+           " SET changes = 0 WHERE id = NEW.id; " + behind + " END;";
+    if (!columns.Columns().empty())
+        sql += trigger("update", "UPDATE OF " + columns.Names()) + "WHEN NEW.changes = OLD.changes BEGIN UPDATE " +
+               quoted + " SET changes = changes + 1 WHERE id = NEW.id; END;";
+    std::string key_columns = KeyFieldColumns(keys, columns, type);
+    if (!key_columns.empty())
+        sql += trigger("key", "UPDATE OF " + key_columns) + "WHEN NEW.changes = OLD.changes BEGIN " + behind + " END;";
+    if (layout.separate_keys)
+        sql += trigger("delete", "DELETE") + "WHEN OLD.changes >= 0 BEGIN " + behind + " END;";
+    return sql;
 }
 
 int32_t CheckRecordTable(State* state) {
@@ -48,12 +102,14 @@ int32_t CheckRecordTable(State* state) {
     return kInvalidDeclaration;
 }
 
-int32_t ConvertEarlierFormat(State* state, uint32_t record_length) {
+int32_t ConvertEarlierFormat(State* state, const FileDecl& file) {
+    const uint32_t record_length = file.record_length;
     sqlite3* db = state->Db();
     const Layout& layout = *state->layout;
     const std::string old_table = state->schema + "." + layout.prefix + "_records";
     const std::string table = RecordTableName(layout, state->path);
-    int32_t code = Execute(db, RecordTableSql(layout, state->keys, *state->columns, state->schema, table));
+    int32_t code =
+        Execute(db, RecordTableSql(layout, state->keys, *state->columns, *file.record_type, state->schema, table));
     if (code != 0)
         return code;
     std::string insert = "INSERT INTO " + state->schema + "." + Quoted(table) + " (id, changes, " +

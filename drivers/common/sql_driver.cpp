@@ -308,6 +308,14 @@ class SqlFile {
 
     int32_t Delete() {
         return Atomically([&]() -> int32_t {
+            if (Separate()) {
+                // Marked as the program's own delete, which takes the key entries with it.
+                Statement mark(s_.Db(), "UPDATE " + s_.Table() + " SET changes = -1 WHERE id = ?1");
+                mark.BindInt(1, s_.current);
+                mark.Step();
+                if (mark.Code() != SQLITE_DONE)
+                    return mark.Error();
+            }
             {
                 Statement remove(s_.Db(), "DELETE FROM " + s_.Table() + " WHERE id = ?1");
                 remove.BindInt(1, s_.current);
@@ -332,7 +340,9 @@ class SqlFile {
     // EMPTY: no record left, in the record file or any key file.
     int32_t Empty() {
         return Atomically([&]() -> int32_t {
-            int32_t code = Execute(s_.Db(), "DELETE FROM " + s_.Table());
+            int32_t code = Separate() ? Execute(s_.Db(), "UPDATE " + s_.Table() + " SET changes = -1") : 0;
+            if (code == 0)
+                code = Execute(s_.Db(), "DELETE FROM " + s_.Table());
             for (size_t k = 0; code == 0 && k < s_.keys.size() && Separate(); k++)
                 code = Execute(s_.Db(), "DELETE FROM " + s_.KeyTable(k));
             if (code == 0) {

@@ -534,7 +534,7 @@ int32_t Create(const Layout& layout, FileDecl* file) {
     const std::string meta = std::string(layout.prefix) + "_meta";
     const std::string table = RecordTableName(layout, path);
     std::string sql = "CREATE TABLE " + meta + " (name TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;" +
-                      RecordTableSql(layout, keys, *columns, "main", table);
+                      RecordTableSql(layout, keys, *columns, *file->record_type, "main", table);
     if (!layout.separate_keys)
         for (const Key& key : keys)
             sql += IndexSql(layout, key, "main", table) + ";";
@@ -780,7 +780,7 @@ int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only) {
     int32_t code = Execute(db, "SAVEPOINT sql_build");
     if (code == 0) {
         if (state->earlier_format) {
-            code = ConvertEarlierFormat(state, file->record_length);
+            code = ConvertEarlierFormat(state, *file);
             only = -1; // every key's images, into the new table
         }
         size_t first = only < 0 ? 0 : size_t(only);

@@ -278,9 +278,9 @@ int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only);
 // version 1 to it, within the caller's savepoint (the key images are rebuilt after it).
 std::string RecordTableName(const Layout& layout, const std::string& path);
 std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, const RecordColumns& columns,
-                           const std::string& schema, const std::string& table);
+                           const VrnTypeDesc& type, const std::string& schema, const std::string& table);
 int32_t CheckRecordTable(State* state);
-int32_t ConvertEarlierFormat(State* state, uint32_t record_length);
+int32_t ConvertEarlierFormat(State* state, const FileDecl& file);
 
 // Transactions, locks and streams (sql_transaction.cpp).
 // LOGOUT: enlists the file in the process's transaction (one connection, the files attached).

@@ -206,6 +206,45 @@ TEST_P(TypedColumnsTest, AValueThatDoesNotFitIsRefusedForItsRecordAlone) {
     EXPECT_NE(FileErrorMessage().find("'2024-02-30' is not a date"), std::string::npos);
 }
 
+TEST_P(TypedColumnsTest, ChangesFromOutsideAreSeenByWatchAndKeysAskForBuild) {
+    auto claims = Filled();
+    // A field outside the keys: the record counts as changed, so a WATCHed PUT is refused.
+    claims->record.NO = 2;
+    Vrn$FILE_WATCH(&claims->file);
+    Vrn$FILE_GETfk(&claims->no_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(Shell("UPDATE claims SET amount = '7.00' WHERE no = 2; SELECT changes FROM claims WHERE no = 2"), "1");
+    claims->record.NOTE = "mine";
+    Vrn$FILE_PUTf(&claims->file);
+    EXPECT_EQ(Vrn$ERRCODE, 89);
+    Vrn$FILE_CLOSE(&claims->file);
+    Vrn$FILE_OPEN(&claims->file, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0); // the keys are as they were
+    Vrn$FILE_CLOSE(&claims->file);
+
+    // A key's field changed, a record added and one deleted: the keys no longer match the records
+    // until BUILD makes them again.
+    EXPECT_EQ(Shell("UPDATE claims SET name = 'Zimmer' WHERE no = 1; "
+                    "INSERT INTO claims (no, name, amount) VALUES (4, 'Baker', '1.00'); "
+                    "DELETE FROM claims WHERE no = 2; SELECT changes FROM claims WHERE no = 4"),
+              "0");
+    Vrn$FILE_OPEN(&claims->file, 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 46);
+    Vrn$FILE_BUILDf(&claims->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_OPEN(&claims->file, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_SETk(&claims->name_key);
+    std::vector<std::string> names;
+    for (Vrn$FILE_NEXT(&claims->file); Vrn$ERRCODE == 0; Vrn$FILE_NEXT(&claims->file))
+        names.emplace_back(claims->record.NAME.View());
+    EXPECT_EQ(names, (std::vector<std::string>{"Adams       ", "Baker       ", "Zimmer      "}));
+    EXPECT_EQ(Vrn$FILE_RECORDSk(&claims->no_key), 3);
+    claims->Fill(2, "Jones", "0", 0, "", 0);
+    Vrn$FILE_ADDf(&claims->file); // number 2 is free again in the unique key
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+}
+
 // Rewrites the closed file as format version 1 had it: each record one BLOB in <prefix>_records,
 // no version or table name in the metadata.
 void MakeVersionOne(const std::string& path, const char* prefix, bool key_columns,
