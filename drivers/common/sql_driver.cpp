@@ -99,7 +99,35 @@ class SqlFile {
         s_.accessed = true;
     }
     // The record's columns in a query over the record table as r.
-    std::string Fields() const { return s_.columns->Names("r"); }
+    const std::string& Fields() { return Sql().fields; }
+
+    const RecordSql& Sql() {
+        RecordSql& sql = s_.record_sql;
+        if (!sql.insert.empty() && sql.schema == s_.schema)
+            return sql;
+        sql.schema = s_.schema;
+        sql.fields = s_.columns->Names("r");
+        size_t images = Separate() ? 0 : s_.keys.size();
+        const std::vector<Column>& columns = s_.columns->Columns();
+        sql.insert = "INSERT INTO " + s_.Table() + " (changes";
+        std::string values = "VALUES (0";
+        for (size_t k = 0; k < images; k++) {
+            sql.insert += ", " + s_.keys[k].column;
+            values += ", ?" + std::to_string(k + 1);
+        }
+        sql.insert += ", " + s_.columns->Names();
+        for (size_t i = 0; i < columns.size(); i++)
+            values += ", ?" + std::to_string(images + i + 1);
+        sql.insert += ") " + values + ")";
+        sql.update = "UPDATE " + s_.Table() + " SET changes = changes + 1";
+        for (size_t k = 0; k < images; k++)
+            sql.update += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 3);
+        for (size_t i = 0; i < columns.size(); i++)
+            sql.update += ", " + Quoted(columns[i].name) + " = ?" + std::to_string(images + i + 3);
+        sql.update += " WHERE id = ?1";
+        sql.update_watched = sql.update + " AND changes = ?2";
+        return sql;
+    }
 
     // The record of a row whose fields start at column `first`, as the buffer's bytes. A value
     // that does not fit its field (another tool wrote it) is 90, the record and the field named in
@@ -236,19 +264,9 @@ class SqlFile {
             data = bytes.data();
         }
         return Atomically([&]() -> int32_t {
-            // Parameters: the key images (keys in the record table), then the fields.
             size_t images = Separate() ? 0 : s_.keys.size();
-            std::string sql = "INSERT INTO " + s_.Table() + " (changes";
-            std::string values = "VALUES (0";
-            for (size_t k = 0; k < images; k++) {
-                sql += ", " + s_.keys[k].column;
-                values += ", ?" + std::to_string(k + 1);
-            }
-            sql += ", " + s_.columns->Names();
-            for (size_t i = 0; i < s_.columns->Columns().size(); i++)
-                values += ", ?" + std::to_string(images + i + 1);
             {
-                Statement insert(s_.Db(), sql + ") " + values + ")");
+                Statement insert(s_.Db(), Sql().insert);
                 if (!Separate())
                     BindImages(insert, 1, data);
                 insert.BindRecord(*s_.columns, int(images) + 1, data);
@@ -271,20 +289,9 @@ class SqlFile {
 
     int32_t Put(bool watched) {
         return Atomically([&]() -> int32_t {
-            // Parameters: ?1 the record, ?2 its change counter, the key images (keys in the record
-            // table) from ?3, then the fields.
             size_t images = Separate() ? 0 : s_.keys.size();
-            std::string sql = "UPDATE " + s_.Table() + " SET changes = changes + 1";
-            for (size_t k = 0; k < images; k++)
-                sql += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 3);
-            const std::vector<Column>& columns = s_.columns->Columns();
-            for (size_t i = 0; i < columns.size(); i++)
-                sql += ", " + Quoted(columns[i].name) + " = ?" + std::to_string(images + i + 3);
-            sql += " WHERE id = ?1";
-            if (watched)
-                sql += " AND changes = ?2";
             {
-                Statement update(s_.Db(), sql);
+                Statement update(s_.Db(), watched ? Sql().update_watched : Sql().update);
                 update.BindInt(1, s_.current);
                 update.BindInt(2, s_.current_changes);
                 if (!Separate())

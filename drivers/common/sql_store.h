@@ -82,6 +82,16 @@ struct AheadRow {
     std::string image;
 };
 
+// The SQL of the record writes and the field list of the reads, made once for the schema the file
+// is reached under (a record has dozens of columns: the texts are long to build).
+struct RecordSql {
+    std::string schema;
+    std::string fields;         // r."pat", r."lname", ...
+    std::string insert;         // ADD: the key images (keys in the record table), then the fields
+    std::string update;         // PUT: ?1 the record, the key images from ?3, then the fields
+    std::string update_watched; // the same, only while the change counter is still ?2
+};
+
 struct Key {
     KeyDecl* decl = nullptr;
     std::unique_ptr<KeyImage> image;
@@ -112,6 +122,7 @@ struct State {
     std::string table;                       // the record table's name
     std::unique_ptr<RecordColumns> columns; // the record's fields as the table's columns
     bool earlier_format = false;            // format version 1, opened for BUILD to convert
+    RecordSql record_sql;
     uint32_t record_length = 0;
     int32_t access_mode = 0;
     // The current record.
