@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dictionary's records as the typed columns the drivers store: every file maps every field to
 // a column named after it, and random records of every file go to the columns and come back byte
-// for byte (strings of any Latin-1 characters, decimals of any digits and sign).
+// for byte (strings of any single-byte characters, decimals of any digits and sign).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 

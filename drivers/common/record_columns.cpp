@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <set>
+#include <string_view>
 
+#include "tarvex/ansi_text.hpp"
 #include "tarvex/dates.h"
 
 namespace lumarex::drivers {
@@ -164,58 +167,10 @@ bool MapFields(const VrnFieldDesc* fields, uint32_t first_index, uint32_t count,
 
 // ---- Text --------------------------------------------------------------------------------------
 
-// The single-byte characters as UTF-8: each byte is the code point of the same number.
-void AppendUtf8(const unsigned char* bytes, size_t size, std::string* out) {
-    for (size_t i = 0; i < size; i++) {
-        unsigned char c = bytes[i];
-        if (c < 0x80) {
-            out->push_back(char(c));
-        } else {
-            out->push_back(char(0xC0 | (c >> 6)));
-            out->push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
-}
-
 bool IsAscii(const unsigned char* bytes, size_t size) {
     for (size_t i = 0; i < size; i++)
         if (bytes[i] >= 0x80)
             return false;
-    return true;
-}
-
-// UTF-8 as single-byte characters; false with the reason for a character above U+00FF or bytes
-// that are not UTF-8.
-bool FromUtf8(const unsigned char* text, size_t size, std::string* out, std::string* problem) {
-    out->clear();
-    for (size_t i = 0; i < size;) {
-        unsigned char c = text[i];
-        if (c < 0x80) {
-            out->push_back(char(c));
-            i++;
-            continue;
-        }
-        size_t length = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        unsigned code = length == 2 ? c & 0x1Fu : length == 3 ? c & 0x0Fu : c & 0x07u;
-        bool valid = length != 0 && i + length <= size;
-        for (size_t k = 1; valid && k < length; k++) {
-            valid = (text[i + k] & 0xC0) == 0x80;
-            code = code << 6 | (text[i + k] & 0x3Fu);
-        }
-        static const unsigned kLowest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!valid || code < kLowest[length] || code > 0x10FFFF) {
-            *problem = "the text is not valid UTF-8";
-            return false;
-        }
-        if (code > 0xFF) {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "U+%04X", code);
-            *problem = std::string("the character ") + hex + " is not in the program's character set (Latin-1)";
-            return false;
-        }
-        out->push_back(char(code));
-        i += length;
-    }
     return true;
 }
 
@@ -448,12 +403,11 @@ int BindRaw(sqlite3_stmt* statement, int index, const unsigned char* bytes, cons
     return sqlite3_bind_blob(statement, index, bytes, int(column.size), SQLITE_TRANSIENT);
 }
 
-int BindLatin1(sqlite3_stmt* statement, int index, const unsigned char* bytes, size_t size) {
+// The program's single-byte text as UTF-8 (ASCII is both already).
+int BindText(sqlite3_stmt* statement, int index, const unsigned char* bytes, size_t size) {
     if (IsAscii(bytes, size))
         return sqlite3_bind_text(statement, index, reinterpret_cast<const char*>(bytes), int(size), SQLITE_TRANSIENT);
-    std::string text;
-    text.reserve(size * 2);
-    AppendUtf8(bytes, size, &text);
+    std::string text = tarvex::AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes), size));
     return sqlite3_bind_text(statement, index, text.data(), int(text.size()), SQLITE_TRANSIENT);
 }
 
@@ -463,18 +417,18 @@ int BindField(sqlite3_stmt* statement, int index, const unsigned char* bytes, co
         size_t size = column.size;
         while (size > 0 && bytes[size - 1] == ' ')
             size--;
-        return BindLatin1(statement, index, bytes, size);
+        return BindText(statement, index, bytes, size);
     }
     case ColumnKind::kCString: {
         const void* end = std::memchr(bytes, 0, column.size);
         if (end == nullptr)
             return BindRaw(statement, index, bytes, column);
-        return BindLatin1(statement, index, bytes, size_t(static_cast<const unsigned char*>(end) - bytes));
+        return BindText(statement, index, bytes, size_t(static_cast<const unsigned char*>(end) - bytes));
     }
     case ColumnKind::kPString:
         if (bytes[0] > column.size - 1)
             return BindRaw(statement, index, bytes, column);
-        return BindLatin1(statement, index, bytes + 1, bytes[0]);
+        return BindText(statement, index, bytes + 1, bytes[0]);
     case ColumnKind::kSigned:
     case ColumnKind::kUnsigned:
         return sqlite3_bind_int64(statement, index, LoadInteger(bytes, column));
@@ -558,12 +512,16 @@ void ClearField(unsigned char* bytes, const Column& column) {
 bool ReadText(sqlite3_stmt* statement, int index, const Column& column, unsigned char* bytes, std::string* problem) {
     const unsigned char* text = sqlite3_column_text(statement, index);
     size_t size = size_t(sqlite3_column_bytes(statement, index));
-    std::string converted;
+    std::optional<std::string> converted;
     if (!IsAscii(text, size)) {
-        if (!FromUtf8(text, size, &converted, problem))
+        converted = tarvex::Utf8ToAnsi(std::string_view(reinterpret_cast<const char*>(text), size));
+        if (!converted) {
+            *problem = "the text is not UTF-8, or holds a character the program's character set (Windows-1252) "
+                       "does not have";
             return false;
-        text = reinterpret_cast<const unsigned char*>(converted.data());
-        size = converted.size();
+        }
+        text = reinterpret_cast<const unsigned char*>(converted->data());
+        size = converted->size();
     }
     size_t room = column.kind == ColumnKind::kString    ? column.size
                   : column.kind == ColumnKind::kCString ? column.size - 1

@@ -5,7 +5,7 @@
 //
 //   STRING, CSTRING, PSTRING  TEXT: the characters without the padding blanks (STRING), up to the
 //                              terminator (CSTRING) or the length byte's count (PSTRING); the
-//                              program's single-byte characters (Latin-1) as UTF-8 and back.
+//                              program's single-byte characters (Windows-1252) as UTF-8 and back.
 //   BYTE ... ULONG             INTEGER.
 //   DECIMAL, PDECIMAL          TEXT with exactly the declared places ("-1234.50"): exact for all 31
 //                              digits (a scaled INTEGER holds 18), and shown by every tool as the

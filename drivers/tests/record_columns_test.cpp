@@ -146,9 +146,9 @@ TEST(RecordColumnsTest, NamesFollowLabelsArraysAndGroups) {
 TEST(RecordColumnsTest, EveryTypeShowsAsItsTypedValue) {
     Columns all(AllTypes::Type());
     AllTypes record{};
-    record.NAME = "M\xFCller"; // Latin-1 u-umlaut
+    record.NAME = "M\xFCller"; // u-umlaut
     record.CNAME = "abc";
-    record.PNAME = "xy";
+    record.PNAME = "x\x80"; // the euro sign
     record.FLAGS = 255;
     record.COUNT = -32768;
     record.PORT = 65535;
@@ -168,7 +168,7 @@ TEST(RecordColumnsTest, EveryTypeShowsAsItsTypedValue) {
     record.ID = 7;
     all.Write(&record);
     const std::pair<const char*, const char*> expected[] = {
-        {"name", "text:'M\xC3\xBCller'"}, {"cname", "text:'abc'"},           {"pname", "text:'xy'"},
+        {"name", "text:'M\xC3\xBCller'"}, {"cname", "text:'abc'"},           {"pname", "text:'x\xE2\x82\xAC'"},
         {"flags", "integer:255"},         {"count", "integer:-32768"},       {"port", "integer:65535"},
         {"seen", "text:'2024-02-29'"},    {"at", "text:'13:05:09.07'"},      {"total", "integer:-2147483648"},
         {"big", "integer:4294967295"},    {"ratio", "real:0.5"},             {"rate", "real:1234.5678"},
@@ -292,9 +292,10 @@ TEST(RecordColumnsTest, OutsideWritesReadAsTheToolLeftThemOrAreRefused) {
         {"total = 2.5", "field AT:TOTAL (column total): 2.500000 is not a whole number"},
         {"rate = 'x'", "field AT:RATE (column rate): 'x' is not a number"},
         {"ratio = 1e300", "field AT:RATIO (column ratio): the number is out of the field's range"},
-        {"name = '\xCE\xA9'", "field AT:NAME (column name): the character U+03A9 is not in the program's character "
-                              "set (Latin-1)"},
-        {"name = CAST(X'C328' AS TEXT)", "field AT:NAME (column name): the text is not valid UTF-8"},
+        {"name = '\xCE\xA9'", "field AT:NAME (column name): the text is not UTF-8, or holds a character the "
+                              "program's character set (Windows-1252) does not have"},
+        {"name = CAST(X'C328' AS TEXT)", "field AT:NAME (column name): the text is not UTF-8, or holds a character "
+                                         "the program's character set (Windows-1252) does not have"},
         {"flags = X'0102'", "field AT:FLAGS (column flags): a BLOB of 2 bytes does not fit the field's 1"},
     };
     for (const auto& [assignment, problem] : refused) {
