@@ -16,11 +16,13 @@
 //   ADD   100,000 new records inside one LOGOUT ... COMMIT
 //         peer: a prepared INSERT inside one BEGIN IMMEDIATE ... COMMIT
 //
-// The peer's table holds the record as a BLOB plus the fields the fourteen keys index, as plain
-// columns (integers for the decimals, text without trailing blanks, NULL for a blank value of a
-// one-field key), with one index per key: UNIQUE for the claim number, COLLATE NOCASE where the
-// key is NOCASE, partial (WHERE col IS NOT NULL) for one-field keys, multi-column for the three
-// composite keys. That is how a careful hand-written program would index the same file.
+// The peer's table holds the same typed columns the drivers store, one per field (text without
+// trailing blanks, integers for whole-number decimals, text with the places for amounts), and the
+// peer reads and writes them with conversions of its own, as short as they can be (ASCII only, no
+// checks). It indexes the field columns themselves, one index per key: UNIQUE for the claim
+// number, COLLATE NOCASE where the key is NOCASE, partial (blank left out) for one-field keys,
+// multi-column for the three composite keys. That is how a careful hand-written program would
+// store and index the same file; the drivers keep memcomparable key images beside the columns.
 //
 // Both files are built once at start-up with the same records (each side in one transaction),
 // then each benchmark runs once over the whole job. LUM_BENCH_RECORDS sets the file size
@@ -142,28 +144,49 @@ Claim MakeInvoice(int64_t i, InvoiceRecord* record) {
 
 // ---- The peer ----------------------------------------------------------------------------------
 
-constexpr const char* kPeerSchema =
-    "CREATE TABLE inv (id INTEGER PRIMARY KEY, data BLOB NOT NULL, prv INTEGER, f21ind TEXT COLLATE NOCASE,"
-    " pat INTEGER, inv INTEGER, f14q TEXT COLLATE NOCASE, f15q TEXT COLLATE NOCASE, f17id TEXT COLLATE NOCASE,"
-    " f32 TEXT COLLATE NOCASE, prim TEXT COLLATE NOCASE, sec TEXT COLLATE NOCASE, authdate TEXT, date TEXT);"
-    "CREATE INDEX inv_prv ON inv (prv) WHERE prv IS NOT NULL;"
-    "CREATE INDEX inv_f21ind ON inv (f21ind) WHERE f21ind IS NOT NULL;"
-    "CREATE INDEX inv_pat ON inv (pat) WHERE pat IS NOT NULL;"
-    "CREATE UNIQUE INDEX inv_inv ON inv (inv) WHERE inv IS NOT NULL;"
-    "CREATE INDEX inv_f14q ON inv (f14q) WHERE f14q IS NOT NULL;"
-    "CREATE INDEX inv_f15q ON inv (f15q) WHERE f15q IS NOT NULL;"
-    "CREATE INDEX inv_f17id ON inv (f17id) WHERE f17id IS NOT NULL;"
-    "CREATE INDEX inv_f32 ON inv (f32) WHERE f32 IS NOT NULL;"
-    "CREATE INDEX inv_prim ON inv (prim) WHERE prim IS NOT NULL;"
-    "CREATE INDEX inv_sec ON inv (sec) WHERE sec IS NOT NULL;"
-    "CREATE INDEX inv_pat_authdate ON inv (pat, authdate COLLATE NOCASE);"
-    "CREATE INDEX inv_pat_prv_inv ON inv (pat, prv, inv);"
-    "CREATE INDEX inv_prv_pat_date ON inv (prv, pat, date);"
-    "CREATE INDEX inv_date ON inv (date COLLATE NOCASE) WHERE date IS NOT NULL;";
+// The peer's table: the same typed columns the drivers store (text without trailing blanks for
+// strings, INTEGER for whole-number decimals, text with the declared places for amounts), named
+// after the fields, and one index per key on the field columns themselves.
+std::string PeerSchema() {
+    const VrnTypeDesc& type = InvoiceRecord::Type();
+    std::string sql = "CREATE TABLE inv (id INTEGER PRIMARY KEY";
+    for (uint32_t i = 0; i < type.field_count; i++) {
+        const VrnFieldDesc& field = type.fields[i];
+        bool whole = field.type == VRN_TYPE_DECIMAL && field.places == 0;
+        sql += std::string(", \"") + (std::strchr(field.label, ':') + 1) + "\"" + (whole ? " INTEGER" : " TEXT");
+    }
+    return sql + ");"
+                 "CREATE INDEX inv_prv ON inv (prv);"
+                 "CREATE INDEX inv_f21ind ON inv (f21ind COLLATE NOCASE) WHERE f21ind <> '';"
+                 "CREATE INDEX inv_pat ON inv (pat);"
+                 "CREATE UNIQUE INDEX inv_inv ON inv (inv);"
+                 "CREATE INDEX inv_f14q ON inv (f14q COLLATE NOCASE) WHERE f14q <> '';"
+                 "CREATE INDEX inv_f15q ON inv (f15q COLLATE NOCASE) WHERE f15q <> '';"
+                 "CREATE INDEX inv_f17id ON inv (f17id COLLATE NOCASE) WHERE f17id <> '';"
+                 "CREATE INDEX inv_f32 ON inv (f32 COLLATE NOCASE) WHERE f32 <> '';"
+                 "CREATE INDEX inv_prim ON inv (\"primary\" COLLATE NOCASE) WHERE \"primary\" <> '';"
+                 "CREATE INDEX inv_sec ON inv (secondary COLLATE NOCASE) WHERE secondary <> '';"
+                 "CREATE INDEX inv_pat_authdate ON inv (pat, authdate COLLATE NOCASE);"
+                 "CREATE INDEX inv_pat_prv_inv ON inv (pat, prv, inv);"
+                 "CREATE INDEX inv_prv_pat_date ON inv (prv, pat, date);"
+                 "CREATE INDEX inv_date ON inv (date COLLATE NOCASE) WHERE date <> '';";
+}
 
-constexpr const char* kPeerInsert =
-    "INSERT INTO inv (data, prv, f21ind, pat, inv, f14q, f15q, f17id, f32, prim, sec, authdate, date)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
+// Every field's column, in record order, for the peer's statements.
+std::string PeerColumns() {
+    const VrnTypeDesc& type = InvoiceRecord::Type();
+    std::string sql;
+    for (uint32_t i = 0; i < type.field_count; i++)
+        sql += std::string(i > 0 ? ", \"" : "\"") + (std::strchr(type.fields[i].label, ':') + 1) + "\"";
+    return sql;
+}
+
+std::string PeerInsertSql() {
+    std::string sql = "INSERT INTO inv (" + PeerColumns() + ") VALUES (?1";
+    for (uint32_t i = 1; i < InvoiceRecord::Type().field_count; i++)
+        sql += ", ?" + std::to_string(i + 1);
+    return sql + ")";
+}
 
 struct StatementCloser {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
@@ -189,44 +212,102 @@ bool PeerExec(const char* sql) {
     return false;
 }
 
-// A fixed-width field as text without its trailing blanks, or NULL when it is all blank.
-template <class Field> void BindText(sqlite3_stmt* statement, int index, const Field& field) {
-    const char* data = field.Data();
-    int length = static_cast<int>(sizeof(Field));
-    while (length > 0 && data[length - 1] == ' ')
-        length--;
-    if (length == 0)
-        sqlite3_bind_null(statement, index);
-    else
-        sqlite3_bind_text(statement, index, data, length, SQLITE_STATIC);
+// The peer's own conversions, as short as a hand-written program over these columns would have
+// them: ASCII text, packed decimals with the sign the runtime writes, no checks.
+int64_t PackedWhole(const unsigned char* bytes, uint32_t size) {
+    int64_t value = bytes[0] & 0x0F;
+    for (uint32_t i = 1; i < size; i++)
+        value = value * 100 + (bytes[i] >> 4) * 10 + (bytes[i] & 0x0F);
+    return (bytes[0] >> 4) != 0 ? -value : value;
+}
+
+size_t PackedText(const unsigned char* bytes, uint32_t size, uint32_t places, char* text) {
+    char digits[40];
+    uint32_t count = 2 * size - 1;
+    for (uint32_t d = 0; d < count; d++) {
+        uint32_t nibble = d + 1;
+        digits[d] = char('0' + (nibble % 2 == 0 ? bytes[nibble / 2] >> 4 : bytes[nibble / 2] & 0x0F));
+    }
+    size_t at = 0;
+    if ((bytes[0] >> 4) != 0)
+        text[at++] = '-';
+    uint32_t first = 0;
+    while (first + 1 < count - places && digits[first] == '0')
+        first++;
+    for (uint32_t d = first; d < count; d++) {
+        if (d == count - places)
+            text[at++] = '.';
+        text[at++] = digits[d];
+    }
+    return at;
+}
+
+void StorePacked(const char* text, size_t length, uint32_t size, uint32_t places, unsigned char* bytes) {
+    bool negative = length > 0 && text[0] == '-';
+    char digits[40];
+    uint32_t count = 2 * size - 1, at = count;
+    std::memset(digits, '0', count);
+    // From the last digit backwards, the point dropped: "12.50" is the digits 1250.
+    for (size_t i = length; i-- > (negative ? 1u : 0u) && at > 0;)
+        if (text[i] != '.')
+            digits[--at] = text[i];
+    (void)places;
+    std::memset(bytes, 0, size);
+    bytes[0] = static_cast<unsigned char>(negative ? 0xF0 : 0);
+    for (uint32_t d = 0; d < count; d++) {
+        uint32_t nibble = d + 1;
+        int digit = digits[d] - '0';
+        bytes[nibble / 2] |= static_cast<unsigned char>(nibble % 2 == 0 ? digit << 4 : digit);
+    }
 }
 
 // One peer INSERT of the record; the caller keeps the record alive until the step.
-bool PeerInsert(sqlite3_stmt* insert, const InvoiceRecord& record, const Claim& claim) {
+bool PeerInsert(sqlite3_stmt* insert, const InvoiceRecord& record) {
+    const VrnTypeDesc& type = InvoiceRecord::Type();
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&record);
     sqlite3_reset(insert);
-    sqlite3_bind_blob(insert, 1, &record, static_cast<int>(sizeof(InvoiceRecord)), SQLITE_STATIC);
-    sqlite3_bind_int(insert, 2, claim.prv);
-    BindText(insert, 3, record.F21IND);
-    sqlite3_bind_int(insert, 4, claim.pat);
-    sqlite3_bind_int(insert, 5, claim.inv);
-    BindText(insert, 6, record.F14Q);
-    BindText(insert, 7, record.F15Q);
-    BindText(insert, 8, record.F17ID);
-    BindText(insert, 9, record.F32);
-    BindText(insert, 10, record.PRIMARY);
-    BindText(insert, 11, record.SECONDARY);
-    BindText(insert, 12, record.AUTHDATE);
-    BindText(insert, 13, record.DATE);
+    for (uint32_t i = 0; i < type.field_count; i++) {
+        const VrnFieldDesc& field = type.fields[i];
+        const unsigned char* at = bytes + field.offset;
+        int index = static_cast<int>(i + 1);
+        if (field.type == VRN_TYPE_STRING) {
+            int length = static_cast<int>(field.size);
+            while (length > 0 && at[length - 1] == ' ')
+                length--;
+            sqlite3_bind_text(insert, index, reinterpret_cast<const char*>(at), length, SQLITE_STATIC);
+        } else if (field.places == 0) {
+            sqlite3_bind_int64(insert, index, PackedWhole(at, field.size));
+        } else {
+            char text[40];
+            size_t length = PackedText(at, field.size, field.places, text);
+            sqlite3_bind_text(insert, index, text, static_cast<int>(length), SQLITE_TRANSIENT);
+        }
+    }
     return sqlite3_step(insert) == SQLITE_DONE;
 }
 
-// Copies a row's BLOB (column 1) into the record buffer, as the driver does.
+// Builds the record buffer from a row's columns (the fields from column 1 on), as the driver does.
 void TakeRow(sqlite3_stmt* row, InvoiceRecord* record) {
-    const void* data = sqlite3_column_blob(row, 1);
-    size_t size = std::min(static_cast<size_t>(sqlite3_column_bytes(row, 1)), sizeof(InvoiceRecord));
-    std::memset(static_cast<void*>(record), 0, sizeof(InvoiceRecord));
-    if (data != nullptr)
-        std::memcpy(static_cast<void*>(record), data, size);
+    const VrnTypeDesc& type = InvoiceRecord::Type();
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(record);
+    for (uint32_t i = 0; i < type.field_count; i++) {
+        const VrnFieldDesc& field = type.fields[i];
+        unsigned char* at = bytes + field.offset;
+        int column = static_cast<int>(i + 1);
+        if (field.type == VRN_TYPE_STRING) {
+            const unsigned char* text = sqlite3_column_text(row, column);
+            size_t length = std::min<size_t>(static_cast<size_t>(sqlite3_column_bytes(row, column)), field.size);
+            std::memcpy(at, text, length);
+            std::memset(at + length, ' ', field.size - length);
+        } else if (field.places == 0) {
+            char text[24];
+            int length = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(sqlite3_column_int64(row, column)));
+            StorePacked(text, static_cast<size_t>(length), field.size, 0, at);
+        } else {
+            const char* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+            StorePacked(text, static_cast<size_t>(sqlite3_column_bytes(row, column)), field.size, field.places, at);
+        }
+    }
 }
 
 // ---- Start-up ----------------------------------------------------------------------------------
@@ -286,16 +367,16 @@ bool Build() {
     if (sqlite3_open_v2(world.peer_path.c_str(), &world.peer, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
             SQLITE_OK ||
         !PeerExec("PRAGMA mmap_size = 1073741824") || // the drivers read through a memory map too
-        !PeerExec(kPeerSchema) || !PeerExec("BEGIN IMMEDIATE"))
+        !PeerExec(PeerSchema().c_str()) || !PeerExec("BEGIN IMMEDIATE"))
         return false;
     {
-        PeerStatement insert = Prepare(kPeerInsert);
+        PeerStatement insert = Prepare(PeerInsertSql().c_str());
         if (!insert)
             return false;
         InvoiceRecord record;
         for (int64_t i = 0; i < world.records; i++) {
-            Claim claim = MakeInvoice(i, &record);
-            if (!PeerInsert(insert.get(), record, claim)) {
+            MakeInvoice(i, &record);
+            if (!PeerInsert(insert.get(), record)) {
                 std::fprintf(stderr, "peer: %s\n", sqlite3_errmsg(world.peer));
                 return false;
             }
@@ -322,7 +403,8 @@ bool Build() {
                 static_cast<double>(peer_size) / n, static_cast<double>(ours_size) / static_cast<double>(peer_size),
                 static_cast<double>(varnel_size) / static_cast<double>(peer_size));
     {
-        PeerStatement plan = Prepare("EXPLAIN QUERY PLAN SELECT id, data FROM inv ORDER BY prv, pat, date, id");
+        PeerStatement plan = Prepare(("EXPLAIN QUERY PLAN SELECT id, " + PeerColumns() +
+                                      " FROM inv ORDER BY prv, pat, date, id").c_str());
         while (plan && sqlite3_step(plan.get()) == SQLITE_ROW)
             std::printf("peer NEXT plan: %s\n", reinterpret_cast<const char*>(sqlite3_column_text(plan.get(), 3)));
     }
@@ -375,7 +457,7 @@ void DriverNext(benchmark::State& state, tarvex::File<InvoiceRecord>* file) {
 }
 
 void SqliteNextCursor(benchmark::State& state) {
-    PeerStatement scan = Prepare("SELECT id, data FROM inv ORDER BY prv, pat, date, id");
+    PeerStatement scan = Prepare(("SELECT id, " + PeerColumns() + " FROM inv ORDER BY prv, pat, date, id").c_str());
     InvoiceRecord record;
     int64_t done = 0;
     for (auto _ : state) {
@@ -391,9 +473,11 @@ void SqliteNextCursor(benchmark::State& state) {
 }
 
 void SqliteNextSeek(benchmark::State& state) {
-    PeerStatement first = Prepare("SELECT id, data, prv, pat, date FROM inv ORDER BY prv, pat, date, id LIMIT 1");
-    PeerStatement next = Prepare("SELECT id, data, prv, pat, date FROM inv WHERE (prv, pat, date, id) > (?1, ?2, ?3, ?4)"
-                                 " ORDER BY prv, pat, date, id LIMIT 1");
+    // Columns 1, 2 and 4 are prv, pat and date.
+    PeerStatement first = Prepare(("SELECT id, " + PeerColumns() + " FROM inv ORDER BY prv, pat, date, id LIMIT 1").c_str());
+    PeerStatement next = Prepare(("SELECT id, " + PeerColumns() +
+                                  " FROM inv WHERE (prv, pat, date, id) > (?1, ?2, ?3, ?4) ORDER BY prv, pat, date, id LIMIT 1")
+                                     .c_str());
     InvoiceRecord record;
     int64_t done = 0;
     for (auto _ : state) {
@@ -406,8 +490,8 @@ void SqliteNextSeek(benchmark::State& state) {
             done++;
             // The place to go on from, taken before the statement is reset.
             int64_t id = sqlite3_column_int64(row, 0);
-            int64_t prv = sqlite3_column_int64(row, 2);
-            int64_t pat = sqlite3_column_int64(row, 3);
+            int64_t prv = sqlite3_column_int64(row, 1);
+            int64_t pat = sqlite3_column_int64(row, 2);
             date.assign(reinterpret_cast<const char*>(sqlite3_column_text(row, 4)),
                         static_cast<size_t>(sqlite3_column_bytes(row, 4)));
             // Each row is its own statement and read, as each NEXT of the driver is.
@@ -440,7 +524,7 @@ void DriverGet(benchmark::State& state, tarvex::File<InvoiceRecord>* file) {
 
 void SqliteGet(benchmark::State& state) {
     std::vector<int32_t> keys = GetKeys();
-    PeerStatement get = Prepare("SELECT id, data FROM inv WHERE inv = ?1");
+    PeerStatement get = Prepare(("SELECT id, " + PeerColumns() + " FROM inv WHERE inv = ?1").c_str());
     InvoiceRecord record;
     int64_t done = 0;
     for (auto _ : state) {
@@ -489,7 +573,7 @@ void DriverAdd(benchmark::State& state, tarvex::File<InvoiceRecord>* file) {
 
 void SqliteAdd(benchmark::State& state) {
     NewRecords fresh;
-    PeerStatement insert = Prepare(kPeerInsert);
+    PeerStatement insert = Prepare(PeerInsertSql().c_str());
     InvoiceRecord record;
     int64_t done = 0;
     for (auto _ : state) {
@@ -497,7 +581,7 @@ void SqliteAdd(benchmark::State& state) {
             break;
         for (size_t j = 0; j < fresh.records.size(); j++) {
             std::memcpy(static_cast<void*>(&record), &fresh.records[j], sizeof(InvoiceRecord));
-            if (!PeerInsert(insert.get(), record, fresh.claims[j]))
+            if (!PeerInsert(insert.get(), record))
                 break;
             done++;
         }

@@ -98,18 +98,68 @@ class SqlFile {
         std::memcpy(file_->record, data.data(), std::min(data.size(), size));
         s_.accessed = true;
     }
-    // A row (id, data, changes) of a query.
-    void TakeRow(Statement& row, uint32_t length = UINT32_MAX) {
-        Take(row.Int(0), row.Blob(1), row.Int(2), length);
+    // The record's columns in a query over the record table as r.
+    const std::string& Fields() { return Sql().fields; }
+
+    const RecordSql& Sql() {
+        RecordSql& sql = s_.record_sql;
+        if (!sql.insert.empty() && sql.schema == s_.schema)
+            return sql;
+        sql.schema = s_.schema;
+        sql.fields = s_.columns->Names("r");
+        size_t images = Separate() ? 0 : s_.keys.size();
+        const std::vector<Column>& columns = s_.columns->Columns();
+        sql.insert = "INSERT INTO " + s_.Table() + " (changes";
+        std::string values = "VALUES (0";
+        for (size_t k = 0; k < images; k++) {
+            sql.insert += ", " + s_.keys[k].column;
+            values += ", ?" + std::to_string(k + 1);
+        }
+        sql.insert += ", " + s_.columns->Names();
+        for (size_t i = 0; i < columns.size(); i++)
+            values += ", ?" + std::to_string(images + i + 1);
+        sql.insert += ") " + values + ")";
+        sql.update = "UPDATE " + s_.Table() + " SET changes = changes + 1";
+        for (size_t k = 0; k < images; k++)
+            sql.update += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 3);
+        for (size_t i = 0; i < columns.size(); i++)
+            sql.update += ", " + Quoted(columns[i].name) + " = ?" + std::to_string(images + i + 3);
+        sql.update += " WHERE id = ?1";
+        sql.update_watched = sql.update + " AND changes = ?2";
+        return sql;
+    }
+
+    // The record of a row whose fields start at column `first`, as the buffer's bytes. A value
+    // that does not fit its field (another tool wrote it) is 90, the record and the field named in
+    // the file error; nothing of the row reaches the buffer.
+    int32_t Decode(Statement& row, int64_t id, int first, std::string* data) {
+        std::string problem;
+        return DecodeQuietly(row, first, data, &problem) ? 0 : Fault(id, problem);
+    }
+    bool DecodeQuietly(Statement& row, int first, std::string* data, std::string* problem) {
+        data->assign(file_->record_length, '\0');
+        return row.ReadRecord(*s_.columns, first, data->data(), problem);
+    }
+    int32_t Fault(int64_t id, const std::string& problem) {
+        std::string message = "Record " + std::to_string(id) + " of table " + s_.table + ": " + problem;
+        Vrn$setfileerror("FIELD", message.c_str());
+        return kFileSystemError;
+    }
+
+    // A row (id, changes, fields...) of a query made the current record.
+    int32_t TakeRow(Statement& row, uint32_t length = UINT32_MAX) {
+        std::string data;
+        int32_t code = Decode(row, row.Int(0), 2, &data);
+        if (code == 0)
+            Take(row.Int(0), data, row.Int(1), length);
+        return code;
     }
 
     int32_t ReadPointer(int64_t pointer, uint32_t length = UINT32_MAX) {
-        Statement row(s_.Db(), "SELECT id, data, changes FROM " + s_.Table() + " WHERE id = ?1");
+        Statement row(s_.Db(), "SELECT r.id, r.changes, " + Fields() + " FROM " + s_.Table() + " AS r WHERE r.id = ?1");
         row.BindInt(1, pointer);
-        if (row.Step()) {
-            TakeRow(row, length);
-            return 0;
-        }
+        if (row.Step())
+            return TakeRow(row, length);
         return row.Ok() ? kNotFound : row.Error();
     }
 
@@ -117,13 +167,11 @@ class SqlFile {
         std::string image;
         if (!ImageOf(k, file_->record, &image))
             return kNotFound;
-        Statement row(s_.Db(), "SELECT r.id, r.data, r.changes FROM " + From(k) + " WHERE " + Img(k) +
+        Statement row(s_.Db(), "SELECT r.id, r.changes, " + Fields() + " FROM " + From(k) + " WHERE " + Img(k) +
                                    " = ?1 ORDER BY " + Img(k) + ", " + KeyId(k) + " LIMIT 1");
         row.BindBlob(1, image);
-        if (row.Step()) {
-            TakeRow(row);
-            return 0;
-        }
+        if (row.Step())
+            return TakeRow(row);
         return row.Ok() ? kNotFound : row.Error();
     }
 
@@ -216,17 +264,12 @@ class SqlFile {
             data = bytes.data();
         }
         return Atomically([&]() -> int32_t {
-            std::string sql = "INSERT INTO " + s_.Table() + " (data, changes";
-            std::string values = "VALUES (?1, 0";
-            for (size_t k = 0; k < s_.keys.size() && !Separate(); k++) {
-                sql += ", " + s_.keys[k].column;
-                values += ", ?" + std::to_string(k + 2);
-            }
+            size_t images = Separate() ? 0 : s_.keys.size();
             {
-                Statement insert(s_.Db(), sql + ") " + values + ")");
-                insert.BindBytes(1, data, file_->record_length);
+                Statement insert(s_.Db(), Sql().insert);
                 if (!Separate())
-                    BindImages(insert, 2, data);
+                    BindImages(insert, 1, data);
+                insert.BindRecord(*s_.columns, int(images) + 1, data);
                 insert.Step();
                 if (insert.Code() != SQLITE_DONE)
                     return insert.Error();
@@ -246,19 +289,14 @@ class SqlFile {
 
     int32_t Put(bool watched) {
         return Atomically([&]() -> int32_t {
-            std::string sql = "UPDATE " + s_.Table() + " SET data = ?1, changes = changes + 1";
-            for (size_t k = 0; k < s_.keys.size() && !Separate(); k++)
-                sql += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 4);
-            sql += " WHERE id = ?2";
-            if (watched)
-                sql += " AND changes = ?3";
+            size_t images = Separate() ? 0 : s_.keys.size();
             {
-                Statement update(s_.Db(), sql);
-                update.BindBytes(1, file_->record, file_->record_length);
-                update.BindInt(2, s_.current);
-                update.BindInt(3, s_.current_changes);
+                Statement update(s_.Db(), watched ? Sql().update_watched : Sql().update);
+                update.BindInt(1, s_.current);
+                update.BindInt(2, s_.current_changes);
                 if (!Separate())
-                    BindImages(update, 4, file_->record);
+                    BindImages(update, 3, file_->record);
+                update.BindRecord(*s_.columns, int(images) + 3, file_->record);
                 update.Step();
                 if (update.Code() != SQLITE_DONE)
                     return update.Error();
@@ -277,6 +315,14 @@ class SqlFile {
 
     int32_t Delete() {
         return Atomically([&]() -> int32_t {
+            if (Separate()) {
+                // Marked as the program's own delete, which takes the key entries with it.
+                Statement mark(s_.Db(), "UPDATE " + s_.Table() + " SET changes = -1 WHERE id = ?1");
+                mark.BindInt(1, s_.current);
+                mark.Step();
+                if (mark.Code() != SQLITE_DONE)
+                    return mark.Error();
+            }
             {
                 Statement remove(s_.Db(), "DELETE FROM " + s_.Table() + " WHERE id = ?1");
                 remove.BindInt(1, s_.current);
@@ -301,7 +347,9 @@ class SqlFile {
     // EMPTY: no record left, in the record file or any key file.
     int32_t Empty() {
         return Atomically([&]() -> int32_t {
-            int32_t code = Execute(s_.Db(), "DELETE FROM " + s_.Table());
+            int32_t code = Separate() ? Execute(s_.Db(), "UPDATE " + s_.Table() + " SET changes = -1") : 0;
+            if (code == 0)
+                code = Execute(s_.Db(), "DELETE FROM " + s_.Table());
             for (size_t k = 0; code == 0 && k < s_.keys.size() && Separate(); k++)
                 code = Execute(s_.Db(), "DELETE FROM " + s_.KeyTable(k));
             if (code == 0) {
@@ -387,13 +435,14 @@ class SqlFile {
                            ? std::min<size_t>(s_.ahead_batch * 2, 256)
                            : 1;
         s_.DropAhead();
-        std::string sql = "SELECT r.id, r.data, r.changes";
+        // Columns: id, changes, the key image (key order), the fields.
+        std::string sql = "SELECT r.id, r.changes";
         std::string where;
         std::string order;
         if (by_key) {
             size_t k = size_t(s_.sequence_key);
             std::string c = Img(k), id = KeyId(k);
-            sql += ", " + c + " FROM " + From(k);
+            sql += ", " + c + ", " + Fields() + " FROM " + From(k);
             where = Separate() ? "" : c + " IS NOT NULL";
             std::string also = where.empty() ? "" : " AND ";
             const char* direction = forward ? "" : " DESC";
@@ -403,7 +452,7 @@ class SqlFile {
             else if (s_.place == Place::kOn)
                 where += also + (forward ? "(" + c + ", " + id + ") > (?1, ?2)" : "(" + c + ", " + id + ") < (?1, ?2)");
         } else {
-            sql += " FROM " + s_.Table() + " AS r";
+            sql += ", " + Fields() + " FROM " + s_.Table() + " AS r";
             order = forward ? "r.id" : "r.id DESC";
             if (s_.place == Place::kBefore)
                 where = forward ? "r.id >= ?2" : "r.id <= ?3";
@@ -428,12 +477,20 @@ class SqlFile {
             s_.place = Place::kNone;
             return kNotAvailable;
         }
-        int64_t id = row.Int(0), changes = row.Int(2);
-        std::string data = row.Blob(1);
-        std::string image = by_key ? row.Blob(3) : std::string();
-        while (row.Step())
-            s_.ahead.push_back({row.Int(0), row.Int(2), row.Blob(1), by_key ? row.Blob(3) : std::string()});
-        if (row.Code() != SQLITE_DONE) {
+        int first = by_key ? 3 : 2;
+        int64_t id = row.Int(0), changes = row.Int(1);
+        std::string image = by_key ? row.Blob(2) : std::string();
+        // A record whose values do not fit the declaration fails its read; the rows after it are
+        // not read ahead, so each is refused on its own when the sequence reaches it.
+        std::string data, problem, ignored;
+        bool fits = !read || DecodeQuietly(row, first, &data, &problem);
+        while (row.Step()) {
+            AheadRow ahead{row.Int(0), row.Int(1), {}, by_key ? row.Blob(2) : std::string()};
+            if (!DecodeQuietly(row, first, &ahead.data, &ignored))
+                break; // read again when the sequence comes to it, and refused then
+            s_.ahead.push_back(std::move(ahead));
+        }
+        if (row.Code() != SQLITE_DONE && row.Code() != SQLITE_ROW) {
             s_.DropAhead();
             return row.Error();
         }
@@ -442,8 +499,8 @@ class SqlFile {
         if (!counted)
             s_.ahead.clear(); // nothing tells whether they are still current
         s_.ahead_counter = counter;
-        Land(id, data, changes, std::move(image), read);
-        return 0;
+        Land(id, data, changes, std::move(image), read && fits);
+        return fits ? 0 : Fault(id, problem);
     }
 
     void SetOrder(int key) {

@@ -153,9 +153,11 @@ std::string OptionalMeta(sqlite3* db, const std::string& meta, const char* name)
 }
 
 // Checks that the record file is ours and matches the declaration: 36 foreign, 47 another layout,
-// 46 other character tables. `stamp` receives the change stamp (separate keys).
+// 46 other character tables. `stamp` receives the change stamp (separate keys), `table` the record
+// table's name; `earlier` is set for a file of format version 1, which is 47 with a message saying
+// so (BUILD converts it).
 int32_t CheckMeta(const Layout& layout, sqlite3* db, FileDecl* file, const std::vector<Key>& keys,
-                  std::string* stamp) {
+                  std::string* stamp, std::string* table, bool* earlier) {
     const std::string meta = std::string("main.") + layout.prefix + "_meta";
     std::string value;
     int32_t code = ReadMeta(db, meta, "format", &value);
@@ -163,6 +165,17 @@ int32_t CheckMeta(const Layout& layout, sqlite3* db, FileDecl* file, const std::
         return code;
     if (value != layout.format_tag)
         return kInvalidDataFile;
+    *earlier = false;
+    bool version_one = ReadMeta(db, meta, "version", &value) == kInvalidDataFile;
+    if (version_one) {
+        *table = std::string(layout.prefix) + "_records";
+    } else {
+        if (value != std::to_string(kFormatVersion))
+            return kInvalidDataFile; // a version this program does not know
+        code = ReadMeta(db, meta, "table", table);
+        if (code != 0)
+            return code;
+    }
     const std::pair<const char*, std::string> expected[] = {
         {"record_length", std::to_string(file->record_length)},
         {"layout", std::to_string(LayoutFingerprint(*file))},
@@ -180,6 +193,12 @@ int32_t CheckMeta(const Layout& layout, sqlite3* db, FileDecl* file, const std::
         code = ReadMeta(db, meta, "stamp", stamp);
         if (code != 0)
             return code;
+    }
+    if (version_one) {
+        *earlier = true;
+        Vrn$setfileerror("VERSION", "The file is of format version 1 (each record one BLOB): BUILD converts it to "
+                                    "named columns, keeping every record");
+        return kInvalidDeclaration;
     }
     code = ReadMeta(db, meta, "collation", &value);
     if (code != 0)
@@ -211,12 +230,12 @@ int32_t CheckKeyFile(const Layout& layout, sqlite3* db, const std::string& schem
 
 // The index of a key: UNIQUE without DUP, partial (blank values left out) for OPT. A separate key
 // file holds no row for a blank OPT value, so its index is never partial.
-std::string IndexSql(const Layout& layout, const Key& key, const std::string& schema) {
+std::string IndexSql(const Layout& layout, const Key& key, const std::string& schema, const std::string& table = "") {
     bool unique = (key.decl->attributes & VRN_KEY_DUP) == 0;
     std::string head = std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + schema + "." + layout.prefix;
     if (layout.separate_keys)
         return head + "_key_image ON " + layout.prefix + "_key (image)";
-    return head + "_" + key.column + " ON " + layout.prefix + "_records (" + key.column + ")" +
+    return head + "_" + key.column + " ON " + Quoted(table) + " (" + key.column + ")" +
            (key.opt ? " WHERE " + key.column + " IS NOT NULL" : "");
 }
 
@@ -378,10 +397,20 @@ int32_t RebuildImages(State* state, size_t first, size_t last, uint32_t record_l
         // In batches in record order, so the reading never walks rows it is changing.
         std::vector<std::pair<int64_t, std::string>> rows;
         {
-            Statement batch(db, "SELECT id, data FROM " + table + " WHERE id > ?1 ORDER BY id LIMIT 500");
+            Statement batch(db, "SELECT id, " + state->columns->Names() + " FROM " + table +
+                                    " WHERE id > ?1 ORDER BY id LIMIT 500");
             batch.BindInt(1, after);
-            while (batch.Step())
-                rows.emplace_back(batch.Int(0), batch.Blob(1));
+            while (batch.Step()) {
+                std::string data(record_length, '\0'), problem;
+                if (!batch.ReadRecord(*state->columns, 1, data.data(), &problem)) {
+                    // A record another tool left unfit for its fields: its keys cannot be made.
+                    std::string message = "Record " + std::to_string(batch.Int(0)) + " of table " + state->table +
+                                          ": " + problem;
+                    Vrn$setfileerror("FIELD", message.c_str());
+                    return kFileSystemError;
+                }
+                rows.emplace_back(batch.Int(0), std::move(data));
+            }
             if (batch.Code() != SQLITE_DONE)
                 return batch.Error();
         }
@@ -420,7 +449,7 @@ int32_t RebuildImages(State* state, size_t first, size_t last, uint32_t record_l
     }
     for (size_t k = first; k < last; k++) {
         std::string schema = layout.separate_keys ? state->key_schemas[k] : state->schema;
-        int32_t code = Execute(db, IndexSql(layout, keys[k], schema));
+        int32_t code = Execute(db, IndexSql(layout, keys[k], schema, state->table));
         if (code != 0)
             return code;
     }
@@ -498,19 +527,20 @@ int32_t Create(const Layout& layout, FileDecl* file) {
     code = CompileLayoutKeys(layout, file, &keys);
     if (code != 0)
         return code;
+    auto columns = RecordColumns::Map(*file->record_type, file->record_length);
+    if (!columns)
+        return kInvalidDeclaration;
 
     const std::string meta = std::string(layout.prefix) + "_meta";
+    const std::string table = RecordTableName(layout, path);
     std::string sql = "CREATE TABLE " + meta + " (name TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;" +
-                      "CREATE TABLE " + layout.prefix + "_records (id INTEGER PRIMARY KEY, data BLOB NOT NULL, " +
-                      "changes INTEGER NOT NULL DEFAULT 0";
+                      RecordTableSql(layout, keys, *columns, *file->record_type, "main", table);
     if (!layout.separate_keys)
         for (const Key& key : keys)
-            sql += ", " + key.column + " BLOB";
-    sql += ");";
-    if (!layout.separate_keys)
-        for (const Key& key : keys)
-            sql += IndexSql(layout, key, "main") + ";";
+            sql += IndexSql(layout, key, "main", table) + ";";
     sql += MetaInsert(meta, "format", layout.format_tag);
+    sql += MetaInsert(meta, "version", std::to_string(kFormatVersion));
+    sql += MetaInsert(meta, "table", table);
     sql += MetaInsert(meta, "record_length", std::to_string(file->record_length));
     sql += MetaInsert(meta, "layout", std::to_string(LayoutFingerprint(*file)));
     sql += MetaInsert(meta, "key_count", std::to_string(file->key_count));
@@ -577,18 +607,19 @@ int32_t Connect(const Layout& layout, FileDecl* file, int flags, std::unique_ptr
     }
     sqlite3_busy_timeout(state->db, kBusyMilliseconds);
     sqlite3_exec(state->db, kMemoryMapPragma, nullptr, nullptr, nullptr); // without it: slower, not wrong
-    code = CheckMeta(layout, state->db, file, state->keys, stamp);
+    state->columns = RecordColumns::Map(*file->record_type, file->record_length);
+    if (!state->columns) {
+        CloseState(state.release());
+        return kInvalidDeclaration;
+    }
+    code = CheckMeta(layout, state->db, file, state->keys, stamp, &state->table, &state->earlier_format);
     if (code == 0 || code == kRebuildKeys) {
         // The tables the operations use must be there with their columns: a file whose record
-        // table was dropped or altered is not one of ours any more.
-        std::string columns = "id, data, changes";
-        for (const Key& key : state->keys)
-            columns += layout.separate_keys ? "" : ", " + key.column;
-        sqlite3_stmt* probe = nullptr;
-        std::string sql = "SELECT " + columns + " FROM main." + layout.prefix + "_records LIMIT 0";
-        if (sqlite3_prepare_v2(state->db, sql.c_str(), -1, &probe, nullptr) != SQLITE_OK)
-            code = kInvalidDataFile;
-        sqlite3_finalize(probe);
+        // table was dropped or altered is not one of ours any more (36); one without a column
+        // the declaration names was made for another declaration (47).
+        int32_t check = CheckRecordTable(state.get());
+        if (check != 0)
+            code = check;
     }
     *out = std::move(state);
     return code;
@@ -690,8 +721,8 @@ int32_t OpenForRebuild(const Layout& layout, FileDecl* file, std::unique_ptr<Sta
         return code;
     const std::string& path = state->path;
     std::error_code error;
-    if (code == kRebuildKeys)
-        code = 0;
+    if (code == kRebuildKeys || (code == kInvalidDeclaration && state->earlier_format))
+        code = 0; // the rebuild recomputes the images; a file of version 1 is converted first
     for (size_t k = 0; code == 0 && layout.separate_keys && k < state->keys.size(); k++) {
         state->key_paths.push_back(KeyPath(path, k));
         const std::string& key_path = state->key_paths.back();
@@ -748,9 +779,14 @@ int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only) {
     const std::string prefix = layout.prefix;
     int32_t code = Execute(db, "SAVEPOINT sql_build");
     if (code == 0) {
+        if (state->earlier_format) {
+            code = ConvertEarlierFormat(state, *file);
+            only = -1; // every key's images, into the new table
+        }
         size_t first = only < 0 ? 0 : size_t(only);
         size_t last = only < 0 ? state->keys.size() : size_t(only) + 1;
-        code = RebuildImages(state, first, last, file->record_length);
+        if (code == 0)
+            code = RebuildImages(state, first, last, file->record_length);
         if (code == 0 && only < 0)
             code = Execute(db, "UPDATE " + state->Meta() + " SET value = '" +
                                    std::to_string(CollationFingerprint(state->keys)) + "' WHERE name = 'collation'");

@@ -2,10 +2,13 @@
 // The SQLite engine both file drivers run on: the error codes it posts, the per-file block and the
 // state behind it, a prepared-statement wrapper, the opening and creating of files, transactions.
 //
-// A table's records live in table <prefix>_records: each record as a BLOB under its row id (the
-// record pointer) with a change counter for WATCH. Table <prefix>_meta holds the format tag, the
-// record length, the layout and key fingerprints, the key count and the fingerprint of the
-// character tables the key images follow. Where the key images live is the one thing the drivers
+// A table's records live in a table named after the file ("Patient.kel": table patient), each
+// under its row id (the record pointer, column id) with a change counter for WATCH (changes) and
+// each field in a named, typed column of its own (record_columns.h), so any SQLite tool reads
+// them. Table <prefix>_meta holds the format tag and version, the record table's name, the record
+// length, the layout and key fingerprints, the key count and the fingerprint of the character
+// tables the key images follow. Files of version 1 kept each record as one BLOB in table
+// <prefix>_records; BUILD converts them. Where the key images live is the one thing the drivers
 // differ in (Layout):
 //   - in the record table: one image column per key (k1, k2, ...) under its own index, UNIQUE for
 //     keys without DUP, partial (blank values stored as NULL and left out) for OPT keys;
@@ -26,6 +29,7 @@
 #include <vector>
 
 #include "common/key_image.h"
+#include "common/record_columns.h"
 #include "tarvex/file_decl.h"
 
 namespace lumarex::drivers {
@@ -49,6 +53,8 @@ constexpr int32_t kRecordChanged = 89;
 constexpr int32_t kFileSystemError = 90;
 constexpr int32_t kInvalidKeyFile = 38;
 constexpr int kBusyMilliseconds = 5000;
+// The format version of the record files: 2 stores each field in a column of its own.
+constexpr int kFormatVersion = 2;
 // A file's connection reads its pages through a memory map of up to this many bytes: a sequence
 // then reads pages and the change counter without a system call each. Writes still go through the
 // journal as without it, so crash safety is unchanged.
@@ -74,6 +80,16 @@ struct AheadRow {
     int64_t changes = 0;
     std::string data;
     std::string image;
+};
+
+// The SQL of the record writes and the field list of the reads, made once for the schema the file
+// is reached under (a record has dozens of columns: the texts are long to build).
+struct RecordSql {
+    std::string schema;
+    std::string fields;         // r."pat", r."lname", ...
+    std::string insert;         // ADD: the key images (keys in the record table), then the fields
+    std::string update;         // PUT: ?1 the record, the key images from ?3, then the fields
+    std::string update_watched; // the same, only while the change counter is still ?2
 };
 
 struct Key {
@@ -103,6 +119,10 @@ struct State {
     int32_t wait_milliseconds = kBusyMilliseconds; // of the own connection, for a lock another holds
     intptr_t claim = 0; // the shared claim on the record file while it is open (see _drv_ClaimFile)
     std::vector<Key> keys;
+    std::string table;                       // the record table's name
+    std::unique_ptr<RecordColumns> columns; // the record's fields as the table's columns
+    bool earlier_format = false;            // format version 1, opened for BUILD to convert
+    RecordSql record_sql;
     uint32_t record_length = 0;
     int32_t access_mode = 0;
     // The current record.
@@ -125,7 +145,7 @@ struct State {
 
     // The connection and tables that operations use now.
     sqlite3* Db() const { return host != nullptr ? host : db; }
-    std::string Table() const { return schema + "." + layout->prefix + "_records"; }
+    std::string Table() const { return schema + "." + Quoted(table); }
     std::string Meta() const { return schema + "." + layout->prefix + "_meta"; }
     // Where key k's images are, and under which column.
     std::string KeyTable(size_t k) const {
@@ -220,6 +240,15 @@ class Statement {
         return data != nullptr ? std::string(static_cast<const char*>(data), size_t(size)) : std::string();
     }
     bool IsNull(int column) { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+    // The record's fields to the parameters from `first` on, and back from the row's columns from
+    // `first` on (false, with the reason, for a value that does not fit its field).
+    void BindRecord(const RecordColumns& columns, int first, const void* record) {
+        if (Ok())
+            rc_ = columns.Bind(statement_, first, record);
+    }
+    bool ReadRecord(const RecordColumns& columns, int first, void* record, std::string* problem) {
+        return columns.Read(statement_, first, record, problem);
+    }
     int32_t Error() const { return SqliteError(db_, rc_); }
 
   private:
@@ -253,6 +282,16 @@ int32_t Close(FileDecl* file, SqlFcb* fcb);
 // exclusively for the rebuild, whatever tables its images follow, and closed again.
 // A missing or damaged key file is made anew first (separate keys).
 int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only);
+
+// The record table (record_table.cpp). Its name for a record file at `path`; its CREATE TABLE;
+// 0 when the opened file's table has every column of the declaration, else 47 (named in the file
+// error; 36 when the driver's own columns are not there); the conversion of a file of format
+// version 1 to it, within the caller's savepoint (the key images are rebuilt after it).
+std::string RecordTableName(const Layout& layout, const std::string& path);
+std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, const RecordColumns& columns,
+                           const VrnTypeDesc& type, const std::string& schema, const std::string& table);
+int32_t CheckRecordTable(State* state);
+int32_t ConvertEarlierFormat(State* state, const FileDecl& file);
 
 // Transactions, locks and streams (sql_transaction.cpp).
 // LOGOUT: enlists the file in the process's transaction (one connection, the files attached).
