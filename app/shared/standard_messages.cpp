@@ -213,6 +213,9 @@ uint32_t ShowStandardMessage(int32_t number, std::string_view p1, std::string_vi
     const char* title = first_choice || message.other_title == nullptr ? message.title : message.other_title;
     const char* pattern = first_choice || message.other_text == nullptr ? message.text : message.other_text;
     CString<1024> text(Fill(pattern, p1, p2).c_str());
+    // A message that does not describe the saved error still answers for it: kept, it would be
+    // shown by some later, unrelated message as that message's cause.
+    saved_error = SavedError{};
     uint32_t answer = tarvex::MESSAGE(text, title, message.icon, message.buttons, message.default_button);
     if (message.halt == Halt::kAfterwards || (message.halt == Halt::kOnNo && answer == VRN_BUTTON_NO))
         tarvex::HALT(kHaltExitCode, message.halt_text);

@@ -2,7 +2,7 @@
 // The program's numbered standard messages and the last file error every procedure reports
 // through them. A procedure that fails a file statement calls SaveFileError() (which also rolls
 // back a transaction in progress) and then ShowStandardMessage(n, ...); the message describes the
-// saved error and forgets it. Messages 1, 3, 4, 5 and 22 end the program, and so does message 2
+// saved error and forgets it (every standard message forgets it, whether its text shows it or not). Messages 1, 3, 4, 5 and 22 end the program, and so does message 2
 // when the user answers No.
 #pragma once
 

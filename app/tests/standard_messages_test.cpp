@@ -204,6 +204,17 @@ TEST_F(StandardMessagesTest, TheSavedErrorIsDescribedOnceThenTheCurrentOne) {
     EXPECT_EQ(ErrorDescription(), " (0)");
 }
 
+TEST_F(StandardMessagesTest, AMessageThatDoesNotShowTheSavedErrorStillForgetsIt) {
+    Vrn$seterror(89);
+    SaveFileError();
+    ShowStandardMessage(38);
+    Vrn$seterror(35);
+    ShowStandardMessage(7);
+    auto shown = Boxes().Transcript();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].request.text, "Unable to read keyed record.  Error: Record Not Found (35).  Insert Aborted");
+}
+
 TEST_F(StandardMessagesTest, ADriversOwnErrorIsDescribedByItsMessageAndCode) {
     Vrn$setfileerror("SQLITE_FULL", "database or disk is full");
     Vrn$seterror(90);
