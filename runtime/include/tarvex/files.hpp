@@ -346,6 +346,11 @@ inline void RENAME(std::string_view name, std::string_view new_name) {
     Vrn$PushString(name.data(), static_cast<uint32_t>(name.size()));
     Vrn$RenameFile();
 }
+// MKDIR(folder): creates the folder and any missing folders above it.
+inline void MKDIR(std::string_view folder) {
+    Vrn$PushString(folder.data(), static_cast<uint32_t>(folder.size()));
+    Vrn$MakeFolder();
+}
 inline void COPY(std::string_view name, std::string_view new_name) {
     Vrn$PushString(new_name.data(), static_cast<uint32_t>(new_name.size()));
     Vrn$PushString(name.data(), static_cast<uint32_t>(name.size()));
