@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/tests/test_support.h"
+#include "tests/app_test_support.h"
 #include "data/dictionary.h"
 #include "kelstore/kelstore.h"
 #include "platform/platform.h"
@@ -33,9 +33,7 @@ namespace fs = std::filesystem;
 namespace platform = tarvex::platform;
 using namespace tarvex;
 
-platform::HeadlessMessageBoxes& Boxes() {
-    return *platform::Headless();
-}
+using testing::Boxes;
 
 std::string ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -63,25 +61,9 @@ std::string ShellRecordCount(const fs::path& file) {
     return Sqlite(file, "SELECT count(*) FROM " + table);
 }
 
-class BackupCopiesTest : public ::testing::Test {
+class BackupCopiesTest : public testing::DataDriveTest {
   protected:
-    tarvex::testing::TemporaryDrive drive;
-    fs::path data, backup;
-
-    void SetUp() override {
-        data = drive.Root() / "LUMAREX" / "DATA";
-        backup = drive.Root() / "LUMAREX" / "Backup";
-        fs::create_directories(data);
-        BindFileDrivers(KELSTORE, VARNEL);
-        Boxes().ClearTranscript();
-        Vrn$clearerror();
-    }
-    void TearDown() override {
-        ReleaseDataFiles(0);
-        for (FileDecl* file : DictionaryFiles())
-            Vrn$FILE_CLOSE(file);
-        BindFileDrivers(nullptr, nullptr);
-    }
+    fs::path backup = drive.Root() / "LUMAREX" / "Backup";
 
     // Every table created, with patients 1..`patients`, a claim each with two lines, a provider.
     static void MakeData(int patients) {

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "core/tests/test_support.h"
+#include "tests/app_test_support.h"
 #include "data/dictionary.h"
 #include "kelstore/kelstore.h"
 #include "platform/platform.h"
@@ -30,9 +30,8 @@ namespace fs = std::filesystem;
 namespace platform = tarvex::platform;
 using namespace tarvex;
 
-platform::HeadlessMessageBoxes& Boxes() {
-    return *platform::Headless();
-}
+using testing::Boxes;
+using testing::ShownBoxes;
 
 bool IsOpen(FileRef file) {
     return Vrn$STATUSfile(file.decl) != 0;
@@ -43,12 +42,6 @@ bool IsOpen(FileRef file) {
 // since the program's end runs no destructors.
 std::string expected_boxes;
 fs::path child_drive;
-std::string ShownBoxes() {
-    std::string got;
-    for (const auto& box : Boxes().Transcript())
-        got += "[" + box.request.caption + "|" + box.request.text + "]";
-    return got;
-}
 void CheckBoxesAtExit() {
     std::error_code ignored;
     fs::current_path(fs::temp_directory_path(), ignored);
@@ -60,25 +53,12 @@ void CheckBoxesAtExit() {
     std::fputs("boxes ok", stderr);
 }
 
-class DataFilesTest : public ::testing::Test {
+class DataFilesTest : public testing::DataDriveTest {
   protected:
-    tarvex::testing::TemporaryDrive drive;
-    fs::path data;
-
     void SetUp() override {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
-        data = drive.Root() / "LUMAREX" / "DATA";
+        DataDriveTest::SetUp();
         child_drive = drive.Root();
-        fs::create_directories(data);
-        BindFileDrivers(KELSTORE, VARNEL);
-        Boxes().ClearTranscript();
-        Vrn$clearerror();
-    }
-    void TearDown() override {
-        ReleaseDataFiles(0);
-        for (FileDecl* file : DictionaryFiles())
-            Vrn$FILE_CLOSE(file);
-        BindFileDrivers(nullptr, nullptr);
     }
     static void AddProvider(int number, const char* name) {
         CLEAR(Provider);

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/tests/test_support.h"
+#include "tests/app_test_support.h"
 #include "data/dictionary.h"
 #include "kelstore/kelstore.h"
 #include "platform/platform.h"
@@ -28,15 +28,8 @@ namespace fs = std::filesystem;
 namespace platform = tarvex::platform;
 using namespace tarvex;
 
-platform::HeadlessMessageBoxes& Boxes() {
-    return *platform::Headless();
-}
-std::string ShownBoxes() {
-    std::string got;
-    for (const auto& box : Boxes().Transcript())
-        got += "[" + box.request.caption + "|" + box.request.text + "]";
-    return got;
-}
+using testing::Boxes;
+using testing::ShownBoxes;
 
 std::string Clipped(std::string_view text) {
     return std::string(text.substr(0, text.find_last_not_of(' ') + 1));
@@ -52,25 +45,17 @@ intptr_t FailingDelete(int32_t operation, FileDecl* file, const intptr_t* argume
     return KELSTORE(operation, file, arguments);
 }
 
-class IntegrityTest : public ::testing::Test {
+class IntegrityTest : public testing::DataDriveTest {
   protected:
-    tarvex::testing::TemporaryDrive drive;
-
     void SetUp() override {
-        fs::create_directories(drive.Root() / "LUMAREX" / "DATA");
-        BindFileDrivers(KELSTORE, VARNEL);
-        Boxes().ClearTranscript();
-        Vrn$clearerror();
+        DataDriveTest::SetUp();
         Fill();
         // As a patient browse would have it: only the patient file in use.
         UseDataFile(Patient);
     }
     void TearDown() override {
         Item.Decl()->driver = KELSTORE;
-        ReleaseDataFiles(0);
-        for (FileDecl* file : DictionaryFiles())
-            Vrn$FILE_CLOSE(file);
-        BindFileDrivers(nullptr, nullptr);
+        DataDriveTest::TearDown();
     }
 
     // Patients 1 and 2; patient 1 has claims 101 (provider 1) and 102 (provider 2), patient 2 has
