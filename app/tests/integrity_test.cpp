@@ -5,7 +5,10 @@
 // and two processes changing one record.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <thread>
 #include <filesystem>
 #include <string>
 
@@ -291,6 +294,50 @@ TEST_F(IntegrityTest, TheSecondOfTwoStationsSeesTheFirstStationsVersion) {
     GetPatient(1);
     EXPECT_EQ(Clipped(Patient.record.LNAME.View()), "Adams-Mine");
     EXPECT_EQ(ShownBoxes(), "");
+}
+
+// Run as the other station by the test below: holds a transaction over the patient file, with a
+// change made in it, for three seconds; says so with the file "holding" in the drive's root.
+TEST(IntegrityOtherStation, DISABLED_HoldsThePatientFile) {
+    const fs::path root = std::getenv("TARVEX_DRIVE_C");
+    BindFileDrivers(KELSTORE, VARNEL);
+    ProcedureFiles files;
+    files.Use(Patient);
+    LOGOUT(2, Patient);
+    ASSERT_EQ(ERRORCODE(), 0);
+    CLEAR(Patient);
+    Patient.record.PAT = int64_t(3);
+    ADD(Patient);
+    ASSERT_EQ(ERRORCODE(), 0);
+    std::ofstream(root / "holding") << "1";
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ROLLBACK();
+}
+
+TEST_F(IntegrityTest, AStationThatHoldsTheFileTooLongCancelsTheChange) {
+    int status = -1;
+    std::thread other([&] {
+        const std::string command = "'" + platform::ExecutablePath() +
+                                    "' --gtest_also_run_disabled_tests "
+                                    "--gtest_filter=IntegrityOtherStation.DISABLED_HoldsThePatientFile >/dev/null 2>&1";
+        status = std::system(command.c_str());
+    });
+    for (int wait = 0; wait < 500 && !fs::exists(drive.Root() / "holding"); wait++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(fs::exists(drive.Root() / "holding"));
+    GetPatient(2);
+    Patient.record.LNAME = "Baker-Cole";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(RiUpdateRecord(Patient), 1);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    other.join();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ShownBoxes(), "[Transaction Framing Error|Error: (Unable To Log Transaction (48)) attempting to frame "
+                            "the update transaction on Patient.  Update transaction cancelled.]");
+    // It waited for the other station (the framing's timeout), but not for the whole hold.
+    EXPECT_GE(waited, std::chrono::milliseconds(1500));
+    GetPatient(2);
+    EXPECT_EQ(Clipped(Patient.record.LNAME.View()), "Baker");
 }
 
 }  // namespace
