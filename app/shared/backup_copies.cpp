@@ -19,7 +19,8 @@ using namespace tarvex;
 
 constexpr int32_t kFileNotFound = 2;
 constexpr int32_t kTransactionSeconds = 2;
-constexpr std::chrono::seconds kHoldWait{20};
+constexpr int32_t kLogoutActive = 56;
+constexpr std::chrono::seconds kHoldWait{10};
 constexpr std::chrono::milliseconds kHoldRetry{15};
 constexpr int32_t kAlreadyOpen = 52;
 
@@ -69,7 +70,8 @@ class TableHold {
         // try again in their pauses, for a while.
         const auto give_up = std::chrono::steady_clock::now() + kHoldWait;
         LOGOUT(kTransactionSeconds, file_);
-        while (ERRORCODE() != 0 && std::chrono::steady_clock::now() < give_up) {
+        // A transaction of this program's own is not waited for: it cannot end while this runs.
+        while (ERRORCODE() != 0 && ERRORCODE() != kLogoutActive && std::chrono::steady_clock::now() < give_up) {
             std::this_thread::sleep_for(kHoldRetry);
             LOGOUT(kTransactionSeconds, file_);
         }
@@ -115,12 +117,11 @@ CopyOutcome CopyDataFiles(CopyDirection direction) {
     const std::string from = direction == CopyDirection::kBackup ? kDataFolder : kBackupFolder;
     const std::string to = direction == CopyDirection::kBackup ? kBackupFolder : kDataFolder;
     CopyOutcome outcome;
-    if (direction == CopyDirection::kBackup) {
-        MKDIR(kBackupFolder);
-        if (ERRORCODE() != 0) {
-            outcome.not_copied.push_back(std::string(kBackupFolder) + ": " + CurrentError());
-            return outcome;
-        }
+    // The backup folder on a first backup, the data folder on a reload onto a new machine.
+    MKDIR(to);
+    if (ERRORCODE() != 0) {
+        outcome.not_copied.push_back(to + ": " + CurrentError());
+        return outcome;
     }
 
     std::unique_ptr<TableHold> hold;

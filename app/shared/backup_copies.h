@@ -38,8 +38,8 @@ struct CopyOutcome {
     std::vector<std::string> not_copied; // "Invoice.kel: File Is Already Locked (32)"
 };
 
-// Makes the nineteen copies (creating the backup folder when it is missing) and says what became
-// of each file that exists.
+// Makes the nineteen copies (creating the folder copied to when it is missing) and says what
+// became of each file that exists.
 CopyOutcome CopyDataFiles(CopyDirection direction);
 
 // What the confirmation windows run on OK: the copies, then a message naming the files that were

@@ -219,6 +219,20 @@ TEST_F(BackupCopiesTest, AReloadWithoutABackupSaysSoAndChangesNothing) {
     EXPECT_EQ(ReadBytes(data / "Patient.kel"), before);
 }
 
+TEST_F(BackupCopiesTest, AReloadOntoAMachineWithoutDataMakesTheDataFolder) {
+    MakeData(2);
+    BackupDataFiles();
+    ReleaseDataFiles(0);
+    for (FileDecl* file : DictionaryFiles())
+        Vrn$FILE_CLOSE(file);
+    fs::remove_all(data);
+    CopyOutcome outcome = ReloadBackupFiles();
+    EXPECT_TRUE(outcome.not_copied.empty());
+    EXPECT_EQ(outcome.copied, ExistingNames());
+    EXPECT_EQ(PatientCount(), 2);
+    EXPECT_TRUE(Boxes().Transcript().empty());
+}
+
 TEST_F(BackupCopiesTest, AMissingDataFileIsSkippedSilently) {
     MakeData(1);
     fs::remove(data / "Payer.kel");
