@@ -53,6 +53,18 @@ void CheckBoxesAtExit() {
     std::fputs("boxes ok", stderr);
 }
 
+// Runs `body` in a child process, which must end the program (HALT) with the boxes of
+// `expected_boxes` shown; `body` may set them itself.
+template <class Body> void ExpectTheProgramToEnd(Body body) {
+    EXPECT_EXIT(
+        {
+            _atexit(&CheckBoxesAtExit);
+            body();
+            std::exit(98);
+        },
+        ::testing::ExitedWithCode(kHaltExitCode), "boxes ok");
+}
+
 class DataFilesTest : public testing::DataDriveTest {
   protected:
     void SetUp() override {
@@ -126,14 +138,10 @@ TEST_F(DataFilesTest, DamagedKeysEndTheProgramWhenTheUserSaysNo) {
     fs::remove(data / "Provider.K01");
     expected_boxes = "[Invalid Key|C:\\LUMAREX\\DATA\\Provider.dat key file is invalid.  Do you want to rebuild the "
                      "key?][Halt|Invalid Key!]";
-    EXPECT_EXIT(
-        {
-            _atexit(&CheckBoxesAtExit);
-            Boxes().QueueAnswer(VRN_BUTTON_NO);
-            UseDataFile(Provider);
-            std::exit(98);
-        },
-        ::testing::ExitedWithCode(kHaltExitCode), "boxes ok");
+    ExpectTheProgramToEnd([&] {
+        Boxes().QueueAnswer(VRN_BUTTON_NO);
+        UseDataFile(Provider);
+    });
 }
 
 TEST_F(DataFilesTest, AFileOfAnotherTableEndsTheProgramAsInvalid) {
@@ -142,76 +150,35 @@ TEST_F(DataFilesTest, AFileOfAnotherTableEndsTheProgramAsInvalid) {
     fs::copy_file(data / "Cpt48.kel", data / "Patient.kel");
     expected_boxes = "[Invalid File|Error: (Invalid Record Declaration (47)) accessing C:\\LUMAREX\\DATA\\Patient.kel.  "
                      "Press OK to end this application.][Halt|Invalid File!]";
-    EXPECT_EXIT(
-        {
-            _atexit(&CheckBoxesAtExit);
-            UseDataFile(Patient);
-            std::exit(98);
-        },
-        ::testing::ExitedWithCode(kHaltExitCode), "boxes ok");
+    ExpectTheProgramToEnd([&] { UseDataFile(Patient); });
 }
 
 TEST_F(DataFilesTest, AFileThatIsNoDataFileEndsWithDiskError) {
     std::ofstream(data / "Patient.kel") << "this is not a data file, whatever its name says";
     expected_boxes = "[File Access Error|File (C:\\LUMAREX\\DATA\\Patient.kel) could not be opened.  Error: Invalid "
                      "Data File (36).][Halt|Disk Error]";
-    EXPECT_EXIT(
-        {
-            _atexit(&CheckBoxesAtExit);
-            UseDataFile(Patient);
-            std::exit(98);
-        },
-        ::testing::ExitedWithCode(kHaltExitCode), "boxes ok");
+    ExpectTheProgramToEnd([&] { UseDataFile(Patient); });
 }
 
 TEST_F(DataFilesTest, AFileThatCannotBeOpenedEndsWithDiskError) {
     fs::create_directories(data / "Patient.kel");  // a folder where the file should be
-    EXPECT_EXIT(
-        {
-            _atexit(&CheckBoxesAtExit);
-            OPEN(Patient);
-            const int32_t code = ERRORCODE();
-            if (code == 0 || code == 2 || code == 46 || code == 47) std::_Exit(97);
-            CString<80> text;
-            text = clip(ERROR());
-            expected_boxes = "[File Access Error|File (C:\\LUMAREX\\DATA\\Patient.kel) could not be opened.  Error: " +
-                             std::string(text.View()) + " (" + std::to_string(code) + ").][Halt|Disk Error]";
-            UseDataFile(Patient);
-            std::exit(98);
-        },
-        ::testing::ExitedWithCode(kHaltExitCode), "boxes ok");
+    expected_boxes = "[File Access Error|File (C:\\LUMAREX\\DATA\\Patient.kel) could not be opened.  Error: Access "
+                     "Denied (5).][Halt|Disk Error]";
+    ExpectTheProgramToEnd([&] { UseDataFile(Patient); });
 }
 
 TEST_F(DataFilesTest, WithoutCreationAMissingFileEndsTheProgram) {
     expected_boxes = "[File Creation Not Allowed|The File C:\\LUMAREX\\DATA\\Patient.kelwas not found, and creation "
                      "of the file is not allowed.  Press OK to end this application.][Halt|File Creation Error!]";
-    EXPECT_EXIT(
-        {
-            _atexit(&CheckBoxesAtExit);
-            OpenDataFile(Patient, false);
-            std::exit(98);
-        },
-        ::testing::ExitedWithCode(kHaltExitCode), "boxes ok");
+    ExpectTheProgramToEnd([&] { OpenDataFile(Patient, false); });
     EXPECT_FALSE(fs::exists(data / "Patient.kel"));
 }
 
 TEST_F(DataFilesTest, AFileThatCannotBeCreatedEndsTheProgram) {
     fs::remove(data);  // no data folder: CREATE fails
-    EXPECT_EXIT(
-        {
-            _atexit(&CheckBoxesAtExit);
-            CREATE(Patient);
-            const int32_t code = ERRORCODE();
-            if (code == 0) std::_Exit(97);
-            CString<80> text;
-            text = clip(ERROR());
-            expected_boxes = "[File Creation Error|Error: (" + std::string(text.View()) + " (" + std::to_string(code) +
-                             ")) creating C:\\LUMAREX\\DATA\\Patient.kel.  Press OK to end this application.]"
-                             "[Halt|File Creation Error!]";
-            UseDataFile(Patient);
-            std::exit(98);
-        },
-        ::testing::ExitedWithCode(kHaltExitCode), "boxes ok");
+    expected_boxes = "[File Creation Error|Error: (Path Not Found (3)) creating C:\\LUMAREX\\DATA\\Patient.kel.  Press "
+                     "OK to end this application.][Halt|File Creation Error!]";
+    ExpectTheProgramToEnd([&] { UseDataFile(Patient); });
 }
 
 // A driver that reports the file locked at its first OPEN and counts the SEND commands it is
@@ -243,15 +210,11 @@ TEST_F(DataFilesTest, ALockedFileIsRecoveredAndOpenedAgain) {
     // Locked twice over: the recovery did not help, and the program ends.
     expected_boxes = "[File Access Error|File (C:\\LUMAREX\\DATA\\Patient.kel) could not be opened.  Error: File Is "
                      "Already Locked (32).][Halt|Disk Error]";
-    EXPECT_EXIT(
-        {
-            _atexit(&CheckBoxesAtExit);
-            Patient.Decl()->driver = &LockedOnce;
-            locked_opens = 2;
-            UseDataFile(Patient);
-            std::exit(98);
-        },
-        ::testing::ExitedWithCode(kHaltExitCode), "boxes ok");
+    ExpectTheProgramToEnd([&] {
+        Patient.Decl()->driver = &LockedOnce;
+        locked_opens = 2;
+        UseDataFile(Patient);
+    });
     Patient.Decl()->driver = KELSTORE;
 }
 
