@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <utility>
+#include <vector>
 #include <filesystem>
 #include <string>
 
@@ -38,14 +40,20 @@ std::string Clipped(std::string_view text) {
     return std::string(text.substr(0, text.find_last_not_of(' ') + 1));
 }
 
-// A KELSTORE that fails one DELETE: the `failing_delete`-th from now (1 = the next one).
-int failing_delete = 0;
-intptr_t FailingDelete(int32_t operation, FileDecl* file, const intptr_t* arguments) {
-    if (operation == VRN_OP_DELETE && failing_delete > 0 && --failing_delete == 0) {
+// A KELSTORE that fails one operation: the `failing_count`-th `failing_operation` from now.
+int32_t failing_operation = 0;
+int failing_count = 0;
+intptr_t FailingOnce(int32_t operation, FileDecl* file, const intptr_t* arguments) {
+    if (operation == failing_operation && failing_count > 0 && --failing_count == 0) {
         Vrn$seterror(5);
         return 0;
     }
     return KELSTORE(operation, file, arguments);
+}
+void FailItems(int32_t operation, int count) {
+    Item.Decl()->driver = &FailingOnce;
+    failing_operation = operation;
+    failing_count = count;
 }
 
 class IntegrityTest : public testing::DataDriveTest {
@@ -147,8 +155,7 @@ TEST_F(IntegrityTest, APatientIsDeletedWithItsClaimsAndTheirServiceLines) {
 TEST_F(IntegrityTest, AFailureInTheMiddleOfADeleteUndoesAllOfIt) {
     GetPatient(1);
     // Claim 101 and its three lines go, then the first line of claim 102 cannot be deleted.
-    Item.Decl()->driver = &FailingDelete;
-    failing_delete = 4;
+    FailItems(VRN_OP_DELETE, 4);
     EXPECT_EQ(RiDeleteRecord(Patient), 1);
     EXPECT_EQ(ShownBoxes(), "[Delete Operation Error|An error (Access Denied (5)) was experienced when attempting "
                             "to delete a record from the file Item.]");
@@ -162,6 +169,17 @@ TEST_F(IntegrityTest, AFailureInTheMiddleOfADeleteUndoesAllOfIt) {
     GetPatient(1);
     EXPECT_EQ(RiDeleteRecord(Patient), 0);
     EXPECT_EQ(Counts(), "1/1/3");
+}
+
+TEST_F(IntegrityTest, AReadErrorInTheMiddleOfADeleteUndoesAllOfIt) {
+    GetPatient(1);
+    FailItems(VRN_OP_NEXT, 3);  // the read of claim 101's third line, two lines gone already
+    EXPECT_EQ(RiDeleteRecord(Patient), 1);
+    EXPECT_EQ(ShownBoxes(), "[Record Retrieval Error|Error: (Access Denied (5)) attempting to access a record from "
+                            "the Item file.  Returning to previous window.]");
+    Item.Decl()->driver = KELSTORE;
+    EXPECT_EQ(Counts(), "2/3/9");
+    ExpectOnlyThePatientFileInUse();
 }
 
 TEST_F(IntegrityTest, AClaimIsDeletedWithItsServiceLinesOnly) {
@@ -198,6 +216,47 @@ TEST_F(IntegrityTest, ARecordOfAnUnrelatedFileIsDeletedAlone) {
     GET(Cpt48.Key("CPT:CPTCODEKEY"));
     EXPECT_EQ(ERRORCODE(), 35);
     EXPECT_EQ(Counts(), "2/3/9");
+}
+
+TEST_F(IntegrityTest, EveryFileDeletesAndChangesItsRecords) {
+    // One record in each file, by the fields of its first key.
+    const std::vector<std::pair<FileDecl*, void (*)()>> fill = {
+        {Provider.Decl(), [] { Provider.record.PRV = int64_t(4); }},
+        {Patient.Decl(), [] { Patient.record.PAT = int64_t(4); }},
+        {Invoice.Decl(), [] { Invoice.record.PRV = int64_t(4); Invoice.record.INV = int64_t(4); }},
+        {Cpt48.Decl(), [] { Cpt48.record.CPTCODE = "99213"; }},
+        {Item.Decl(), [] { Item.record.PRV = int64_t(4); }},
+        {Icd48.Decl(), [] { Icd48.record.ICDCODE = "J06.9"; }},
+        {Insured1.Decl(), [] { Insured1.record.INS1ID = "P4"; }},
+        {Insured2.Decl(), [] { Insured2.record.INS2ID = "S4"; }},
+        {Facility.Decl(), [] { Facility.record.FACILITYID = "F4"; }},
+        {Referring.Decl(), [] { Referring.record.F17R = "Dr Four"; }},
+        {Rendering.Decl(), [] { Rendering.record.F24J = "1234567890"; }},
+        {Auth.Decl(), [] { Auth.record.PAT = int64_t(4); }},
+        {Payer.Decl(), [] { Payer.record.HICNAME = "Payer Four"; }},
+        {ICD.Decl(), [] { ICD.record.ICDV = "0"; }},
+        {CIQL.Decl(), [] { CIQL.record.CICODE = "431"; }},
+        {OIQL.Decl(), [] { OIQL.record.OICODE = "454"; }},
+    };
+    ASSERT_EQ(fill.size(), kDictionaryFileCount);
+    for (const auto& [file, set_key] : fill) {
+        SCOPED_TRACE(FileLabel(file));
+        ProcedureFiles files;
+        files.Use(file);
+        const int32_t before = RECORDS(file);
+        Vrn$CLEAR(file->record, file->record_type, 0);
+        set_key();
+        ADD(file);
+        ASSERT_EQ(ERRORCODE(), 0);
+        // Read it back by its first key, change it, then delete it.
+        SET(file->keys[0], file->keys[0]);
+        NEXT(file);
+        ASSERT_EQ(ERRORCODE(), 0);
+        EXPECT_EQ(RiUpdateRecord(file), 0);
+        EXPECT_EQ(RiDeleteRecord(file), 0);
+        EXPECT_EQ(RECORDS(file), before);
+        EXPECT_EQ(ShownBoxes(), "");
+    }
 }
 
 TEST_F(IntegrityTest, ATransactionThatCannotBeFramedDeletesNothing) {
