@@ -18,6 +18,7 @@ namespace {
 using namespace tarvex;
 
 constexpr int32_t kFileNotFound = 2;
+constexpr int32_t kLocked = 32;
 constexpr int32_t kTransactionSeconds = 2;
 constexpr int32_t kLogoutActive = 56;
 constexpr std::chrono::seconds kHoldWait{10};
@@ -60,6 +61,11 @@ class TableHold {
         OPEN(file_, ReadWrite | DenyNone);
         if (ERRORCODE() == 0) {
             opened_ = true;
+        } else if (ERRORCODE() == kLocked) {
+            // Being made or locked by another program past the open's own wait.
+            refusal_ = CurrentError();
+            Vrn$clearerror();
+            return;
         } else if (ERRORCODE() != kAlreadyOpen) {
             // A table that does not exist, or that its driver cannot open (damaged keys, a foreign
             // file), is in use by nobody: its files are copied as they are.
