@@ -196,6 +196,29 @@ TEST_F(BackupCopiesTest, FilesThatCouldNotBeCopiedAreNamed) {
     EXPECT_EQ(shown[0].request.icon, VRN_ICON_EXCLAMATION);
 }
 
+// A KELSTORE whose files another program keeps locked.
+intptr_t LockedElsewhere(int32_t operation, FileDecl* file, const intptr_t* arguments) {
+    if (operation == VRN_OP_OPEN) {
+        Vrn$seterror(32);
+        return 0;
+    }
+    return KELSTORE(operation, file, arguments);
+}
+
+TEST_F(BackupCopiesTest, ATableLockedByAnotherProgramIsNotCopiedAndSaidSo) {
+    MakeData(1);
+    ReleaseDataFiles(0);
+    Payer.Decl()->driver = &LockedElsewhere;
+    CopyOutcome outcome = BackupDataFiles();
+    Payer.Decl()->driver = KELSTORE;
+    EXPECT_EQ(outcome.not_copied, std::vector<std::string>{"Payer.kel: File Is Already Locked (32)"});
+    EXPECT_FALSE(fs::exists(backup / "Payer.kel"));
+    EXPECT_EQ(outcome.copied.size(), ExistingNames().size() - 1);
+    ASSERT_EQ(Boxes().Transcript().size(), 1u);
+    EXPECT_EQ(Boxes().Transcript()[0].request.text,
+              "These data files were not backed up:\nPayer.kel: File Is Already Locked (32)");
+}
+
 TEST_F(BackupCopiesTest, ABackupFolderThatCannotBeMadeIsReported) {
     MakeData(1);
     std::ofstream(drive.Root() / "LUMAREX" / "Backup") << "a file where the folder should be";
