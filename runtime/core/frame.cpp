@@ -287,6 +287,15 @@ TARVEX_API void Vrn$STOP(int32_t confirm) {
     Vrw$Exit(0);
 }
 
+TARVEX_API uint32_t Vrn$MESSAGE(int32_t icon, uint32_t buttons, uint32_t default_button) {
+    std::string text = Clipped(PopStdString());
+    std::string caption = Clipped(PopStdString());
+    if (buttons == 0) buttons = VRN_BUTTON_OK;
+    if ((buttons & default_button) == 0 || (default_button & (default_button - 1)) != 0)
+        default_button = buttons & (~buttons + 1);  // the lowest button offered
+    return Ask(std::move(text), std::move(caption), icon, buttons, default_button);
+}
+
 TARVEX_API void Standard$HALT(void) { platform::ExitProcess(255); }
 
 TARVEX_API void Vrw$SetStartInfo(void) {}

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Files by name: REMOVE, RENAME and COPY of a file named on the string stack.
+// Files by name: REMOVE, RENAME and COPY of a file named on the string stack, and new folders.
 #include <string>
 
 #include "core/string_stack.h"
@@ -38,4 +38,10 @@ TARVEX_API void Vrn$RenameFile(void) {
 
 TARVEX_API void Vrn$CopyFile(void) {
     CopyOrRename(false);
+}
+
+TARVEX_API void Vrn$MakeFolder(void) {
+    std::string name = tarvex::PopStdString();
+    std::string path = tarvex::platform::ResolveFileName(name);
+    Post(path.empty() ? kNoSuchFile : tarvex::platform::MakeFolders(path));
 }

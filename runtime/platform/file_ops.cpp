@@ -133,6 +133,23 @@ int RemoveFile(const std::string& path) {
     return error;
 }
 
+int32_t MakeFolders(const std::string& path) {
+    if (path.empty())
+        return Fail(ENOENT);
+    if (IsDirectory(path))
+        return 0;
+    size_t slash = path.find_last_not_of('/');
+    slash = slash == std::string::npos ? std::string::npos : path.rfind('/', slash);
+    if (slash != std::string::npos && slash > 0) {
+        int32_t code = MakeFolders(path.substr(0, slash));
+        if (code != 0)
+            return code;
+    }
+    if (mkdir(path.c_str(), 0700) != 0 && !(errno == EEXIST && IsDirectory(path)))
+        return Fail(errno == EEXIST ? EACCES : errno);
+    return 0;
+}
+
 bool AppendToFile(const std::string& path, std::string_view text) {
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {

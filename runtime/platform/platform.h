@@ -208,6 +208,9 @@ int32_t CopyFileReplacing(const std::string& from, const std::string& to);
 int RenameFileNoReplace(const std::string& from, const std::string& to);
 // Deletes a file (not a folder). 0 or the C library errno.
 int RemoveFile(const std::string& path);
+// Creates a folder and any missing folders above it, each with mode 0700 (they hold patient data).
+// 0 when the folder exists afterwards, else a Windows error (5 when a file is in the way).
+int32_t MakeFolders(const std::string& path);
 // Appends text at the end of a file, creating it with mode 0600 when missing. False on failure.
 bool AppendToFile(const std::string& path, std::string_view text);
 // A claim on an existing file for as long as the caller has it in use: shared claims coexist, an

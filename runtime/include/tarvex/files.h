@@ -287,6 +287,9 @@ TARVEX_API void Vrn$CloseAllFiles(void);
 TARVEX_API void Vrn$RemoveFile(void);
 TARVEX_API void Vrn$RenameFile(void);
 TARVEX_API void Vrn$CopyFile(void);
+/* Pops a folder name and creates the folder, with any missing folders above it (mode 0700); an
+ * existing folder is no error. */
+TARVEX_API void Vrn$MakeFolder(void);
 
 TARVEX_END_C
 

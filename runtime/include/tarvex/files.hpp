@@ -214,6 +214,15 @@ inline void SET(KeyDecl* key) {
 inline void SET(FileRef file, int32_t pointer) {
     Vrn$FILE_SETfl(file.decl, pointer);
 }
+// SET(key, start_key): key order, starting at the record whose `start_key` fields equal the
+// record buffer's (or the next one after them).
+inline void SET(KeyDecl* key, KeyDecl* start_key) {
+    Vrn$FILE_SETkk(key, start_key);
+}
+// CLEAR(file): blanks and zeroes the file's record buffer.
+template <class Record> void CLEAR(File<Record>& file) {
+    Vrn$CLEAR(&file.record, &Record::Type(), 0);
+}
 inline void NEXT(FileRef file) {
     Vrn$FILE_NEXT(file.decl);
 }
@@ -336,6 +345,11 @@ inline void RENAME(std::string_view name, std::string_view new_name) {
     Vrn$PushString(new_name.data(), static_cast<uint32_t>(new_name.size()));
     Vrn$PushString(name.data(), static_cast<uint32_t>(name.size()));
     Vrn$RenameFile();
+}
+// MKDIR(folder): creates the folder and any missing folders above it.
+inline void MKDIR(std::string_view folder) {
+    Vrn$PushString(folder.data(), static_cast<uint32_t>(folder.size()));
+    Vrn$MakeFolder();
 }
 inline void COPY(std::string_view name, std::string_view new_name) {
     Vrn$PushString(new_name.data(), static_cast<uint32_t>(new_name.size()));

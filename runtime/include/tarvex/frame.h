@@ -69,6 +69,11 @@ TARVEX_NORETURN TARVEX_API void Vrw$Exit(int32_t code);
 TARVEX_API int32_t _atexit(void (*routine)(void));
 TARVEX_NORETURN TARVEX_API void Vrn$HALT(int32_t code, uint8_t message_omitted);
 TARVEX_API void Vrn$STOP(int32_t confirm);
+/* MESSAGE: shows a message box and returns the button pressed (one VRN_BUTTON_*). The text is on
+ * top of the string stack, the caption beneath it (push the caption first). `icon` is a
+ * VRN_ICON_* (0 for none), `buttons` an OR of VRN_BUTTON_* (0 means OK), `default_button` one of
+ * them (a default that is not among the buttons takes the first of them). */
+TARVEX_API uint32_t Vrn$MESSAGE(int32_t icon, uint32_t buttons, uint32_t default_button);
 TARVEX_NORETURN TARVEX_API void Standard$HALT(void);
 TARVEX_API void Vrw$SetStartInfo(void);
 TARVEX_API void Vrw$PatchDlls(void);

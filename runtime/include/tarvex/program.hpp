@@ -112,6 +112,15 @@ void STOP(const T& message, bool ask_exit = false) {
     Vrn$STOP(ask_exit ? 1 : 0);
 }
 
+// MESSAGE(text, caption, icon, buttons, default): shows a message box; returns the button pressed.
+template <StringOperand T, StringOperand C>
+uint32_t MESSAGE(const T& text, const C& caption, int32_t icon = 0, uint32_t buttons = VRN_BUTTON_OK,
+                 uint32_t default_button = VRN_BUTTON_OK) {
+    AsStringNode(caption).Push();
+    AsStringNode(text).Push();
+    return Vrn$MESSAGE(icon, buttons, default_button);
+}
+
 // ---- The program's start -----------------------------------------------------------------------------------
 
 // Starts a program as its entry point must: registers its module (running its initialisers),
