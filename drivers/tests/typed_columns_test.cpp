@@ -80,8 +80,10 @@ struct Claims {
         key.components = components;
         key.file = &file;
     }
+    // Bytes after NOTE's terminator are no part of its value and read back as zeros: the record
+    // starts zeroed, so it compares byte for byte with what the driver reads.
     void Fill(int32_t no, const char* name_text, const char* amount, int32_t seen, const char* note, double rate) {
-        record = ClaimRecord{};
+        std::memset(static_cast<void*>(&record), 0, sizeof record);
         record.NO = no;
         record.NAME = name_text;
         record.AMOUNT = tarvex::Decimal<9, 2>(amount);
