@@ -17,5 +17,6 @@
 #include "tarvex/evaluate.h"
 #include "tarvex/files.h"
 #include "tarvex/views.h"
+#include "tarvex/resources.h"
 
 #endif
