@@ -4,6 +4,7 @@
 // which closes the innermost record that holds others. '!' starts a comment. Attribute names come
 // from the schema table, so every field of every kind can be written; flag bits are written by
 // name, and bits no name covers as FLAGS(n) (STYLE(n) for a window's frame word).
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -210,11 +211,14 @@ private:
                 pos_++;
                 return out;
             }
+            size_t at = pos_;
             if (IsEscapeAt(text_, pos_)) {
-                out += char(std::stoi(std::string(text_.substr(pos_ + 2, 2)), nullptr, 16));
-                pos_ += 5;
-                continue;
+                c = char(std::stoi(std::string(text_.substr(pos_ + 2, 2)), nullptr, 16));
+                pos_ += 4;
             }
+            // Texts are stored NUL-terminated: a NUL inside one would cut it short.
+            if (c == '\0')
+                Fail(Column(at), "a text cannot hold a NUL byte");
             out += c;
             pos_++;
         }
@@ -255,7 +259,7 @@ public:
         if (!line || line->head.name != "MODULE" || !line->label.empty() || line->head.args.size() != 1 ||
             line->head.args[0].type != ArgType::String || line->head.args[0].text.empty() ||
             !line->attributes.empty())
-            Fail(line ? line->number : line_number_, 1, "a description starts with MODULE('name')");
+            Fail(line ? line->number : std::max(line_number_, 1), 1, "a description starts with MODULE('name')");
         out.module = line->head.args[0].text;
         while ((line = Next())) {
             if (line->head.name == "END")
@@ -352,6 +356,10 @@ private:
         }
         const KindSpec& spec = *record.spec;
         record.values.resize(spec.fields.size());
+        // An AT left out gives none of its values.
+        for (size_t i = 0; i < spec.fields.size(); i++)
+            if (spec.fields[i].type == FieldType::At)
+                record.values[i].numbers.fill(uint32_t(kNotGiven));
         std::vector<bool> given(spec.fields.size(), false);
         int32_t number = counter_.Next(spec);
 
@@ -513,6 +521,9 @@ private:
             value.present = true;
             if (args.size() == 1) {
                 value.text = text(0);
+                // A leading 0xFF marks a stock code, which is written with its table and number.
+                if (!value.text.empty() && uint8_t(value.text[0]) == kStockMark)
+                    fail("names a stock icon as (STOCK,n) or (RUNTIME,n), not as text");
                 return;
             } else {
                 uint32_t table = 0;
@@ -561,6 +572,9 @@ private:
             }
             if (n > 3)
                 fail("takes a type, a size and places");
+            // A text list is a STRING FROM with its text; no other descriptor carries one.
+            if (field.type == FieldType::From && (value.numbers[0] == kUseText) != value.text_present)
+                fail("takes its text exactly when its type is STRING");
             value.numbers[1] = n > 1 ? optional_number(1, 0, kHigh, 0) : 0;
             value.numbers[2] = n > 2 ? optional_number(2, 0, kHigh, 0) : 0;
             return;

@@ -3,6 +3,7 @@
 // keyword with its positional value, then the attributes in schema order, each only when it says
 // something (a field number only when it differs from the counted one). Records that hold others
 // open a body closed by END.
+#include <algorithm>
 #include <cstdio>
 
 #include "tarvex/files.h"
@@ -159,7 +160,7 @@ private:
                 Add(field.name, std::to_string(value.number));
             return;
         case FieldType::At:
-            if (n[0] != 0 || n[1] != 0 || n[2] != 0 || n[3] != 0) {
+            if (std::any_of(n.begin(), n.end(), [](uint32_t v) { return int32_t(v) != kNotGiven; })) {
                 std::string args;
                 for (int i = 0; i < 4; i++) {
                     if (i > 0)

@@ -69,11 +69,11 @@ public:
             return false;
         }
         if (!reader_.Fits(offset, kHeadSize)) {
-            reader_.Fail(offset, "record does not fit in the description");
+            reader_.Fail(offset, "record does not fit");
             return false;
         }
         if (visited_[offset]) {
-            reader_.Fail(offset, "record reached twice (a chain loops)");
+            reader_.Fail(offset, "a chain loops");
             return false;
         }
         visited_[offset] = 1;
@@ -85,7 +85,7 @@ public:
         if (out.spec == nullptr)
             return true;    // an unknown kind: its head is all that can be read
         if (!reader_.Fits(offset, out.spec->size)) {
-            reader_.Fail(offset, "record does not fit in the description");
+            reader_.Fail(offset, "record does not fit");
             return false;
         }
         out.values.resize(out.spec->fields.size());
@@ -297,8 +297,12 @@ bool DecodeStructure(std::span<const uint8_t> dump, std::string_view name, Recor
         const KindSpec* spec = FindKind(reader.U8(offset + kHeadKind));
         if (reader.Failed())
             break;
-        if (spec == nullptr || spec->role != Role::Structure || !reader.Fits(offset, spec->size)) {
-            reader.Fail(offset, "top-level record is not a whole WINDOW or REPORT");
+        if (spec == nullptr || spec->role != Role::Structure) {
+            reader.Fail(offset, "top-level record is not a WINDOW or REPORT");
+            break;
+        }
+        if (!reader.Fits(offset, spec->size)) {
+            reader.Fail(offset, "record does not fit");
             break;
         }
         uint32_t name_offset = reader.U32(offset + kStructName);

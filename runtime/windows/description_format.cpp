@@ -13,8 +13,11 @@ namespace {
 
 using F = FieldType;
 
-constexpr FlagName kUnitFlags[] = {
+// Unit 0x300 is points on a report and plain pixels on a window.
+constexpr FlagName kReportUnitFlags[] = {
     {"MM", kUnitMask, 0x100}, {"THOUS", kUnitMask, 0x200}, {"POINTS", kUnitMask, 0x300}};
+constexpr FlagName kWindowUnitFlags[] = {
+    {"MM", kUnitMask, 0x100}, {"THOUS", kUnitMask, 0x200}, {"PIXEL", kUnitMask, 0x300}};
 constexpr FlagName kFrameFlags[] = {
     {"SYSTEM", kFrameSystemMenu, kFrameSystemMenu},
     {"MAX", kFrameMaximizeBox, kFrameMaximizeBox},
@@ -38,7 +41,7 @@ constexpr FlagName kNoFlags[] = {{"", 0, 0}};
 #define HEAD(table) FieldSpec{F::Flags, kHeadFlags, "FLAGS", table}, FieldSpec{F::Hex, kHeadFlags2, "FLAGS2"}
 
 constexpr FieldSpec kWindowFields[] = {
-    HEAD(kUnitFlags),
+    HEAD(kWindowUnitFlags),
     {F::Text, kStructName, "LABEL"},
     {F::Text, kStructTitle, "TITLE"},
     {F::At, kStructAt, "AT"},
@@ -56,7 +59,7 @@ constexpr FieldSpec kWindowFields[] = {
     {F::Children, kStructFirstChild, ""},
 };
 constexpr FieldSpec kReportFields[] = {
-    HEAD(kUnitFlags),
+    HEAD(kReportUnitFlags),
     {F::Text, kStructName, "LABEL"},
     {F::Text, kStructTitle, "JOB"},
     {F::At, kStructAt, "AT"},

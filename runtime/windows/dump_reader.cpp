@@ -32,23 +32,23 @@ const uint8_t* DumpReader::At(uint32_t offset, uint64_t size, std::string_view w
 }
 
 uint8_t DumpReader::U8(uint32_t offset) {
-    const uint8_t* p = At(offset, 1, "offset past the end of the description");
+    const uint8_t* p = At(offset, 1, "past the end");
     return p ? p[0] : 0;
 }
 
 uint16_t DumpReader::U16(uint32_t offset) {
-    const uint8_t* p = At(offset, 2, "offset past the end of the description");
+    const uint8_t* p = At(offset, 2, "past the end");
     return p ? uint16_t(p[0] | p[1] << 8) : 0;
 }
 
 uint32_t DumpReader::U32(uint32_t offset) {
-    const uint8_t* p = At(offset, 4, "offset past the end of the description");
+    const uint8_t* p = At(offset, 4, "past the end");
     return p ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24 : 0;
 }
 
 std::optional<std::string_view> DumpReader::String(uint32_t offset) {
     if (!Fits(offset, 1)) {
-        Fail(offset, "string offset past the end of the description");
+        Fail(offset, "string past the end");
         return std::nullopt;
     }
     const uint8_t* start = dump_.data() + (offset - kDumpBase);
@@ -63,7 +63,7 @@ std::optional<std::string_view> DumpReader::String(uint32_t offset) {
 }
 
 std::span<const uint8_t> DumpReader::Bytes(uint32_t offset, uint32_t size) {
-    const uint8_t* p = At(offset, size, "cell does not fit in the description");
+    const uint8_t* p = At(offset, size, "cell does not fit");
     return p ? std::span<const uint8_t>(p, size) : std::span<const uint8_t>();
 }
 

@@ -376,6 +376,10 @@ TEST(DscText, ErrorsGiveFileLineAndColumn) {
         {"END\n", "t.dsc:2:1: END without a record to close"},
         {"  PROMPT('a')\n", "t.dsc:2:3: PROMPT cannot stand at the top"},
         {"P1$W WINDOW\n  LINE('x')\nEND\n", "t.dsc:3:3: LINE takes no value in parentheses"},
+        {"P1$W WINDOW('a<x00>b')\nEND\n", "t.dsc:2:15: a text cannot hold a NUL byte"},
+        {"P1$W WINDOW,ICON('<xFF>x')\nEND\n", "t.dsc:2:13: ICON names a stock icon as (STOCK,n) or (RUNTIME,n), not as text"},
+        {"P1$W WINDOW\n  LIST,FROM(STRING)\nEND\n", "t.dsc:3:8: FROM takes its text exactly when its type is STRING"},
+        {"P1$W WINDOW\n  LIST,FROM(QUEUE,'a')\nEND\n", "t.dsc:3:8: FROM takes its text exactly when its type is STRING"},
     };
     for (const Case& c : cases) {
         Description d;
@@ -387,6 +391,8 @@ TEST(DscText, ErrorsGiveFileLineAndColumn) {
     Description d;
     DscError error;
     EXPECT_FALSE(ParseDsc("P1$W WINDOW\nEND\n", "t.dsc", d, error));
+    EXPECT_EQ(error.Text(), "t.dsc:1:1: a description starts with MODULE('name')");
+    EXPECT_FALSE(ParseDsc("", "t.dsc", d, error));      // an empty text still names a place
     EXPECT_EQ(error.Text(), "t.dsc:1:1: a description starts with MODULE('name')");
 }
 

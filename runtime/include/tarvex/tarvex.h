@@ -18,5 +18,6 @@
 #include "tarvex/files.h"
 #include "tarvex/views.h"
 #include "tarvex/resources.h"
+#include "tarvex/windows.h"
 
 #endif

@@ -23,7 +23,7 @@ TEST(DumpReader, ReadsLittleEndianAndRefusesWhatDoesNotFit) {
     EXPECT_FALSE(reader.Failed());
 
     EXPECT_EQ(reader.U32(7), 0u);           // three bytes left
-    EXPECT_EQ(reader.Error(), "offset 0x7: offset past the end of the description");
+    EXPECT_EQ(reader.Error(), "offset 0x7: past the end");
 
     DumpReader strings(bytes);
     EXPECT_FALSE(strings.String(9).has_value());   // 'C' is the last byte
@@ -95,10 +95,10 @@ TEST(DescriptionDecoder, DamagedDumpsDecodeToNothing) {
         {"child points at its parent", [](TwoStructures& t) { t.dump.Put32(t.prompt + kHeadNext, t.window); },
          "a chain loops"},
         {"string offset past the end", [](TwoStructures& t) { t.dump.Put32(t.prompt + 0x29, 0x7FFFFFFF); },
-         "string offset past the end"},
+         "string past the end"},
         {"first child past the end", [](TwoStructures& t) { t.dump.Put32(t.window + kStructFirstChild, 0xFFFFFFF0); },
          "record does not fit"},
-        {"record cut by the end", [](TwoStructures& t) { t.dump.Bytes().resize(t.report - kDumpBase + 0x20); },
+        {"record cut by the end", [](TwoStructures& t) { t.dump.CutAt(t.report + 0x20); },
          "record does not fit"},
         {"title without its NUL", [](TwoStructures& t) {
              auto& b = t.dump.Bytes();

@@ -21,7 +21,8 @@ public:
     uint32_t U32(uint32_t v) { uint32_t at = U16(uint16_t(v)); U16(uint16_t(v >> 16)); return at; }
     uint32_t Text(std::string_view text) {
         uint32_t at = Here();
-        bytes_.insert(bytes_.end(), text.begin(), text.end());
+        for (char c : text)
+            bytes_.push_back(uint8_t(c));
         U8(0);
         return at;
     }
@@ -38,6 +39,11 @@ public:
     }
     void Put8(uint32_t offset, uint8_t v) { bytes_[offset - kDumpBase] = v; }
     void SetHead(uint32_t first) { Put32(kDumpBase, first); }
+    // Drops the bytes from buffer offset `end` on: a dump cut short.
+    void CutAt(uint32_t end) {
+        if (end - kDumpBase < bytes_.size())
+            bytes_.erase(bytes_.begin() + (end - kDumpBase), bytes_.end());
+    }
     std::vector<uint8_t>& Bytes() { return bytes_; }
 
 private:
