@@ -342,22 +342,11 @@ void Close(VrnWindowObject& w) {
 }
 
 void Declare(Opening opening, VrnWindowObject** variable, const char* module, const char* structure,
-             va_list addresses) {
-    auto window = std::make_unique<VrnWindowObject>();
-    if (opening == Opening::Application && ApplicationFrame() != nullptr)
-        opening = Opening::Window;
-    window->opening = opening;
-    window->module = module != nullptr ? module : "";
-    window->structure = structure != nullptr ? structure : "";
-    for (void* address = va_arg(addresses, void*); address != nullptr; address = va_arg(addresses, void*))
-        window->addresses.push_back(address);
-    VrnWindowObject* object = window.release();
-    {
-        std::lock_guard lock(declared_mutex);
-        declared.push_back(object);
-    }
-    if (variable != nullptr)
-        *variable = object;
+             va_list list) {
+    std::vector<void*> addresses;
+    for (void* address = va_arg(list, void*); address != nullptr; address = va_arg(list, void*))
+        addresses.push_back(address);
+    DeclareWindow(opening, variable, module, structure, addresses);
 }
 
 // An RAII dump buffer: the dump at offset 2, byte 0 set to 0, exported as _dumpbase while it lives.
@@ -378,6 +367,25 @@ private:
 };
 
 }  // namespace
+
+VrnWindowObject* DeclareWindow(Opening opening, VrnWindowObject** variable, std::string_view module,
+                               std::string_view structure, std::span<void* const> addresses) {
+    auto window = std::make_unique<VrnWindowObject>();
+    if (opening == Opening::Application && ApplicationFrame() != nullptr)
+        opening = Opening::Window;
+    window->opening = opening;
+    window->module = module;
+    window->structure = structure;
+    window->addresses.assign(addresses.begin(), addresses.end());
+    VrnWindowObject* object = window.release();
+    {
+        std::lock_guard lock(declared_mutex);
+        declared.push_back(object);
+    }
+    if (variable != nullptr)
+        *variable = object;
+    return object;
+}
 
 std::string_view SharedText(std::string_view text) {
     static std::mutex mutex;
@@ -435,7 +443,7 @@ using namespace tarvex::windows;
 #define DECLARE_WITH(opening)                                                 \
     va_list addresses;                                                        \
     va_start(addresses, structure);                                           \
-    Declare(opening, window, module, structure, addresses);                   \
+    Declare(opening, window, module ? module : "", structure ? structure : "", addresses); \
     va_end(addresses)
 
 TARVEX_API void Vrn$pwopen(VrnWindowObject** window, const char* module, const char* structure, ...) {

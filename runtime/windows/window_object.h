@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,11 @@ struct VrnWindowObject {
 };
 
 namespace tarvex::windows {
+
+// Declares a window as Vrn$pwopen and its siblings do, with the addresses as a list (no null at
+// its end): C++ callers and the benchmarks bind long lists this way.
+VrnWindowObject* DeclareWindow(Opening opening, VrnWindowObject** variable, std::string_view module,
+                               std::string_view structure, std::span<void* const> addresses);
 
 // Equal texts are stored once for the life of the process (messages, help keywords, image names).
 std::string_view SharedText(std::string_view text);

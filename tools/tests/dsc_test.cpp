@@ -119,7 +119,7 @@ TEST(DscText, EveryKindRoundTripsBothWays) { ExpectRoundTrips(kEveryKind, "every
 
 TEST(DscText, EveryDescriptionOfTheTreeRoundTrips) {
     int found = 0;
-    for (const char* folder : {"app/resources", "tools", "runtime/windows"}) {
+    for (const char* folder : {"app/resources", "tools", "runtime/windows", "bench"}) {
         std::filesystem::path root = std::filesystem::path(LUM_SOURCE_DIR) / folder;
         if (!std::filesystem::exists(root))
             continue;
