@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/program_resources.h"
 #include "windows/description.h"
 #include "windows/resources.h"
 
@@ -85,7 +86,12 @@ int main(int argc, char** argv) {
                       "#include \"tarvex/resources.h\"\n\n";
     for (size_t i = 0; i < entries.size(); i++) {
         std::string symbol = "lum_rsc_" + prefix + "_" + std::to_string(i);
-        out += "__asm__(\".section .rodata\\n.balign 16\\n.globl " + symbol + "\\n.hidden " + symbol + "\\n" +
+        // Each resource is framed so that a tool can find it in the built file: the marker, the
+        // name and the type as NUL-terminated texts, the size as a little-endian u32, the bytes.
+        std::string frame = ".ascii \\\"" + std::string(tarvex::tools::kResourceMarker) + "\\\"\\n.asciz \\\"" +
+                            Escape(Escape(entries[i].name)) + "\\\"\\n.asciz \\\"" + Escape(Escape(entries[i].type)) +
+                            "\\\"\\n.4byte " + std::to_string(entries[i].size) + "\\n";
+        out += "__asm__(\".section .rodata\\n" + frame + ".globl " + symbol + "\\n.hidden " + symbol + "\\n" +
                symbol + ":\\n.incbin \\\"" + Escape(Escape(entries[i].path)) + "\\\"\\n.byte 0\\n.previous\\n\");\n";
         out += "extern \"C\" __attribute__((visibility(\"hidden\"))) const unsigned char " + symbol + "[];\n";
     }

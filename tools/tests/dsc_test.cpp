@@ -9,7 +9,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/platform.h"
 #include "tools/dsc.h"
+#include "tools/program_resources.h"
 #include "windows/dump_reader.h"
 
 namespace tarvex::tools {
@@ -399,6 +401,27 @@ TEST(DscText, ErrorsGiveFileLineAndColumn) {
 TEST(DscText, CommentsAndCaseAreAcceptedButNotKept) {
     std::vector<uint8_t> bytes = Compile("! the progress window\nMODULE('M$x')\n\nP1$W window('a'),timer(1) ! ticks\nend\n");
     EXPECT_EQ(Dump(bytes), "MODULE('M$x')\n\nP1$W WINDOW('a'),TIMER(1)\nEND\n");
+}
+
+TEST(ProgramResources, TheExampleIsReadBackOutOfThisProgram) {
+    auto file = platform::ReadWholeFile(platform::ExecutablePath());
+    ASSERT_TRUE(file.has_value());
+    auto resources = FindProgramResources({reinterpret_cast<const uint8_t*>(file->data()), file->size()});
+    const ProgramResource* example = nullptr;
+    for (const auto& resource : resources)
+        if (resource.name == "EXAMPLE_RSC" && resource.type == "DABDUMP")
+            example = &resource;
+    ASSERT_NE(example, nullptr);
+    std::ifstream in(std::filesystem::path(LUM_SOURCE_DIR) / "tools/example.dsc", std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(Dump({example->bytes.begin(), example->bytes.end()}), text.str());
+
+    // Frames that are cut short are passed over.
+    std::string cut = std::string(kResourceMarker) + "NAME";
+    EXPECT_TRUE(FindProgramResources({reinterpret_cast<const uint8_t*>(cut.data()), cut.size()}).empty());
+    std::string too_long = std::string(kResourceMarker) + "N" + '\0' + "T" + '\0' + std::string("\x10\0\0\0abc", 7);
+    EXPECT_TRUE(FindProgramResources({reinterpret_cast<const uint8_t*>(too_long.data()), too_long.size()}).empty());
 }
 
 }  // namespace
