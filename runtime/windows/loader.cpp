@@ -92,29 +92,6 @@ const FieldValue* Named(const Record& record, std::string_view name) {
     return nullptr;
 }
 
-uint32_t NativeStyle(uint32_t frame, bool has_title, bool has_icon) {
-    uint32_t style = kStyleClipChildren;
-    if (frame & kFrameSystemMenu)
-        style |= kStyleSystemMenu;
-    if (frame & kFrameMaximizeBox)
-        style |= kStyleSystemMenu | kStyleMaximizeBox;
-    if (frame & kFrameOpenMinimized)
-        style |= kStyleOpenMinimized;
-    else if (frame & kFrameOpenMaximized)
-        style |= kStyleOpenMaximized;
-    switch (frame & kFrameBorderMask) {
-    case kFrameResizable: style |= kStyleThickFrame | kStyleCaption; break;
-    case kFrameDouble: style |= kStyleDialogFrame; break;
-    case kFrameNone: style |= kStyleNoFrame; break;
-    default: break;
-    }
-    if (has_icon)
-        style |= kStyleSystemMenu | kStyleMinimizeBox;
-    if (has_title && !(frame & kFrameNoCaption))
-        style |= kStyleCaption;
-    return style;
-}
-
 class Builder {
 public:
     explicit Builder(VrnWindowObject& window) : w_(window) {}
@@ -147,7 +124,7 @@ public:
                     return false;
         }
 
-        w_.native_style = NativeStyle(w_.frame_flags, !w_.title.empty(), !w_.icon.empty());
+        w_.native_style = NativeStyleOf(w_.frame_flags, !w_.title.empty(), !w_.icon.empty());
         NativeUi& ui = Ui();
         NativeRect parent = ui.DesktopRect();
         NativeHandle parent_handle = 0;
@@ -385,6 +362,29 @@ VrnWindowObject* DeclareWindow(Opening opening, VrnWindowObject** variable, std:
     if (variable != nullptr)
         *variable = object;
     return object;
+}
+
+uint32_t NativeStyleOf(uint32_t frame, bool has_title, bool has_icon) {
+    uint32_t style = kStyleClipChildren;
+    if (frame & kFrameSystemMenu)
+        style |= kStyleSystemMenu;
+    if (frame & kFrameMaximizeBox)
+        style |= kStyleSystemMenu | kStyleMaximizeBox;
+    if (frame & kFrameOpenMinimized)
+        style |= kStyleOpenMinimized;
+    else if (frame & kFrameOpenMaximized)
+        style |= kStyleOpenMaximized;
+    switch (frame & kFrameBorderMask) {
+    case kFrameResizable: style |= kStyleThickFrame | kStyleCaption; break;
+    case kFrameDouble: style |= kStyleDialogFrame; break;
+    case kFrameNone: style |= kStyleNoFrame; break;
+    default: break;
+    }
+    if (has_icon)
+        style |= kStyleSystemMenu | kStyleMinimizeBox;
+    if (has_title && !(frame & kFrameNoCaption))
+        style |= kStyleCaption;
+    return style;
 }
 
 std::string_view SharedText(std::string_view text) {

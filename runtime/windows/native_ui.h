@@ -22,19 +22,17 @@ struct NativeRect {
 };
 
 // Native window style bits (the backend maps them to its own).
-enum NativeStyle : uint32_t {
-    kStyleCaption = 0x0001,
-    kStyleSystemMenu = 0x0002,
-    kStyleMinimizeBox = 0x0004,
-    kStyleMaximizeBox = 0x0008,
-    kStyleThickFrame = 0x0010,     // resizable
-    kStyleDialogFrame = 0x0020,    // double border
-    kStyleNoFrame = 0x0040,
-    kStyleOpenMaximized = 0x0080,
-    kStyleOpenMinimized = 0x0100,
-    kStyleClipChildren = 0x0200,
-    kStyleMdiChild = 0x0400,
-};
+constexpr uint32_t kStyleCaption = 0x0001;
+constexpr uint32_t kStyleSystemMenu = 0x0002;
+constexpr uint32_t kStyleMinimizeBox = 0x0004;
+constexpr uint32_t kStyleMaximizeBox = 0x0008;
+constexpr uint32_t kStyleThickFrame = 0x0010;     // resizable
+constexpr uint32_t kStyleDialogFrame = 0x0020;    // double border
+constexpr uint32_t kStyleNoFrame = 0x0040;
+constexpr uint32_t kStyleOpenMaximized = 0x0080;
+constexpr uint32_t kStyleOpenMinimized = 0x0100;
+constexpr uint32_t kStyleClipChildren = 0x0200;
+constexpr uint32_t kStyleMdiChild = 0x0400;
 
 struct FontSpec {
     std::string face;          // empty: the system font

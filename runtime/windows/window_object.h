@@ -120,6 +120,9 @@ namespace tarvex::windows {
 VrnWindowObject* DeclareWindow(Opening opening, VrnWindowObject** variable, std::string_view module,
                                std::string_view structure, std::span<void* const> addresses);
 
+// The native style of a window from its flags 2 (the frame word), its title and its icon.
+uint32_t NativeStyleOf(uint32_t frame_flags, bool has_title, bool has_icon);
+
 // Equal texts are stored once for the life of the process (messages, help keywords, image names).
 std::string_view SharedText(std::string_view text);
 

@@ -84,6 +84,29 @@ TEST(Loader, AListTakesItsQueueThenTheEntriesInFieldOrder) {
     EXPECT_FALSE(Headless().FindWindow("Patient Account Browser").has_value());
 }
 
+TEST(Loader, TheFrameWordGivesTheNativeStyle) {
+    constexpr uint32_t kBase = kStyleClipChildren;
+    struct Case {
+        uint32_t frame;
+        bool title, icon;
+        uint32_t style;
+    } cases[] = {
+        {0x1000, false, false, kBase | kStyleSystemMenu},
+        {0x0800, false, false, kBase | kStyleSystemMenu | kStyleMaximizeBox},
+        {0x4000, false, false, kBase | kStyleOpenMaximized},
+        {0xC000, false, false, kBase | kStyleOpenMinimized},          // minimized is tested first
+        {0x0020, false, false, kBase | kStyleThickFrame | kStyleCaption},
+        {0x0040, true, false, kBase | kStyleDialogFrame | kStyleCaption},
+        {0x0060, false, false, kBase | kStyleNoFrame},
+        {0x0400, true, false, kBase},                                  // no caption despite a title
+        {0x0000, false, true, kBase | kStyleSystemMenu | kStyleMinimizeBox},
+        {0x5800, true, true,                                           // the application frame
+         kBase | kStyleSystemMenu | kStyleMaximizeBox | kStyleMinimizeBox | kStyleOpenMaximized | kStyleCaption},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NativeStyleOf(c.frame, c.title, c.icon), c.style) << std::hex << c.frame;
+}
+
 TEST(Loader, OneAddressShortIsError501) {
     EXPECT_EXIT(
         {
