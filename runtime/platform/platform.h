@@ -162,6 +162,9 @@ uint64_t AvailableMemory();
 // An opaque non-zero handle of the main program module.
 uintptr_t MainModuleHandle();
 [[noreturn]] void ExitProcess(int code);
+// The load position of the module whose image holds `address`: 0 for the executable, 1, 2, ...
+// for the libraries in load order; -1 when no loaded module holds it (modules.cpp).
+int ModuleOrder(const void* address);
 
 // The last operating-system error of this thread, as the Windows error number the error table
 // uses (ENOENT -> 2, EACCES -> 5, ...). Platform calls that fail record it.

@@ -17,5 +17,7 @@
 #include "tarvex/evaluate.h"
 #include "tarvex/files.h"
 #include "tarvex/views.h"
+#include "tarvex/resources.h"
+#include "tarvex/windows.h"
 
 #endif

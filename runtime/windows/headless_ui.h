@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The headless backend: no display. Windows, controls and menus exist as state that tests and
+// scripted runs read (find a window by its title, list its controls with their field numbers and
+// texts). Metrics are fixed so that placement is the same on every machine: a 1024 x 768 desktop
+// at 96 dots per inch, and fonts measured as the classic dialog font (8 points: 6 x 13 pixels,
+// scaled by the size).
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "windows/native_ui.h"
+
+namespace tarvex::windows {
+
+class HeadlessUi final : public NativeUi {
+public:
+    struct Control {
+        NativeHandle handle;
+        NativeControlSpec spec;
+    };
+    struct MenuEntry {
+        NativeHandle handle;
+        NativeMenuSpec spec;
+    };
+    struct Window {
+        NativeHandle handle;
+        NativeWindowSpec spec;
+        std::vector<Control> controls;     // in creation order
+        std::vector<MenuEntry> menu;       // in creation order
+        uint32_t timer_milliseconds = 0;
+    };
+
+    NativeRect DesktopRect() override { return desktop_; }
+    int32_t DotsPerInchX() override { return 96; }
+    int32_t DotsPerInchY() override { return 96; }
+    FontMetrics Measure(const FontSpec& font) override;
+    NativeHandle CreateWindow(const NativeWindowSpec& spec) override;
+    void DestroyWindow(NativeHandle window) override;
+    NativeRect WindowRect(NativeHandle window) override;
+    NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) override;
+    NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) override;
+    void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) override;
+
+    // Reading the state. Copies, so the caller may keep them while windows come and go.
+    std::optional<Window> FindWindow(const std::string& title) const;
+    std::optional<Window> GetWindow(NativeHandle handle) const;
+    size_t WindowCount() const;
+    // Tests: the next CreateWindow fails (a native creation failure).
+    void FailNextWindow() { fail_next_window_ = true; }
+    void SetDesktop(NativeRect desktop) { desktop_ = desktop; }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<NativeHandle, Window> windows_;
+    NativeHandle next_handle_ = 1;
+    NativeRect desktop_{0, 0, 1024, 768};
+    bool fail_next_window_ = false;
+};
+
+// The headless backend when it is the one in use, else null.
+HeadlessUi* HeadlessBackend();
+
+}  // namespace tarvex::windows

@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// NativeUi: the seam between the runtime's own window, control and menu model and whatever shows
+// it to a person. The runtime builds its objects and asks the backend for native windows,
+// controls, menus and timers through this interface and never sees a toolkit. Two backends fill
+// it: headless (windows exist as state; tests and scripted runs) and, later, Qt.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvex::windows {
+
+using NativeHandle = uint64_t;   // 0: none
+
+struct NativeRect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    int32_t Width() const { return right - left; }
+    int32_t Height() const { return bottom - top; }
+    bool operator==(const NativeRect&) const = default;
+};
+
+// Native window style bits (the backend maps them to its own).
+constexpr uint32_t kStyleCaption = 0x0001;
+constexpr uint32_t kStyleSystemMenu = 0x0002;
+constexpr uint32_t kStyleMinimizeBox = 0x0004;
+constexpr uint32_t kStyleMaximizeBox = 0x0008;
+constexpr uint32_t kStyleThickFrame = 0x0010;     // resizable
+constexpr uint32_t kStyleDialogFrame = 0x0020;    // double border
+constexpr uint32_t kStyleNoFrame = 0x0040;
+constexpr uint32_t kStyleOpenMaximized = 0x0080;
+constexpr uint32_t kStyleOpenMinimized = 0x0100;
+constexpr uint32_t kStyleClipChildren = 0x0200;
+constexpr uint32_t kStyleMdiChild = 0x0400;
+
+struct FontSpec {
+    std::string face;          // empty: the system font
+    uint32_t points = 0;       // 0: the system size
+    uint32_t colour = 0xFFFFFFFF;
+    uint32_t style = 0;
+};
+
+// What the dialog unit needs of a font: its average character width and its height, in pixels.
+struct FontMetrics {
+    int32_t average_width = 0;
+    int32_t height = 0;
+};
+
+struct NativeWindowSpec {
+    std::string title;
+    uint32_t style = 0;
+    NativeHandle parent = 0;     // 0: the desktop
+    NativeRect rect;             // in the parent's coordinates
+    std::string icon;            // the icon name as the description gives it
+    FontSpec font;
+};
+
+struct NativeControlSpec {
+    uint8_t kind = 0;            // the description's kind code
+    int32_t field_number = 0;
+    std::string text;
+    NativeRect rect;             // in the window's client coordinates
+    uint32_t flags = 0;          // the description's control flags
+    NativeHandle parent_control = 0;   // a GROUP, OPTION, SHEET or TAB holding it; 0: the window
+};
+
+struct NativeMenuSpec {
+    uint8_t kind = 0;            // MENU or ITEM
+    int32_t field_number = 0;
+    std::string text;
+    bool separator = false;
+    NativeHandle parent_menu = 0;      // 0: the menubar
+};
+
+class NativeUi {
+public:
+    virtual ~NativeUi() = default;
+    // The screen's rectangle (the parent of a window with no owner) and its dots per inch.
+    virtual NativeRect DesktopRect() = 0;
+    virtual int32_t DotsPerInchX() = 0;
+    virtual int32_t DotsPerInchY() = 0;
+    virtual FontMetrics Measure(const FontSpec& font) = 0;
+    // Creates a native window; 0 when it cannot.
+    virtual NativeHandle CreateWindow(const NativeWindowSpec& spec) = 0;
+    virtual void DestroyWindow(NativeHandle window) = 0;
+    // The window's rectangle as created, in its parent's coordinates.
+    virtual NativeRect WindowRect(NativeHandle window) = 0;
+    virtual NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) = 0;
+    virtual NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) = 0;
+    virtual void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) = 0;
+};
+
+// The backend in use (headless unless another was installed).
+NativeUi& Ui();
+// Installs a backend; returns the previous one.
+std::unique_ptr<NativeUi> SetUi(std::unique_ptr<NativeUi> ui);
+
+}  // namespace tarvex::windows
