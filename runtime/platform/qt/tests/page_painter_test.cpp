@@ -19,6 +19,12 @@
 
 #include "platform/qt/page_painter.h"
 
+// The font configuration library keeps a cache for the life of the process that the leak checker
+// of the sanitizer build would report; it is not ours.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace tarvex::platform::qt {
 namespace {
 
