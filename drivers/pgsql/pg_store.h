@@ -60,7 +60,6 @@ class Connection {
     int32_t Commit();
     // Whether a server transaction is open on this connection.
     bool InTransaction() const { return PQtransactionStatus(conn_) != PQTRANS_IDLE; }
-    bool Broken() const { return PQstatus(conn_) != CONNECTION_OK; }
     PGconn* Raw() const { return conn_; }
 
   private:

@@ -11,8 +11,10 @@ namespace lumarex::drivers::pg {
 
 namespace {
 
-// The process's one transaction (the runtime allows one at a time): its connection, kept open
-// between transactions, and the files that take part.
+// The process's one transaction (the runtime allows one at a time): its connection and the files
+// that take part. The connection lives for one transaction only: one kept between transactions
+// would be shared by a child process forked meanwhile, whose writes would then land in the
+// parent's session.
 struct Transaction {
     std::unique_ptr<Connection> connection;
     std::vector<State*> files;
@@ -41,25 +43,24 @@ int32_t LockTable(Connection& db, const State& state, int32_t seconds, const cha
 int32_t Logout(State* state) {
     Transaction& t = Current();
     int32_t code = 0;
-    if (t.connection && t.connection->Broken())
-        t.connection.reset();
     if (!t.connection) {
         t.connection = Connection::Open(&code);
         if (!t.connection)
             return code;
     }
-    if (!t.connection->InTransaction()) {
-        t.files.clear();
+    if (t.files.empty()) {
         code = t.connection->Run("BEGIN");
-        if (code != 0)
+        if (code != 0) {
+            t.connection.reset();
             return code;
+        }
     }
     // SHARE ROW EXCLUSIVE: no other station writes the table or enlists it until the end, and
     // every station still reads it.
     code = LockTable(*t.connection, *state, state->logout_seconds, "SHARE ROW EXCLUSIVE");
     if (code != 0) {
         if (t.files.empty())
-            t.connection->Run("ROLLBACK");
+            t.connection.reset(); // the server rolls back what the closed connection began
         return code;
     }
     state->host = t.connection.get();
@@ -74,11 +75,10 @@ int32_t EndTransaction(State* state, bool commit) {
     Transaction& t = Current();
     Connection& db = *t.connection;
     int32_t code = commit ? db.Commit() : db.Run("ROLLBACK");
-    if (db.InTransaction())
-        db.Run("ROLLBACK");
     for (State* file : t.files)
         file->host = nullptr;
     t.files.clear();
+    t.connection.reset();
     return code;
 }
 

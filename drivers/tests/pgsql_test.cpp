@@ -328,4 +328,262 @@ TEST_F(PgsqlTest, MissingAndForeignTablesAndServerFailures) {
     setenv("TARVEX_PGSQL", saved.c_str(), 1);
 }
 
+// Runs `body` in a child process, a station of its own with its own connection; the child's exit
+// status is what body returns. `ready` is written once body signals (through the pipe) that it got
+// where the parent waits for.
+struct Station {
+    pid_t pid = -1;
+    int ready[2] = {-1, -1};
+
+    template <class Body> void Start(Body body) {
+        ASSERT_EQ(pipe(ready), 0);
+        pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(ready[0]);
+            _exit(body(ready[1]));
+        }
+        close(ready[1]);
+    }
+    // Waits for the child's signal; false when it ended without giving one.
+    bool WaitReady() {
+        char byte = 0;
+        return read(ready[0], &byte, 1) == 1;
+    }
+    int Wait() {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(ready[0]);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+};
+
+void Signal(int fd) {
+    char byte = 1;
+    if (write(fd, &byte, 1) != 1)
+        _exit(99);
+}
+
+TEST_F(PgsqlTest, WatchGivesTheSecondStation89AndItSeesTheFirstsVersion) {
+    auto t = Filled();
+    Vrn$FILE_WATCH(&t->file);
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    // Another station changes the same record meanwhile.
+    Station other;
+    other.Start([](int ready) {
+        Table u("C:\\DATA\\Kel.kel");
+        if (u.Open() != 0 || u.GetCode("alpha") != 0)
+            return 1;
+        u.record.AMOUNT = 77;
+        Vrn$FILE_PUTf(&u.file);
+        Signal(ready);
+        return Vrn$ERRCODE == 0 ? 0 : 2;
+    });
+    ASSERT_TRUE(other.WaitReady());
+    ASSERT_EQ(other.Wait(), 0);
+    t->record.AMOUNT = 55;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 89);
+    EXPECT_EQ(server.Psql("SELECT amount FROM kel WHERE code = 'Alpha'"), "77");
+    // Read again under WATCH, the first station sees the other's version and its PUT goes through.
+    Vrn$FILE_WATCH(&t->file);
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    EXPECT_EQ(t->record.AMOUNT, 77);
+    t->record.AMOUNT = 55;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    // Without WATCH the last PUT wins.
+    Table u("C:\\DATA\\Kel.kel");
+    ASSERT_EQ(u.Open(), 0);
+    ASSERT_EQ(u.GetCode("alpha"), 0);
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    u.record.AMOUNT = 1;
+    Vrn$FILE_PUTf(&u.file);
+    t->record.AMOUNT = 2;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT amount FROM kel WHERE code = 'Alpha'"), "2");
+}
+
+TEST_F(PgsqlTest, CommitChangesEveryFileAndRollbackNone) {
+    auto a = Filled("C:\\DATA\\First.kel");
+    auto b = Filled("C:\\DATA\\Second.kel");
+    Vrn$LOGOUT(1, &a->file, &b->file, nullptr);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(10, "kilo", "x", 1), 0);
+    EXPECT_EQ(b->Add(10, "kilo", "x", 1), 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM first"), "5"); // no other station sees them yet
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&a->file), 6);                 // this one does
+    Vrn$ROLLBACK();
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT (SELECT count(*) FROM first) + (SELECT count(*) FROM second)"), "10");
+
+    Vrn$LOGOUT(1, &a->file, &b->file, nullptr);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(10, "kilo", "x", 1), 0);
+    EXPECT_EQ(b->Add(11, "alpha", "x", 1), 40); // refused alone: the transaction goes on
+    EXPECT_EQ(b->Add(12, "lima", "x", 1), 0);
+    ASSERT_EQ(b->GetCode("delta"), 0);
+    Vrn$FILE_DELETE(&b->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$COMMIT();
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 91);
+    EXPECT_EQ(server.Psql("SELECT string_agg(code, ',' ORDER BY id) FROM first WHERE id > 5"), "kilo");
+    EXPECT_EQ(server.Psql("SELECT string_agg(code, ',' ORDER BY id) FROM second"), "Alpha,charly,BRAVO,echo,lima");
+    // The files work outside a transaction again.
+    EXPECT_EQ(a->Add(13, "mike", "x", 1), 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM first"), "7");
+}
+
+TEST_F(PgsqlTest, LogoutFailsWith48WhenALockIsNotHadInTime) {
+    auto a = Filled();
+    Station holder;
+    holder.Start([](int ready) {
+        Table u("C:\\DATA\\Kel.kel");
+        if (u.Open() != 0)
+            return 1;
+        Vrn$FILE_LOCKfi(&u.file, 1);
+        if (Vrn$ERRCODE != 0)
+            return 2;
+        Signal(ready);
+        sleep(2);
+        Vrn$FILE_UNLOCK(&u.file);
+        return Vrn$ERRCODE == 0 ? 0 : 3;
+    });
+    ASSERT_TRUE(holder.WaitReady());
+    auto started = std::chrono::steady_clock::now();
+    Vrn$LOGOUT(1, &a->file, nullptr);
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(Vrn$ERRCODE, 48);
+    EXPECT_GE(waited, 0.9); // it waited its second for the lock
+    Vrn$LOGOUT(0, &a->file, nullptr);
+    EXPECT_EQ(Vrn$ERRCODE, 48);
+    Vrn$FILE_LOCKfi(&a->file, 0); // another station keeps the table: 32
+    EXPECT_EQ(Vrn$ERRCODE, 32);
+    EXPECT_EQ(a->GetCode("alpha"), 0); // reading goes on meanwhile
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 91); // no transaction remained
+    EXPECT_EQ(holder.Wait(), 0);
+    Vrn$LOGOUT(5, &a->file, nullptr);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$ROLLBACK();
+    // LOCK keeps other stations' writes out until UNLOCK.
+    Vrn$FILE_LOCKfi(&a->file, 1);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(20, "oscar", "x", 1), 0);
+    EXPECT_NE(server.Psql("SET lock_timeout = 200; INSERT INTO kel (code) VALUES ('papa')").find("lock timeout"),
+              std::string::npos);
+    Vrn$FILE_UNLOCK(&a->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel WHERE code = 'oscar'"), "1");
+}
+
+TEST_F(PgsqlTest, AStationKilledInsideATransactionIsRolledBackAndOthersGoOn) {
+    auto a = Filled();
+    Station doomed;
+    doomed.Start([](int ready) {
+        Table u("C:\\DATA\\Kel.kel");
+        if (u.Open() != 0)
+            return 1;
+        Vrn$LOGOUT(1, &u.file, nullptr);
+        if (Vrn$ERRCODE != 0)
+            return 2;
+        for (int i = 0; i < 50; i++)
+            if (u.Add(100 + i, ("k" + std::to_string(i)).c_str(), "x", i) != 0)
+                return 3;
+        if (u.GetCode("alpha") != 0)
+            return 4;
+        Vrn$FILE_DELETE(&u.file);
+        Signal(ready);
+        pause();
+        return 0;
+    });
+    ASSERT_TRUE(doomed.WaitReady());
+    kill(doomed.pid, SIGKILL);
+    EXPECT_EQ(doomed.Wait(), 128 + SIGKILL);
+    // The server rolled the dead station's transaction back and let go of its locks.
+    Vrn$LOGOUT(5, &a->file, nullptr);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(6, "fox", "y", 6), 0);
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT string_agg(code, ',' ORDER BY id) FROM kel"), "delta,Alpha,charly,BRAVO,echo,fox");
+}
+
+TEST_F(PgsqlTest, PositionFindsTheRecordAfterOthersMovedAndBlankOnesAreRefused) {
+    auto t = Filled();
+    ASSERT_EQ(t->GetCode("charly"), 0);
+    Vrn$FILE_POSITIONk(&t->code_key);
+    std::string by_key = tarvex::testing::PopText();
+    Vrn$FILE_POSITIONf(&t->file);
+    std::string by_file = tarvex::testing::PopText();
+    // Another station adds records before and after it and changes one of them.
+    Table u("C:\\DATA\\Kel.kel");
+    ASSERT_EQ(u.Open(), 0);
+    EXPECT_EQ(u.Add(6, "bat", "x", 1), 0);
+    EXPECT_EQ(u.Add(7, "cat", "x", 1), 0);
+    ASSERT_EQ(u.GetCode("delta"), 0);
+    u.record.CODE = "aardvark";
+    Vrn$FILE_PUTf(&u.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+
+    tarvex::testing::PushText(by_key);
+    Vrn$FILE_RESETk(&t->code_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 5}));
+    tarvex::testing::PushText(by_key);
+    Vrn$FILE_RESETk(&t->code_key);
+    EXPECT_EQ(t->Walk(false), (std::vector<int32_t>{3, 7, 4, 6, 2, 1}));
+    tarvex::testing::PushText(by_file);
+    Vrn$FILE_RESETf(&t->file);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 4, 5, 6, 7}));
+    ASSERT_EQ(t->GetCode("echo"), 0);
+    tarvex::testing::PushText(by_file);
+    Vrn$FILE_REGETf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->record.ID, 3);
+    for (const char* blank : {"", "   "}) {
+        tarvex::testing::PushText(blank);
+        Vrn$FILE_REGETf(&t->file);
+        EXPECT_EQ(Vrn$ERRCODE, 35);
+    }
+    tarvex::testing::PushText("not a position");
+    Vrn$FILE_RESETk(&t->code_key);
+    EXPECT_EQ(Vrn$ERRCODE, 35);
+}
+
+TEST_F(PgsqlTest, StreamEmptyAndBuild) {
+    auto t = Filled();
+    Vrn$FILE_STREAM(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Add(6, "foxtrot", "x", 1), 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel"), "5");
+    Vrn$FILE_FLUSH(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel"), "6");
+    // A key field changed by another tool: BUILD makes the key images follow it.
+    server.Psql("UPDATE kel SET code = 'aaa' WHERE id_ = 5");
+    Vrn$FILE_LOCKf(&t->file);
+    Vrn$FILE_BUILDf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_UNLOCK(&t->file);
+    Vrn$FILE_SETk(&t->code_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{5, 2, 4, 3, 1, 6}));
+    // Images of other character tables: OPEN asks for BUILD (46), BUILD of the closed file mends it.
+    Vrn$FILE_CLOSE(&t->file);
+    server.Psql("COMMENT ON TABLE kel IS 'PGSQL 1 0000000000000001'");
+    EXPECT_EQ(t->Open(), 46);
+    Vrn$FILE_BUILDf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    ASSERT_EQ(t->Open(), 0);
+    Vrn$FILE_LOCKf(&t->file);
+    Vrn$FILE_EMPTY(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_UNLOCK(&t->file);
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel"), "0");
+}
+
 } // namespace
