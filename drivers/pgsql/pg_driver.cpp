@@ -5,6 +5,7 @@
 #include "pgsql/pgsql.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,18 +67,23 @@ bool FromHex(std::string_view text, std::string* bytes) {
 
 // ---- Declaration and table -----------------------------------------------------------------
 
-// The table's name from the declaration's NAME: the file's base name, as the SQLite drivers name
-// the table inside their files.
+// The table's name from the declaration's NAME: the base name of the file the name completes to
+// (as for the SQLite drivers, so a name they refuse is refused here too: 45), as those drivers
+// name the table inside their files.
 int32_t TableName(FileDecl* file, std::string* name) {
     char* text = _drv_MakeCSTRING(file->name, file->name_length);
-    std::string path = text != nullptr ? text : "";
+    std::string given = text != nullptr ? text : "";
     std::free(text);
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
-    if (path.empty() || path.back() == '/')
+    if (given.empty())
         return kInvalidFilename;
-    *name = TableNameFor(path);
+    char completed[VRN_MAX_PATH];
+    int32_t code = _drv_ChkName(given.c_str(), completed, "kel", 0);
+    if (code != 0)
+        return code;
+    char host[4096];
+    if (_drv_HostPath(completed, host, sizeof host) == 0)
+        return kInvalidFilename;
+    *name = TableNameFor(host);
     return 0;
 }
 
@@ -240,11 +246,15 @@ class PgFile {
             n++;
         }
         std::string sql = "INSERT INTO " + s_.table;
-        sql += n > 0 ? " (" + names + ") VALUES (" + values + ") RETURNING id" : " DEFAULT VALUES RETURNING id";
+        sql += (n > 0 ? " (" + names + ") VALUES (" + values + ")" : " DEFAULT VALUES") + " ON CONFLICT DO NOTHING RETURNING id";
+        // A record a key without DUP already has is left out rather than refused by the server, so
+        // the refusal costs the transaction nothing and needs no savepoint around the write.
         PgResult result(nullptr, PQclear);
-        code = Write(s_.Db(), [&] { return s_.Db().Run(sql, params, &result); });
+        code = s_.Db().Run(sql, params, &result);
         if (code != 0)
             return code;
+        if (PQntuples(result.get()) == 0)
+            return kDuplicateKey;
         s_.current = PgBigint(result.get(), 0, 0);
         s_.current_changes = 0;
         s_.accessed = true;
@@ -538,6 +548,20 @@ class PgFile {
 
 // ---- Creating, opening, closing --------------------------------------------------------------
 
+// Every open file holds a session lock on its table's name: shared, or exclusive when opened deny-all.
+// So a deny-all OPEN waits for the others to close (32 after the wait) and keeps later ones out,
+// CREATE does not replace a table another station has open (32), and a station that dies lets go
+// with its connection. The first number sets our locks apart from other programs' on the server.
+int32_t TakeUseLock(Connection& db, const State& state, const char* function) {
+    PgParams params;
+    params.Text(state.name);
+    PgResult result(nullptr, PQclear);
+    int32_t code = db.Run(std::string("SELECT ") + function + "(1280658765, hashtext($1))::text", params, &result);
+    if (code == 0 && PgBytes(result.get(), 0, 0) == "false")
+        return kAlreadyLocked; // the try form: another holds it
+    return code;
+}
+
 // The statements that make the table of the declaration, its key indexes and its comment.
 std::string CreateSql(const State& state) {
     std::string sql = "DROP TABLE IF EXISTS " + state.table + "; CREATE TABLE " + state.table +
@@ -567,6 +591,9 @@ int32_t Create(FileDecl* file) {
         return code;
     state.own = Connection::Open(&code);
     if (!state.own)
+        return code;
+    code = TakeUseLock(*state.own, state, "pg_try_advisory_lock");
+    if (code != 0)
         return code;
     // One transaction: a failure leaves the table that was there as it was.
     code = state.own->Script("BEGIN; " + CreateSql(state) + " COMMIT");
@@ -611,7 +638,9 @@ int32_t Open(FileDecl* file, int32_t access_mode, bool for_build = false) {
     state->own = Connection::Open(&code);
     if (!state->own)
         return code;
-    code = CheckTable(state.get());
+    code = TakeUseLock(*state->own, *state, (access_mode & 0xF0) == 0x10 ? "pg_advisory_lock" : "pg_advisory_lock_shared");
+    if (code == 0)
+        code = CheckTable(state.get());
     if (code == kRebuildKeys && for_build)
         code = 0;
     if (code == 0 && !writable)
@@ -718,6 +747,70 @@ int KeyIndex(const FileDecl* file, const KeyDecl* key) {
     return -1;
 }
 
+std::string Trimmed(std::string_view text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && (text[begin] == ' ' || text[begin] == '\0'))
+        begin++;
+    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\0'))
+        end--;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value, the name alone
+// replies with it, anything else replies with an empty text: the commands the SQLite drivers take,
+// so programs written for them run unchanged. Neither changes how the server reads or writes.
+std::string Send(State* state, const std::string& command) {
+    size_t equals = command.find('=');
+    std::string name = Lower(Trimmed(std::string_view(command).substr(0, equals)));
+    bool setting = equals != std::string::npos;
+    std::string value = setting ? Lower(Trimmed(std::string_view(command).substr(equals + 1))) : "";
+    if (name == "quickscan") {
+        if (setting && value != "on" && value != "off")
+            return "";
+        if (setting)
+            state->quickscan = value;
+        return state->quickscan;
+    }
+    if (name == "recover") {
+        if (setting && (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos))
+            return "";
+        if (setting)
+            state->recover = std::stoll(value);
+        return std::to_string(state->recover);
+    }
+    return "";
+}
+
+void SetProperty(State* state, int32_t property, const std::string& value) {
+    if (state == nullptr)
+        return;
+    switch (property) {
+    case VRN_DRIVER_PROP_QUICKSCAN:
+        Send(state, "QUICKSCAN=" + value);
+        break;
+    case VRN_DRIVER_PROP_RECOVER:
+        Send(state, "Recover=" + value);
+        break;
+    case VRN_DRIVER_PROP_WAIT: {
+        // How long the file's writes wait for a table another station locked.
+        std::string digits = Trimmed(value);
+        if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
+            break;
+        if (state->own->Run("SET lock_timeout = " + digits) == 0)
+            state->wait_milliseconds = std::stoi(digits);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 std::string GetProperty(const State* state, int32_t property) {
     if (property == VRN_DRIVER_PROP_DRIVER)
         return kDriverName;
@@ -726,8 +819,12 @@ std::string GetProperty(const State* state, int32_t property) {
     switch (property) {
     case VRN_DRIVER_PROP_FILES:
         return "1";
+    case VRN_DRIVER_PROP_QUICKSCAN:
+        return state->quickscan;
+    case VRN_DRIVER_PROP_RECOVER:
+        return std::to_string(state->recover);
     case VRN_DRIVER_PROP_WAIT:
-        return std::to_string(kWaitMilliseconds);
+        return std::to_string(state->wait_milliseconds);
     case VRN_DRIVER_PROP_TRANSACTION:
         return state->host != nullptr ? "1" : "0";
     default:
@@ -921,12 +1018,13 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         break;
     }
     case VRN_OP_SET_PROPERTY:
-        break; // the driver's properties are only read
+        SetProperty(state, int32_t(argument(0)), text);
+        break;
     case VRN_OP_GET_PROPERTY:
         PushText(GetProperty(state, int32_t(argument(0))));
         break;
     case VRN_OP_SEND:
-        PushText("");
+        PushText(state != nullptr ? Send(state, text) : std::string());
         break;
     case VRN_OP_BUILD_FILE:
     case VRN_OP_BUILD_KEY:

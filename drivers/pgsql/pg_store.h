@@ -92,6 +92,9 @@ struct State {
     std::string fields; // r."pat", r."lname", ...
     uint32_t record_length = 0;
     int32_t logout_seconds = 0;
+    int32_t wait_milliseconds = kWaitMilliseconds; // set with the lock-wait property
+    std::string quickscan = "off";                  // SEND options, kept for programs that ask
+    int64_t recover = 0;
     bool locked = false;    // LOCK holds a server transaction on the own connection
     bool streaming = false; // so does STREAM until FLUSH
     int64_t current = 0;

@@ -55,9 +55,16 @@ int32_t Logout(State* state) {
             return code;
         }
     }
+    // A file this station LOCKed: its lock moves into the transaction (the writes made under it
+    // commit first) and comes back when the transaction ends.
+    if (state->locked && state->own->InTransaction()) {
+        code = state->own->Commit();
+        if (code != 0)
+            return code;
+    }
     // SHARE ROW EXCLUSIVE: no other station writes the table or enlists it until the end, and
     // every station still reads it.
-    code = LockTable(*t.connection, *state, state->logout_seconds, "SHARE ROW EXCLUSIVE");
+    code = LockTable(*t.connection, *state, state->logout_seconds, state->locked ? "EXCLUSIVE" : "SHARE ROW EXCLUSIVE");
     if (code != 0) {
         if (t.files.empty())
             t.connection.reset(); // the server rolls back what the closed connection began
@@ -75,10 +82,24 @@ int32_t EndTransaction(State* state, bool commit) {
     Transaction& t = Current();
     Connection& db = *t.connection;
     int32_t code = commit ? db.Commit() : db.Run("ROLLBACK");
-    for (State* file : t.files)
-        file->host = nullptr;
-    t.files.clear();
     t.connection.reset();
+    for (State* file : t.files) {
+        file->host = nullptr;
+        if (file->locked) {
+            // Taken back at once: the transaction's end let go of it a moment ago.
+            int32_t relocked = file->own->InTransaction() ? 0 : file->own->Run("BEGIN");
+            if (relocked == 0)
+                relocked = LockTable(*file->own, *file, 5, "EXCLUSIVE");
+            if (relocked != 0) {
+                file->locked = false;
+                if (file->own->InTransaction())
+                    file->own->Run("ROLLBACK");
+                if (code == 0)
+                    code = relocked;
+            }
+        }
+    }
+    t.files.clear();
     return code;
 }
 

@@ -16,8 +16,10 @@
  *     files; LOGOUT locks each file's table against other writers, waiting up to the LOGOUT
  *     seconds (0: not at all), and a table not had in time fails the LOGOUT (48). A station that
  *     dies inside a transaction loses its connection, and the server rolls the transaction back.
- *   - A write that fails inside a transaction is undone alone (a savepoint per write): the
- *     transaction goes on, as on the SQLite drivers.
+ *   - A write refused inside a transaction is undone alone, and the transaction goes on, as on the
+ *     SQLite drivers: an ADD a key without DUP refuses writes nothing (40) without a server error,
+ *     a PUT or DELETE runs under a savepoint. A server error that ends the transaction (COMMIT finds
+ *     it rolled back) makes COMMIT fail with 90, never report success.
  *   - WATCH: a PUT after a watched read changes the record only while its version is the one read;
  *     otherwise 89 and nothing is written.
  *   - LOCK(file, seconds): the table locked against other writers and lockers within a server
@@ -25,6 +27,13 @@
  *     writes until UNLOCK (or CLOSE) commit with UNLOCK. STREAM/FLUSH: the writes between them are
  *     one server transaction.
  *   - HOLD and RELEASE: the state words mark the held record, as on the SQLite drivers.
+ *   - OPEN holds a session lock on the table's name, shared or (deny all) exclusive: a deny-all
+ *     OPEN waits up to five seconds for the other stations to close the table, then fails (32),
+ *     and keeps later OPENs out the same way; CREATE refuses a table another station has open (32).
+ *     A read-only OPEN makes the connection read-only. Deny-write and deny-read are not held.
+ *   - SEND, SET_PROPERTY, GET_PROPERTY: those of the SQLite drivers (common/driver_properties.h);
+ *     the lock wait is how long a write waits for a table another station locked; the files
+ *     property is 1.
  *   - Errors from the server: a duplicate key 40, a lock not had in time 32, a missing table 2,
  *     missing rights 5; any other is 90 with the server's message as the driver's text. */
 #ifndef LUMAREX_PGSQL_H

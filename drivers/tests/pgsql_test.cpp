@@ -217,7 +217,12 @@ TEST_F(PgsqlTest, GetByKeyAndPointerAndDuplicateKeysWriteNothing) {
     EXPECT_EQ(t->Add(6, "ALPHA", "x", 1), 40); // CODE is unique without regard to case
     EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 5);
     EXPECT_EQ(server.Psql("SELECT count(*) FROM kel WHERE id > 5"), "0");
-    EXPECT_EQ(t->Add(6, "foxtrot", "x", 1), 0); // the table is still writable after the refusal
+    EXPECT_EQ(t->Add(6, "foxtro", "x", 1), 0); // the table is still writable after the refusal
+    // CREATE does not replace a table another station has open.
+    Table again("C:\\DATA\\Kel.kel");
+    Vrn$FILE_CREATE(&again.file);
+    EXPECT_EQ(Vrn$ERRCODE, 32);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel"), "6");
 }
 
 TEST_F(PgsqlTest, PutAndDeleteChangeTheKeysAndTheRecords) {
