@@ -74,16 +74,14 @@ int32_t Connection::Run(const std::string& sql, PgParams& params, PgResult* resu
     if (params.Count() == 0) {
         raw = PQexecParams(conn_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1);
     } else {
-        std::string name;
-        for (const auto& entry : prepared_)
-            if (entry.first == sql)
-                name = entry.second;
+        auto known = prepared_.find(sql);
+        std::string name = known != prepared_.end() ? known->second : std::string();
         if (name.empty()) {
             name = "pg" + std::to_string(prepared_.size() + 1);
             PgResult prepared(PQprepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()), PQclear);
             if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
                 return ServerError(conn_, prepared.get());
-            prepared_.emplace_back(sql, name);
+            prepared_.emplace(sql, name);
         }
         raw = PQexecPrepared(conn_, name.c_str(), params.Count(), params.Values(), params.Lengths(),
                              params.Formats(), 1);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/key_image.h"
@@ -65,7 +66,7 @@ class Connection {
   private:
     explicit Connection(PGconn* conn) : conn_(conn) {}
     PGconn* conn_;
-    std::vector<std::pair<std::string, std::string>> prepared_; // SQL text, statement name
+    std::unordered_map<std::string, std::string> prepared_; // SQL text -> statement name
 };
 
 // The error code of a failed result (or of the connection when there is none).
