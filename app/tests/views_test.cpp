@@ -53,13 +53,6 @@ const Binding kFiles{"Files", KELSTORE, VARNEL};
 #ifdef LUM_WITH_PGSQL
 // The PGSQL cases run as one process on one private server, started by the first of them.
 const Binding kServer{"PGSQL", PGSQL, PGSQL};
-pgsql_testing::Server server;
-enum class ServerState { kNotStarted, kUp, kFailed } server_state = ServerState::kNotStarted;
-class ServerEnvironment : public ::testing::Environment {
-  public:
-    void TearDown() override { server.Stop(); }
-};
-const auto* const server_environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
 #endif
 
 std::string BindingName(const ::testing::TestParamInfo<Binding>& info) {
@@ -74,15 +67,8 @@ class AppViewsTest : public ::testing::TestWithParam<Binding> {
 
     void SetUp() override {
 #ifdef LUM_WITH_PGSQL
-        if (GetParam().kelstore == PGSQL) {
-            if (server_state == ServerState::kNotStarted) {
-                server_state = server.Start() ? ServerState::kUp : ServerState::kFailed;
-                if (server_state == ServerState::kFailed)
-                    std::printf("app_tests: no PostgreSQL server could start: %s\n", server.Reason().c_str());
-            }
-            if (server_state != ServerState::kUp)
-                GTEST_SKIP() << "no PostgreSQL server could start: " << server.Reason();
-        }
+        if (GetParam().kelstore == PGSQL && !pgsql_testing::ProcessServerUp("app_tests"))
+            GTEST_SKIP() << "no PostgreSQL server could start: " << pgsql_testing::ProcessServer().Reason();
 #endif
         std::filesystem::create_directories(drive.Root() / "LUMAREX" / "DATA");
         lumarex::BindFileDrivers(GetParam().kelstore, GetParam().varnel);

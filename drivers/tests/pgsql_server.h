@@ -118,4 +118,23 @@ class Server {
     std::string log_;
 };
 
+// The test process's one server, shared by every test file of the process: started by the first
+// test that asks and stopped when the process ends. False, with the reason printed once, when no
+// server can start.
+inline Server& ProcessServer() {
+    static Server server;
+    return server;
+}
+inline bool ProcessServerUp(const char* program) {
+    static int state = 0; // 0 not started, 1 up, 2 failed
+    if (state == 0) {
+        state = ProcessServer().Start() ? 1 : 2;
+        if (state == 2)
+            std::printf("%s: no PostgreSQL server could start: %s\n", program, ProcessServer().Reason().c_str());
+        else
+            std::atexit([] { ProcessServer().Stop(); });
+    }
+    return state == 1;
+}
+
 } // namespace pgsql_testing
