@@ -584,6 +584,12 @@ std::string CreateSql(const State& state) {
     return sql;
 }
 
+// Lets go of the use lock before the connection closes: the server ends a closed connection's
+// session a moment later, and a CREATE or deny-all OPEN right after must not find it still held.
+void ReleaseUseLock(Connection& db) {
+    db.Run("SELECT pg_advisory_unlock_all()");
+}
+
 int32_t Create(FileDecl* file) {
     State state;
     int32_t code = Compile(file, &state);
@@ -599,6 +605,7 @@ int32_t Create(FileDecl* file) {
     code = state.own->Script("BEGIN; " + CreateSql(state) + " COMMIT");
     if (code != 0 && state.own->InTransaction())
         state.own->Run("ROLLBACK");
+    ReleaseUseLock(*state.own);
     return code;
 }
 
@@ -674,6 +681,7 @@ int32_t Close(FileDecl* file, PgFcb* fcb) {
     Vrn$deactivate_drv(file);
     // A LOCK or STREAM still open ends as UNLOCK or FLUSH would end it.
     int32_t code = fcb->state->own->InTransaction() ? fcb->state->own->Commit() : 0;
+    ReleaseUseLock(*fcb->state->own);
     delete fcb->state;
     std::free(fcb->base.name);
     std::free(fcb->base.owner);
