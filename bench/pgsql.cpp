@@ -12,6 +12,9 @@
 //         reads, since other statements may come between two NEXTs of a program
 //   GET   10,000 random claim numbers by the claim key, each record copied into the buffer
 //         peer: a prepared SELECT ... WHERE inv = $1 per claim
+//   PAGE  1,000 browse pages: the first 10 claims of a random patient (SET by key values, then
+//         NEXT up to 10 times while the patient is the same); the time per page is the figure
+//         peer: one prepared SELECT ... WHERE pat = $1 ORDER BY inv LIMIT 10 per page
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
 
@@ -263,12 +266,69 @@ void LibpqGet(benchmark::State& state) {
     Count(state, done, kGets);
 }
 
+constexpr int64_t kPages = 1000;
+
+std::vector<int32_t> RandomPatients() {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int32_t> pick(1, int32_t((records - 1) / 7 + 1));
+    std::vector<int32_t> wanted(kPages);
+    for (int32_t& pat : wanted)
+        pat = pick(random);
+    return wanted;
+}
+
+void DriverPage(benchmark::State& state) {
+    std::vector<int32_t> wanted = RandomPatients();
+    int64_t rows = 0;
+    for (auto _ : state) {
+        for (int32_t pat : wanted) {
+            claims.record.PAT = pat;
+            claims.record.INV = INT32_MIN;
+            Vrn$FILE_SETkk(&claims.pat_key, &claims.pat_key);
+            for (int n = 0; n < 10; n++) {
+                Vrn$FILE_NEXT(&claims.file);
+                if (Vrn$ERRCODE != 0 || claims.record.PAT != pat)
+                    break;
+                rows++;
+            }
+        }
+    }
+    state.counters["pages"] = double(kPages); // the time per page is Time / pages
+    state.counters["rows"] = double(rows);
+}
+
+void LibpqPage(benchmark::State& state) {
+    std::vector<int32_t> wanted = RandomPatients();
+    int64_t rows = 0;
+    for (auto _ : state) {
+        const Oid types[1] = {23};
+        PQclear(PQprepare(peer, "page", "SELECT inv, pat, code, amount FROM peer WHERE pat = $1 ORDER BY inv LIMIT 10", 1,
+                          types));
+        ClaimRecord record{};
+        for (int32_t pat : wanted) {
+            uint32_t key = BigEndian32(pat);
+            const char* params[1] = {reinterpret_cast<const char*>(&key)};
+            const int lengths[1] = {4}, formats[1] = {1};
+            PGresult* result = PQexecPrepared(peer, "page", 1, params, lengths, formats, 1);
+            for (int row = 0; PQresultStatus(result) == PGRES_TUPLES_OK && row < PQntuples(result); row++) {
+                TakePeerRow(result, row, &record);
+                rows++;
+            }
+            PQclear(result);
+        }
+    }
+    state.counters["pages"] = double(kPages); // the time per page is Time / pages
+    state.counters["rows"] = double(rows);
+}
+
 BENCHMARK(DriverAdd)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqAdd)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverNext)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqNext)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverGet)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqGet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibpqPage)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
