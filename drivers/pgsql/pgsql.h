@@ -34,6 +34,8 @@
  *   - SEND, SET_PROPERTY, GET_PROPERTY: those of the SQLite drivers (common/driver_properties.h);
  *     the lock wait is how long a write waits for a table another station locked; the files
  *     property is 1.
+ *   - Views: QUERY_VIEW names no driver function (80), so the runtime's view engine runs every view
+ *     over the operations above, one query per step; no view runs as one server query yet.
  *   - Errors from the server: a duplicate key 40, a lock not had in time 32, a missing table 2,
  *     missing rights 5; any other is 90 with the server's message as the driver's text. */
 #ifndef LUMAREX_PGSQL_H
