@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The application's view shapes over real KELSTORE and VARNEL files in a temporary drive: the
-// invoice browse view (invoice and three key-joined files), the service-line and payment-line
-// views of a claim, the claim-print view and a report view; paging as the browse pattern pages;
-// two threads.
+// The application's view shapes over real KELSTORE and VARNEL files in a temporary drive, and over
+// PGSQL tables on a private server: the invoice browse view (invoice and three key-joined files),
+// the service-line and payment-line views of a claim, the claim-print view and a report view;
+// paging as the browse pattern pages; two threads. Every driver gives the same rows in the same
+// order.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,6 +17,10 @@
 #include "data/dictionary.h"
 #include "kelstore/kelstore.h"
 #include "varnel/varnel.h"
+#ifdef LUM_WITH_PGSQL
+#include "pgsql/pgsql.h"
+#include "pgsql_server.h"
+#endif
 #include "tarvex/evaluate.h"
 #include "tarvex/files.hpp"
 #include "tarvex/frame.h"
@@ -36,15 +41,37 @@ using lumarex::Provider;
 constexpr int kPatients = 4;
 constexpr int kClaimsPerPatient = 30; // patient 1..4; claim number = patient * 1000 + n
 
-class AppViewsTest : public ::testing::Test {
+// The drivers the program's files are bound to: as the program binds them (VARNEL for Provider,
+// KELSTORE for the rest), or all to PGSQL.
+struct Binding {
+    const char* name;
+    VrnDriverEntry kelstore;
+    VrnDriverEntry varnel;
+};
+const Binding kFiles{"Files", KELSTORE, VARNEL};
+
+#ifdef LUM_WITH_PGSQL
+// The PGSQL cases run as one process on one private server, started by the first of them.
+const Binding kServer{"PGSQL", PGSQL, PGSQL};
+#endif
+
+std::string BindingName(const ::testing::TestParamInfo<Binding>& info) {
+    return info.param.name;
+}
+
+class AppViewsTest : public ::testing::TestWithParam<Binding> {
   protected:
     tarvex::testing::TemporaryDrive drive;
     // The browse's reset variables.
     int32_t reset_pat = 0, reset_prv = 0, reset_inv = 0, number = 0;
 
     void SetUp() override {
+#ifdef LUM_WITH_PGSQL
+        if (GetParam().kelstore == PGSQL && !pgsql_testing::ProcessServerUp("app_tests"))
+            GTEST_SKIP() << "no PostgreSQL server could start: " << pgsql_testing::ProcessServer().Reason();
+#endif
         std::filesystem::create_directories(drive.Root() / "LUMAREX" / "DATA");
-        lumarex::BindFileDrivers(KELSTORE, VARNEL);
+        lumarex::BindFileDrivers(GetParam().kelstore, GetParam().varnel);
         for (FileDecl* file : {Invoice.Decl(), Item.Decl(), Provider.Decl(), Insured1.Decl(), Insured2.Decl(),
                                Patient.Decl()}) {
             Vrn$FILE_CREATE(file);
@@ -63,6 +90,8 @@ class AppViewsTest : public ::testing::Test {
         Fill();
     }
     void TearDown() override {
+        if (IsSkipped())
+            return;
         Vrn$PopBind();
         for (FileDecl* file : {Invoice.Decl(), Item.Decl(), Provider.Decl(), Insured1.Decl(), Insured2.Decl(),
                                Patient.Decl()})
@@ -186,7 +215,7 @@ struct Page {
     }
 };
 
-TEST_F(AppViewsTest, TheInvoiceBrowseViewJoinsThreeFilesByKey) {
+TEST_P(AppViewsTest, TheInvoiceBrowseViewJoinsThreeFilesByKey) {
     InvoiceBrowseView view;
     EXPECT_EQ(PROP(view, VRN_VIEW_PROP_FILES), "4");
     const std::vector<uint8_t>& code = view.StructureCode();
@@ -213,7 +242,7 @@ TEST_F(AppViewsTest, TheInvoiceBrowseViewJoinsThreeFilesByKey) {
     CLOSE(view);
 }
 
-TEST_F(AppViewsTest, PagingThroughOnePatientsClaimsLikeTheBrowse) {
+TEST_P(AppViewsTest, PagingThroughOnePatientsClaimsLikeTheBrowse) {
     InvoiceBrowseView view;
     reset_pat = 3;
     FILTER(view, "INV:PAT = BRW2::Sort1:Reset:PAT:PAT");
@@ -240,7 +269,7 @@ TEST_F(AppViewsTest, PagingThroughOnePatientsClaimsLikeTheBrowse) {
     CLOSE(view);
 }
 
-TEST_F(AppViewsTest, ABoundedScanReadsOnlyThePatientsClaims) {
+TEST_P(AppViewsTest, ABoundedScanReadsOnlyThePatientsClaims) {
     // The same filter over a file of 120 claims: reading one patient's 30 claims does not read the
     // other 90, although the program's SET stands at the start of the key.
     View view{VIEW(Invoice), "INV:PAT = BRW2::Sort1:Reset:PAT:PAT"};
@@ -258,7 +287,7 @@ TEST_F(AppViewsTest, ABoundedScanReadsOnlyThePatientsClaims) {
     CLOSE(view);
 }
 
-TEST_F(AppViewsTest, ServiceAndPaymentLinesOfAClaim) {
+TEST_P(AppViewsTest, ServiceAndPaymentLinesOfAClaim) {
     reset_pat = 1;
     reset_prv = 2;
     reset_inv = 1005;
@@ -288,7 +317,7 @@ TEST_F(AppViewsTest, ServiceAndPaymentLinesOfAClaim) {
     CLOSE(payments);
 }
 
-TEST_F(AppViewsTest, TheClaimPrintViewReadsOneClaimAndItsLines) {
+TEST_P(AppViewsTest, TheClaimPrintViewReadsOneClaimAndItsLines) {
     View view{VIEW(Invoice).JOIN(JOIN(Item.Key("ITM:INVDOSKEY"), "INV:INV").INNER()), nullptr, "INV:INV"};
     number = 2005;
     FILTER(view, "INV:INV = NUMBER");
@@ -302,7 +331,7 @@ TEST_F(AppViewsTest, TheClaimPrintViewReadsOneClaimAndItsLines) {
     CLOSE(view);
 }
 
-TEST_F(AppViewsTest, AReportViewOfPatientsWithABalance) {
+TEST_P(AppViewsTest, AReportViewOfPatientsWithABalance) {
     View view{VIEW(Patient), "pat:nowbalan >0"};
     OPEN(view);
     SET(Patient);
@@ -313,7 +342,7 @@ TEST_F(AppViewsTest, AReportViewOfPatientsWithABalance) {
     CLOSE(view);
 }
 
-TEST_F(AppViewsTest, TwoThreadsPageTheirOwnPatientsAtOnce) {
+TEST_P(AppViewsTest, TwoThreadsPageTheirOwnPatientsAtOnce) {
     InvoiceBrowseView view;
     std::mutex runtime_lock; // program code runs under one lock; threads interleave between calls
     std::vector<int32_t> seen[2];
@@ -349,5 +378,10 @@ TEST_F(AppViewsTest, TwoThreadsPageTheirOwnPatientsAtOnce) {
         EXPECT_EQ(seen[which], expected) << "thread " << which;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Drivers, AppViewsTest, ::testing::Values(kFiles), BindingName);
+#ifdef LUM_WITH_PGSQL
+INSTANTIATE_TEST_SUITE_P(Server, AppViewsTest, ::testing::Values(kServer), BindingName);
+#endif
 
 } // namespace

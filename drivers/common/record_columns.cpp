@@ -697,6 +697,10 @@ bool RecordColumns::Read(sqlite3_stmt* statement, int first, void* record, std::
     return true;
 }
 
+const char* ColumnSqlType(const Column& column) {
+    return SqlType(column);
+}
+
 std::string Quoted(const std::string& name) {
     std::string quoted = "\"";
     for (char c : name) {

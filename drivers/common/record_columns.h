@@ -85,6 +85,10 @@ class RecordColumns {
     std::vector<Column> columns_;
 };
 
+// The SQLite type of a column ("INTEGER", "REAL", "TEXT" or "BLOB"), as CREATE TABLE declares it;
+// other engines storing the same columns map their types from it.
+const char* ColumnSqlType(const Column& column);
+
 // A column or table name as an SQL identifier: in double quotes, quotes doubled.
 std::string Quoted(const std::string& name);
 // The table name for a record file: its base name without extension, lower-case, letters, digits

@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Moving the practice's data between the SQLite files and a PostgreSQL database (move_data.h).
+#include "data/move_data.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "data/dictionary.h"
+#include "tarvex/files.h"
+#include "tarvex/frame.h"
+
+namespace lumarex {
+
+namespace {
+
+// A second declaration of a dictionary file, on another driver: the same name, record and keys,
+// sharing the record buffer, so a record read from the one is written to the other as it stands.
+struct Twin {
+    FileDecl decl{};
+    std::vector<KeyDecl> keys;
+    std::vector<KeyDecl*> key_blocks;
+
+    Twin(const FileDecl& source, VrnDriverEntry driver) : decl(source) {
+        decl.driver = driver;
+        decl.driver_instance = nullptr;
+        keys.reserve(source.key_count);
+        for (uint32_t k = 0; k < source.key_count; k++) {
+            keys.push_back(*source.keys[k]);
+            keys.back().file = &decl;
+        }
+        for (KeyDecl& key : keys)
+            key_blocks.push_back(&key);
+        decl.keys = key_blocks.data();
+    }
+    Twin(const Twin&) = delete;
+    Twin& operator=(const Twin&) = delete;
+};
+
+std::string NameOf(const FileDecl& file) {
+    char* name = _drv_MakeCSTRING(file.name, file.name_length);
+    std::string text = name != nullptr ? name : "";
+    std::free(name);
+    return text;
+}
+
+int32_t Failed(std::string* report, const FileDecl& file, const std::string& what, int32_t code) {
+    *report = NameOf(file) + ": " + what + " (error " + std::to_string(code) + ")";
+    if (code == 90) {
+        Vrn$FILEERRORMSG();
+        VrnStringPair pair{nullptr, 0};
+        Vrn$PopTemp(&pair);
+        if (pair.address != nullptr && pair.length > 0)
+            *report += ": " + std::string(pair.address, pair.length);
+        Vrn$freestr(&pair);
+    }
+    return code;
+}
+
+// Copies every record of `source` to `target` in record order: 0 or the error code.
+int32_t CopyRecords(FileDecl* source, FileDecl* target, std::string* report) {
+    Vrn$FILE_SETf(source);
+    for (;;) {
+        Vrn$FILE_NEXT(source);
+        if (Vrn$ERRCODE == 33)
+            return 0;
+        if (Vrn$ERRCODE != 0)
+            return Failed(report, *source, "reading", Vrn$ERRCODE);
+        Vrn$FILE_ADDf(target);
+        if (Vrn$ERRCODE != 0)
+            return Failed(report, *target, "writing", Vrn$ERRCODE);
+    }
+}
+
+// The same number of records, and under every key the same records in the same order.
+int32_t Check(FileDecl* source, FileDecl* target, std::string* report) {
+    int32_t had = Vrn$FILE_RECORDSf(source), has = Vrn$FILE_RECORDSf(target);
+    if (had != has)
+        return Failed(report, *target, std::to_string(has) + " records where the source has " + std::to_string(had), 90);
+    std::vector<char> expected(source->record_length);
+    for (uint32_t k = 0; k < source->key_count; k++) {
+        Vrn$FILE_SETk(source->keys[k]);
+        Vrn$FILE_SETk(target->keys[k]);
+        for (int64_t row = 0;; row++) {
+            Vrn$FILE_NEXT(source);
+            int32_t source_code = Vrn$ERRCODE;
+            std::memcpy(expected.data(), source->record, source->record_length);
+            Vrn$FILE_NEXT(target);
+            int32_t target_code = Vrn$ERRCODE;
+            if (source_code != target_code ||
+                (source_code == 0 && std::memcmp(expected.data(), target->record, source->record_length) != 0))
+                return Failed(report, *target, "record " + std::to_string(row + 1) + " in the order of key " +
+                                                   std::to_string(k + 1) + " differs from the source",
+                              90);
+            if (source_code != 0)
+                break;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int32_t MoveData(const DataHome& from, const DataHome& to, bool replace, std::string* report) {
+    report->clear();
+    BindFileDrivers(from.kelstore, from.varnel);
+    std::span<FileDecl* const, kDictionaryFileCount> files = DictionaryFiles();
+    std::vector<std::unique_ptr<Twin>> targets;
+    for (FileDecl* file : files)
+        targets.push_back(std::make_unique<Twin>(*file, file == Provider.Decl() ? to.varnel : to.kelstore));
+    // One driver for every file takes them all into one transaction.
+    bool whole = to.kelstore == to.varnel;
+    size_t opened = 0;
+    int32_t code = 0;
+    auto close_all = [&] {
+        for (size_t i = 0; i < opened; i++) {
+            Vrn$FILE_CLOSE(files[i]);
+            Vrn$FILE_CLOSE(&targets[i]->decl);
+        }
+    };
+    for (; opened < files.size(); opened++) {
+        FileDecl* source = files[opened];
+        FileDecl* target = &targets[opened]->decl;
+        Vrn$FILE_OPEN(source, 0x40); // read-only, deny none
+        if (Vrn$ERRCODE != 0) {
+            code = Failed(report, *source, "opening the source", Vrn$ERRCODE);
+            break;
+        }
+        Vrn$FILE_OPEN(target, 0x42);
+        if (Vrn$ERRCODE == 0) {
+            int32_t records = Vrn$FILE_RECORDSf(target);
+            Vrn$FILE_CLOSE(target);
+            if (records > 0 && !replace) {
+                code = Failed(report, *target, "holds " + std::to_string(records) + " records; it is replaced only when asked", 90);
+                Vrn$FILE_CLOSE(source);
+                break;
+            }
+        }
+        Vrn$FILE_CREATE(target);
+        if (Vrn$ERRCODE == 0)
+            Vrn$FILE_OPEN(target, 0x42);
+        if (Vrn$ERRCODE != 0) {
+            code = Failed(report, *target, "making the target", Vrn$ERRCODE);
+            Vrn$FILE_CLOSE(source);
+            break;
+        }
+    }
+    if (code != 0) {
+        close_all();
+        return code;
+    }
+    if (whole) {
+        std::vector<FileDecl*> list;
+        for (auto& target : targets)
+            list.push_back(&target->decl);
+        list.push_back(nullptr);
+        Vrn$LOGOUTfiles(30, list.data());
+        if (Vrn$ERRCODE != 0)
+            code = Failed(report, *list.front(), "starting the transaction", Vrn$ERRCODE);
+    }
+    for (size_t i = 0; code == 0 && i < files.size(); i++) {
+        FileDecl* target = &targets[i]->decl;
+        if (!whole)
+            Vrn$FILE_STREAM(target);
+        code = CopyRecords(files[i], target, report);
+        if (!whole) {
+            Vrn$FILE_FLUSH(target);
+            if (code == 0 && Vrn$ERRCODE != 0)
+                code = Failed(report, *target, "writing", Vrn$ERRCODE);
+        }
+        if (code == 0)
+            code = Check(files[i], target, report);
+    }
+    if (whole) {
+        if (code == 0) {
+            Vrn$COMMIT();
+            if (Vrn$ERRCODE != 0)
+                code = Failed(report, targets.front()->decl, "committing", Vrn$ERRCODE);
+        } else {
+            Vrn$ROLLBACK();
+        }
+    }
+    close_all();
+    return code;
+}
+
+} // namespace lumarex

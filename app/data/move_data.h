@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Moving the practice's data between its two homes: the SQLite files (KELSTORE, and VARNEL for
+// Provider) and a PostgreSQL database (PGSQL for all sixteen). Every file is copied record by
+// record in record order, so duplicates keep their order under every key, then checked: the same
+// number of records, and the same records in the same order under every key.
+#pragma once
+
+#include <string>
+
+#include "tarvex/file_decl.h"
+
+namespace lumarex {
+
+// Where the files live: the driver of Provider and the driver of the other fifteen.
+struct DataHome {
+    VrnDriverEntry kelstore;
+    VrnDriverEntry varnel;
+};
+
+// Copies every dictionary file from `from` to `to`. A target that holds records is refused unless
+// `replace` is set. Where the target's driver takes every file into one transaction (PGSQL) the
+// copy is one transaction: it lands whole or not at all; into the SQLite files (at most eleven in
+// one transaction) each file is written in a transaction of its own, after every source was read
+// and checked. 0, or the error code with `report` naming the file and the fault. The dictionary's
+// declarations are bound to `from` on return.
+int32_t MoveData(const DataHome& from, const DataHome& to, bool replace, std::string* report);
+
+} // namespace lumarex

@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Moving the program's sixteen files from the SQLite files to a PostgreSQL database (a private
+// server, shared with the view tests of this process) and back: the records come back byte for
+// byte, and a target that holds records is replaced only when asked.
+#include <gtest/gtest.h>
+#ifdef LUM_WITH_PGSQL // built where libpq is there to build PGSQL
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/tests/test_support.h"
+#include "data/dictionary.h"
+#include "data/move_data.h"
+#include "kelstore/kelstore.h"
+#include "varnel/varnel.h"
+#include "pgsql/pgsql.h"
+#include "pgsql_server.h"
+#include "tarvex/files.hpp"
+#include "tarvex/frame.h"
+
+namespace {
+
+using namespace tarvex;
+using lumarex::Invoice;
+using lumarex::Patient;
+using lumarex::Provider;
+using lumarex::Item;
+
+const lumarex::DataHome kFiles{KELSTORE, VARNEL};
+const lumarex::DataHome kServer{PGSQL, PGSQL};
+
+// Every record of every dictionary file, in record order, as bytes.
+std::vector<std::vector<std::string>> Contents() {
+    std::vector<std::vector<std::string>> all;
+    for (FileDecl* file : lumarex::DictionaryFiles()) {
+        std::vector<std::string>& records = all.emplace_back();
+        Vrn$FILE_OPEN(file, 0x40);
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        Vrn$FILE_SETf(file);
+        for (Vrn$FILE_NEXT(file); Vrn$ERRCODE == 0; Vrn$FILE_NEXT(file))
+            records.emplace_back(static_cast<const char*>(file->record), file->record_length);
+        Vrn$FILE_CLOSE(file);
+    }
+    return all;
+}
+
+class MoveDataTest : public ::testing::TestWithParam<int> {
+  protected:
+    tarvex::testing::TemporaryDrive drive;
+
+    void SetUp() override {
+        if (!pgsql_testing::ProcessServerUp("app_tests"))
+            GTEST_SKIP() << "no PostgreSQL server could start: " << pgsql_testing::ProcessServer().Reason();
+        std::filesystem::create_directories(drive.Root() / "LUMAREX" / "DATA");
+        lumarex::BindFileDrivers(KELSTORE, VARNEL);
+        for (FileDecl* file : lumarex::DictionaryFiles()) {
+            Vrn$FILE_CREATE(file);
+            ASSERT_EQ(Vrn$ERRCODE, 0);
+        }
+        for (FileDecl* file : {Provider.Decl(), Patient.Decl(), Invoice.Decl(), Item.Decl()}) {
+            Vrn$FILE_OPEN(file, 0x42);
+            ASSERT_EQ(Vrn$ERRCODE, 0);
+        }
+        for (int prv = 1; prv <= 2; prv++) {
+            Vrn$CLEAR(&Provider.record, &lumarex::ProviderRecord::Type(), 0);
+            Provider.record.PRV = int64_t(prv);
+            Provider.record.PNAME = prv == 1 ? "Cl\xEDnica Uno" : "Second Clinic"; // Windows-1252 i-acute
+            ADD(Provider);
+        }
+        for (int pat = 1; pat <= 20; pat++) {
+            Vrn$CLEAR(&Patient.record, &lumarex::PatientRecord::Type(), 0);
+            Patient.record.PAT = int64_t(pat);
+            Patient.record.LNAME = pat % 3 == 0 ? "M\xFCller" : "Smith"; // duplicates under the name key
+            Patient.record.BDATE = "19700101";
+            ADD(Patient);
+            for (int n = 1; n <= 5; n++) {
+                Vrn$CLEAR(&Invoice.record, &lumarex::InvoiceRecord::Type(), 0);
+                Invoice.record.PAT = int64_t(pat);
+                Invoice.record.PRV = int64_t(1 + n % 2);
+                Invoice.record.INV = int64_t(pat * 100 + n);
+                Invoice.record.DATE = "20260101";
+                Invoice.record.BDUE = int64_t(pat * n - 7);
+                ADD(Invoice);
+                Vrn$CLEAR(&Item.record, &lumarex::ItemRecord::Type(), 0);
+                Item.record.INV = int64_t(pat * 100 + n);
+                Item.record.PAT = int64_t(pat);
+                Item.record.CPT = "99213";
+                Item.record.FEE = int64_t(n * 10);
+                ADD(Item);
+            }
+        }
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+        for (FileDecl* file : {Provider.Decl(), Patient.Decl(), Invoice.Decl(), Item.Decl()})
+            Vrn$FILE_CLOSE(file);
+    }
+};
+
+TEST_P(MoveDataTest, FilesToTheServerAndBackComeBackByteForByte) {
+    std::vector<std::vector<std::string>> before = Contents();
+    ASSERT_EQ(before[2].size(), 100u); // Invoice
+    std::string report;
+    ASSERT_EQ(lumarex::MoveData(kFiles, kServer, false, &report), 0) << report;
+    EXPECT_EQ(pgsql_testing::ProcessServer().Psql("SELECT count(*) FROM invoice"), "100");
+    EXPECT_EQ(pgsql_testing::ProcessServer().Psql("SELECT pname FROM provider ORDER BY prv LIMIT 1"), "Clínica Uno");
+
+    // Neither home is overwritten without being asked, and the refusal changes nothing.
+    EXPECT_NE(lumarex::MoveData(kFiles, kServer, false, &report), 0);
+    EXPECT_NE(report.find("replaced only when asked"), std::string::npos) << report;
+    EXPECT_NE(lumarex::MoveData(kServer, kFiles, false, &report), 0);
+    EXPECT_NE(report.find("replaced only when asked"), std::string::npos) << report;
+    lumarex::BindFileDrivers(KELSTORE, VARNEL);
+    EXPECT_EQ(Contents(), before);
+
+    // A record changed on the server comes back with the change, every other byte as it was.
+    pgsql_testing::ProcessServer().Psql("UPDATE patient SET add1 = '12 Elm St' WHERE pat = 4");
+    ASSERT_EQ(lumarex::MoveData(kServer, kFiles, true, &report), 0) << report;
+    lumarex::BindFileDrivers(KELSTORE, VARNEL);
+    std::vector<std::vector<std::string>> after = Contents();
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t f = 0; f < before.size(); f++) {
+        if (lumarex::DictionaryFiles()[f] != Patient.Decl()) {
+            EXPECT_EQ(after[f], before[f]) << f;
+            continue;
+        }
+        ASSERT_EQ(after[f].size(), before[f].size());
+        for (size_t r = 0; r < before[f].size(); r++) {
+            if (r != 3) {
+                EXPECT_EQ(after[f][r], before[f][r]) << r;
+            } else {
+                EXPECT_NE(after[f][r], before[f][r]);
+                EXPECT_NE(after[f][r].find("12 Elm St   "), std::string::npos);
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, MoveDataTest, ::testing::Values(0));
+
+} // namespace
+#endif

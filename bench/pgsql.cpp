@@ -1,0 +1,362 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Speed of the PGSQL driver against raw libpq doing the same reads and writes on the same server
+// in the same run, over a private server started for the run (as the driver tests start it).
+// The record is a claim of four fields (claim number, patient, code, amount) with two keys: the
+// claim number (unique) and patient + claim number (DUP).
+//
+//   ADD   LUM_BENCH_RECORDS new records (default 100,000) inside one LOGOUT ... COMMIT
+//         peer: a prepared INSERT of the same typed columns inside one BEGIN ... COMMIT, into a
+//         table indexed on the field columns themselves (the driver keeps key images beside them)
+//   NEXT  every record in patient + claim order, each copied into the buffer
+//         peer: a prepared keyset SELECT per row after the last (patient, claim), as the driver
+//         reads, since other statements may come between two NEXTs of a program
+//   GET   10,000 random claim numbers by the claim key, each record copied into the buffer
+//         peer: a prepared SELECT ... WHERE inv = $1 per claim
+//   PAGE  1,000 browse pages: the first 10 claims of a random patient (SET by key values, then
+//         NEXT up to 10 times while the patient is the same); the time per page is the figure
+//         peer: one prepared SELECT ... WHERE pat = $1 ORDER BY inv LIMIT 10 per page
+#include <benchmark/benchmark.h>
+#include <libpq-fe.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pgsql/pgsql.h"
+#include "pgsql_server.h"
+#include "tarvex/files.h"
+#include "tarvex/frame.h"
+#include "tarvex/type_descriptor.h"
+
+namespace {
+
+#define BENCH_CLAIM_FIELDS(FIELD)                                                                            \
+    FIELD(INV, LONG)                                                                                         \
+    FIELD(PAT, LONG)                                                                                         \
+    FIELD(CODE, STRING(10))                                                                                  \
+    FIELD(AMOUNT, LONG)
+TARVEX_RECORD(ClaimRecord, "CLM", BENCH_CLAIM_FIELDS)
+
+constexpr int64_t kGets = 10000;
+
+pgsql_testing::Server server;
+int64_t records = 100000;
+
+struct Claims {
+    ClaimRecord record{};
+    int32_t inv_components[1] = {1};
+    int32_t pat_components[2] = {2, 1};
+    KeyDecl inv_key{};
+    KeyDecl pat_key{};
+    KeyDecl* keys[2] = {&inv_key, &pat_key};
+    FileDecl file{};
+
+    Claims() {
+        inv_key.label = "CLM:INVKEY";
+        inv_key.label_length = 10;
+        inv_key.attributes = VRN_KEY_PRIMARY;
+        inv_key.component_count = 1;
+        inv_key.components = inv_components;
+        inv_key.file = &file;
+        pat_key.label = "CLM:PATKEY";
+        pat_key.label_length = 10;
+        pat_key.attributes = VRN_KEY_DUP;
+        pat_key.component_count = 2;
+        pat_key.components = pat_components;
+        pat_key.file = &file;
+        file.driver = PGSQL;
+        file.name = "C:\\DATA\\Claims.kel";
+        file.name_length = VRN_LENGTH_CSTRING;
+        file.key_count = 2;
+        file.record_length = sizeof(ClaimRecord);
+        file.record_type = &ClaimRecord::Type();
+        file.keys = keys;
+        file.record = &record;
+    }
+};
+Claims claims;
+PGconn* peer = nullptr;
+
+// Claim i: patient i / 7 (seven claims each), a code and an amount.
+void Fill(int64_t i, int32_t* inv, int32_t* pat, char* code, int32_t* amount) {
+    *inv = int32_t(i + 1);
+    *pat = int32_t(i / 7 + 1);
+    std::snprintf(code, 11, "C%07lld", static_cast<long long>(i % 9999999));
+    *amount = int32_t(i % 1000);
+}
+
+void Count(benchmark::State& state, int64_t done, int64_t wanted) {
+    state.counters["records"] = double(done);
+    if (done != wanted)
+        state.SkipWithError(("did " + std::to_string(done) + " of " + std::to_string(wanted)).c_str());
+}
+
+bool PeerRun(const char* sql) {
+    PGresult* result = PQexec(peer, sql);
+    bool ok = PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
+    if (!ok)
+        std::fprintf(stderr, "peer: %s", PQerrorMessage(peer));
+    PQclear(result);
+    return ok;
+}
+
+uint32_t BigEndian32(int32_t value) {
+    uint32_t v = uint32_t(value);
+    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
+}
+
+// The peer's row as the driver's buffer: binary int4 columns and the code's text, blank-padded.
+void TakePeerRow(PGresult* result, int row, ClaimRecord* record) {
+    auto int4 = [&](int column) {
+        uint32_t raw;
+        std::memcpy(&raw, PQgetvalue(result, row, column), 4);
+        return int32_t(BigEndian32(int32_t(raw)));
+    };
+    record->INV = int4(0);
+    record->PAT = int4(1);
+    char code[11];
+    size_t length = std::min<size_t>(size_t(PQgetlength(result, row, 2)), 10);
+    std::memcpy(code, PQgetvalue(result, row, 2), length);
+    std::memset(code + length, ' ', 10 - length);
+    code[10] = '\0';
+    record->CODE = code;
+    record->AMOUNT = int4(3);
+}
+
+void DriverAdd(benchmark::State& state) {
+    int64_t done = 0;
+    for (auto _ : state) {
+        Vrn$LOGOUT(10, &claims.file, nullptr);
+        char code[11];
+        for (int64_t i = 0; i < records; i++) {
+            int32_t inv, pat, amount;
+            Fill(i, &inv, &pat, code, &amount);
+            claims.record.INV = inv;
+            claims.record.PAT = pat;
+            claims.record.CODE = code;
+            claims.record.AMOUNT = amount;
+            Vrn$FILE_ADDf(&claims.file);
+            if (Vrn$ERRCODE == 0)
+                done++;
+        }
+        Vrn$COMMIT();
+        if (Vrn$ERRCODE != 0)
+            done = 0;
+    }
+    Count(state, done, records);
+}
+
+void LibpqAdd(benchmark::State& state) {
+    int64_t done = 0;
+    for (auto _ : state) {
+        PeerRun("BEGIN");
+        const Oid types[4] = {23, 23, 25, 23};
+        PGresult* prepared = PQprepare(peer, "add", "INSERT INTO peer (inv, pat, code, amount) VALUES ($1, $2, $3, $4)",
+                                       4, types);
+        PQclear(prepared);
+        char code[11];
+        for (int64_t i = 0; i < records; i++) {
+            int32_t inv, pat, amount;
+            Fill(i, &inv, &pat, code, &amount);
+            uint32_t values[3] = {BigEndian32(inv), BigEndian32(pat), BigEndian32(amount)};
+            const char* params[4] = {reinterpret_cast<const char*>(&values[0]), reinterpret_cast<const char*>(&values[1]),
+                                     code, reinterpret_cast<const char*>(&values[2])};
+            const int lengths[4] = {4, 4, int(std::strlen(code)), 4};
+            const int formats[4] = {1, 1, 1, 1};
+            PGresult* result = PQexecPrepared(peer, "add", 4, params, lengths, formats, 1);
+            if (PQresultStatus(result) == PGRES_COMMAND_OK)
+                done++;
+            PQclear(result);
+        }
+        if (!PeerRun("COMMIT"))
+            done = 0;
+    }
+    Count(state, done, records);
+}
+
+void DriverNext(benchmark::State& state) {
+    int64_t done = 0;
+    for (auto _ : state) {
+        Vrn$FILE_SETk(&claims.pat_key);
+        for (;;) {
+            Vrn$FILE_NEXT(&claims.file);
+            if (Vrn$ERRCODE != 0)
+                break;
+            done++;
+        }
+    }
+    Count(state, done, records);
+}
+
+void LibpqNext(benchmark::State& state) {
+    int64_t done = 0;
+    for (auto _ : state) {
+        const Oid types[2] = {23, 23};
+        PQclear(PQprepare(peer, "next",
+                          "SELECT inv, pat, code, amount FROM peer WHERE (pat, inv) > ($1, $2) ORDER BY pat, inv LIMIT 1",
+                          2, types));
+        ClaimRecord record{};
+        uint32_t after[2] = {BigEndian32(INT32_MIN), BigEndian32(INT32_MIN)};
+        for (;;) {
+            const char* params[2] = {reinterpret_cast<const char*>(&after[1]), reinterpret_cast<const char*>(&after[0])};
+            const int lengths[2] = {4, 4}, formats[2] = {1, 1};
+            PGresult* result = PQexecPrepared(peer, "next", 2, params, lengths, formats, 1);
+            bool row = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
+            if (row) {
+                TakePeerRow(result, 0, &record);
+                after[0] = BigEndian32(record.INV);
+                after[1] = BigEndian32(record.PAT);
+                done++;
+            }
+            PQclear(result);
+            if (!row)
+                break;
+        }
+    }
+    Count(state, done, records);
+}
+
+std::vector<int32_t> RandomClaims() {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int32_t> pick(1, int32_t(records));
+    std::vector<int32_t> wanted(kGets);
+    for (int32_t& inv : wanted)
+        inv = pick(random);
+    return wanted;
+}
+
+void DriverGet(benchmark::State& state) {
+    std::vector<int32_t> wanted = RandomClaims();
+    int64_t done = 0;
+    for (auto _ : state) {
+        for (int32_t inv : wanted) {
+            claims.record.INV = inv;
+            Vrn$FILE_GETfk(&claims.inv_key);
+            if (Vrn$ERRCODE == 0 && claims.record.INV == inv)
+                done++;
+        }
+    }
+    Count(state, done, kGets);
+}
+
+void LibpqGet(benchmark::State& state) {
+    std::vector<int32_t> wanted = RandomClaims();
+    int64_t done = 0;
+    for (auto _ : state) {
+        const Oid types[1] = {23};
+        PQclear(PQprepare(peer, "get", "SELECT inv, pat, code, amount FROM peer WHERE inv = $1", 1, types));
+        ClaimRecord record{};
+        for (int32_t inv : wanted) {
+            uint32_t key = BigEndian32(inv);
+            const char* params[1] = {reinterpret_cast<const char*>(&key)};
+            const int lengths[1] = {4}, formats[1] = {1};
+            PGresult* result = PQexecPrepared(peer, "get", 1, params, lengths, formats, 1);
+            if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1) {
+                TakePeerRow(result, 0, &record);
+                if (record.INV == inv)
+                    done++;
+            }
+            PQclear(result);
+        }
+    }
+    Count(state, done, kGets);
+}
+
+constexpr int64_t kPages = 1000;
+
+std::vector<int32_t> RandomPatients() {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int32_t> pick(1, int32_t((records - 1) / 7 + 1));
+    std::vector<int32_t> wanted(kPages);
+    for (int32_t& pat : wanted)
+        pat = pick(random);
+    return wanted;
+}
+
+void DriverPage(benchmark::State& state) {
+    std::vector<int32_t> wanted = RandomPatients();
+    int64_t rows = 0;
+    for (auto _ : state) {
+        for (int32_t pat : wanted) {
+            claims.record.PAT = pat;
+            claims.record.INV = INT32_MIN;
+            Vrn$FILE_SETkk(&claims.pat_key, &claims.pat_key);
+            for (int n = 0; n < 10; n++) {
+                Vrn$FILE_NEXT(&claims.file);
+                if (Vrn$ERRCODE != 0 || claims.record.PAT != pat)
+                    break;
+                rows++;
+            }
+        }
+    }
+    state.counters["pages"] = double(kPages); // the time per page is Time / pages
+    state.counters["rows"] = double(rows);
+}
+
+void LibpqPage(benchmark::State& state) {
+    std::vector<int32_t> wanted = RandomPatients();
+    int64_t rows = 0;
+    for (auto _ : state) {
+        const Oid types[1] = {23};
+        PQclear(PQprepare(peer, "page", "SELECT inv, pat, code, amount FROM peer WHERE pat = $1 ORDER BY inv LIMIT 10", 1,
+                          types));
+        ClaimRecord record{};
+        for (int32_t pat : wanted) {
+            uint32_t key = BigEndian32(pat);
+            const char* params[1] = {reinterpret_cast<const char*>(&key)};
+            const int lengths[1] = {4}, formats[1] = {1};
+            PGresult* result = PQexecPrepared(peer, "page", 1, params, lengths, formats, 1);
+            for (int row = 0; PQresultStatus(result) == PGRES_TUPLES_OK && row < PQntuples(result); row++) {
+                TakePeerRow(result, row, &record);
+                rows++;
+            }
+            PQclear(result);
+        }
+    }
+    state.counters["pages"] = double(kPages); // the time per page is Time / pages
+    state.counters["rows"] = double(rows);
+}
+
+BENCHMARK(DriverAdd)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibpqAdd)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverNext)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibpqNext)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverGet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibpqGet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibpqPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (const char* text = std::getenv("LUM_BENCH_RECORDS"))
+        records = std::max<int64_t>(1, std::atoll(text));
+    if (!server.Start()) {
+        std::printf("bench_pgsql: no PostgreSQL server could start: %s\n", server.Reason().c_str());
+        return 0;
+    }
+    Vrn$FILE_CREATE(&claims.file);
+    Vrn$FILE_OPEN(&claims.file, 0x42);
+    peer = PQconnectdb(server.ConnInfo().c_str());
+    bool ready = Vrn$ERRCODE == 0 && PQstatus(peer) == CONNECTION_OK &&
+                 PeerRun("CREATE TABLE peer (id bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, inv integer, "
+                         "pat integer, code text, amount integer)") &&
+                 PeerRun("CREATE UNIQUE INDEX peer_inv ON peer (inv)") &&
+                 PeerRun("CREATE INDEX peer_pat ON peer (pat, inv)");
+    if (ready) {
+        std::printf("records: %lld\n", static_cast<long long>(records));
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    } else {
+        std::printf("bench_pgsql: the tables could not be made (error %d)\n", int(Vrn$ERRCODE));
+    }
+    Vrn$FILE_CLOSE(&claims.file);
+    PQfinish(peer);
+    server.Stop();
+    return ready ? 0 : 1;
+}

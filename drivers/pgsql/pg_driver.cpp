@@ -1,0 +1,1093 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The PGSQL driver's entry and its record operations: the dispatch of each operation code between
+// the runtime's state check and state update, creating and opening a file's table, and the reads,
+// writes, sequences and positions over it (the table layout is described in pgsql.h).
+#include "pgsql/pgsql.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/driver_properties.h"
+#include "pgsql/pg_store.h"
+#include "tarvex/files.h"
+#include "tarvex/frame.h"
+#include "tarvex/string_stack.h"
+#include "tarvex/type_descriptor.h"
+
+namespace lumarex::drivers::pg {
+
+namespace {
+
+constexpr const char* kDriverName = "PGSQL";
+
+void Post(int32_t code) {
+    if (code == 0)
+        Vrn$clearerror();
+    else
+        Vrn$seterror(code);
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+bool FromHex(std::string_view text, std::string* bytes) {
+    if (text.size() % 2 != 0)
+        return false;
+    auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    bytes->clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int high = value(text[i]), low = value(text[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes->push_back(char(high * 16 + low));
+    }
+    return true;
+}
+
+// ---- Declaration and table -----------------------------------------------------------------
+
+// The table's name from the declaration's NAME: the base name of the file the name completes to
+// (as for the SQLite drivers, so a name they refuse is refused here too: 45), as those drivers
+// name the table inside their files.
+int32_t TableName(FileDecl* file, std::string* name) {
+    char* text = _drv_MakeCSTRING(file->name, file->name_length);
+    std::string given = text != nullptr ? text : "";
+    std::free(text);
+    if (given.empty())
+        return kInvalidFilename;
+    char completed[VRN_MAX_PATH];
+    int32_t code = _drv_ChkName(given.c_str(), completed, "kel", 0);
+    if (code != 0)
+        return code;
+    char host[4096];
+    if (_drv_HostPath(completed, host, sizeof host) == 0)
+        return kInvalidFilename;
+    *name = TableNameFor(host);
+    return 0;
+}
+
+// The keys and columns of the declaration; 47 when they do not fit the record.
+int32_t Compile(FileDecl* file, State* state) {
+    if (file->record_type == nullptr || file->record_length < file->record_type->size)
+        return kInvalidDeclaration;
+    if (file->key_count > 0 && file->keys == nullptr)
+        return kInvalidDeclaration;
+    for (uint32_t k = 0; k < file->key_count; k++) {
+        KeyDecl* decl = file->keys[k];
+        if (decl == nullptr)
+            return kInvalidDeclaration;
+        Key key;
+        key.decl = decl;
+        key.image = KeyImage::Compile(*file->record_type, *decl);
+        if (!key.image)
+            return kInvalidDeclaration;
+        key.opt = (decl->attributes & VRN_KEY_OPT) != 0;
+        key.unique = (decl->attributes & VRN_KEY_DUP) == 0;
+        key.column = "k" + std::to_string(k + 1);
+        state->keys.push_back(std::move(key));
+    }
+    state->columns = RecordColumns::Map(*file->record_type, file->record_length);
+    if (!state->columns)
+        return kInvalidDeclaration;
+    state->codec = PgRecordCodec::Make(*state->columns);
+    if (!state->codec)
+        return kOutOfMemory;
+    state->fields = state->columns->Names("r");
+    int32_t code = TableName(file, &state->name);
+    state->table = Quoted(state->name);
+    state->record_length = file->record_length;
+    return code;
+}
+
+// The comment a table carries: the format and the fingerprint of the character tables its key
+// images follow, so a station with other tables is told to BUILD (46) instead of misordering.
+std::string TableComment(const State& state) {
+    char fingerprint[24];
+    std::snprintf(fingerprint, sizeof fingerprint, "%016llX",
+                  static_cast<unsigned long long>(state.keys.empty() ? 0 : state.keys.front().image->Fingerprint()));
+    return std::string(kFormatTag) + " " + fingerprint;
+}
+
+std::string Literal(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c;
+        if (c == '\'')
+            quoted += '\'';
+    }
+    return quoted + "'";
+}
+
+// ---- The file ------------------------------------------------------------------------------
+
+class PgFile {
+  public:
+    PgFile(FileDecl* file, State* state) : file_(file), s_(*state) {}
+
+    bool ImageOf(size_t k, const void* record, std::string* image) const {
+        const Key& key = s_.keys[k];
+        if (key.opt && key.image->IsBlank(record))
+            return false;
+        *image = key.image->Build(record);
+        return true;
+    }
+
+    void Take(int64_t id, const std::string& data, int64_t changes, uint32_t length = UINT32_MAX) {
+        s_.current = id;
+        s_.current_changes = changes;
+        size_t size = std::min<size_t>(length, file_->record_length);
+        std::memset(file_->record, 0, size);
+        std::memcpy(file_->record, data.data(), std::min(data.size(), size));
+        s_.accessed = true;
+    }
+
+    int32_t Fault(int64_t id, const std::string& problem) {
+        std::string message = "Record " + std::to_string(id) + " of table " + s_.name + ": " + problem;
+        Vrn$setfileerror("FIELD", message.c_str());
+        return kFileSystemError;
+    }
+
+    // Row `row` of a result (id, changes, [image,] fields from `first`) as the current record.
+    int32_t TakeRow(const PGresult* result, int row, int first, uint32_t length = UINT32_MAX) {
+        std::string data(file_->record_length, '\0'), problem;
+        int64_t id = PgBigint(result, row, 0);
+        if (!s_.codec->Decode(result, row, first, data.data(), &problem))
+            return Fault(id, problem);
+        Take(id, data, PgBigint(result, row, 1), length);
+        return 0;
+    }
+
+    std::string Select() const { return "SELECT r.id, r.changes, " + s_.fields + " FROM " + s_.table + " AS r"; }
+
+    int32_t ReadPointer(int64_t pointer, uint32_t length = UINT32_MAX) {
+        PgParams params;
+        params.Bigint(pointer);
+        PgResult result(nullptr, PQclear);
+        int32_t code = s_.Db().Run(Select() + " WHERE r.id = $1", params, &result);
+        if (code != 0)
+            return code;
+        return PQntuples(result.get()) > 0 ? TakeRow(result.get(), 0, 2, length) : kNotFound;
+    }
+
+    int32_t GetByKey(size_t k) {
+        std::string image;
+        if (!ImageOf(k, file_->record, &image))
+            return kNotFound;
+        const std::string& c = s_.keys[k].column;
+        PgParams params;
+        params.Bytea(image);
+        PgResult result(nullptr, PQclear);
+        int32_t code = s_.Db().Run(Select() + " WHERE r." + c + " = $1 ORDER BY r." + c + ", r.id LIMIT 1", params,
+                                   &result);
+        if (code != 0)
+            return code;
+        return PQntuples(result.get()) > 0 ? TakeRow(result.get(), 0, 2) : kNotFound;
+    }
+
+    // The key images of the record, then its fields, as parameters.
+    int32_t RecordParams(const void* record, PgParams* params) {
+        for (size_t k = 0; k < s_.keys.size(); k++) {
+            std::string image;
+            if (ImageOf(k, record, &image))
+                params->Bytea(std::move(image));
+            else
+                params->Null(PgType::kBytea);
+        }
+        std::string problem;
+        if (!s_.codec->Encode(record, params, &problem))
+            return Fault(s_.current, problem);
+        return 0;
+    }
+
+    int32_t Add(uint32_t length = UINT32_MAX) {
+        std::vector<char> bytes;
+        const void* data = file_->record;
+        if (length < file_->record_length) {
+            bytes.assign(file_->record_length, 0);
+            Vrn$CLEAR(bytes.data(), file_->record_type, 0);
+            std::memcpy(bytes.data(), file_->record, length);
+            data = bytes.data();
+        }
+        PgParams params;
+        int32_t code = RecordParams(data, &params);
+        if (code != 0)
+            return code;
+        std::string names, values;
+        int n = 0;
+        for (const Key& key : s_.keys) {
+            names += (n > 0 ? ", " : "") + key.column;
+            values += (n > 0 ? ", $" : "$") + std::to_string(n + 1);
+            n++;
+        }
+        for (const Column& column : s_.columns->Columns()) {
+            names += (n > 0 ? ", " : "") + Quoted(column.name);
+            values += (n > 0 ? ", $" : "$") + std::to_string(n + 1);
+            n++;
+        }
+        std::string sql = "INSERT INTO " + s_.table;
+        sql += (n > 0 ? " (" + names + ") VALUES (" + values + ")" : " DEFAULT VALUES") + " ON CONFLICT DO NOTHING RETURNING id";
+        // A record a key without DUP already has is left out rather than refused by the server, so
+        // the refusal costs the transaction nothing and needs no savepoint around the write.
+        PgResult result(nullptr, PQclear);
+        code = s_.Db().Run(sql, params, &result);
+        if (code != 0)
+            return code;
+        if (PQntuples(result.get()) == 0)
+            return kDuplicateKey;
+        s_.current = PgBigint(result.get(), 0, 0);
+        s_.current_changes = 0;
+        s_.accessed = true;
+        return 0;
+    }
+
+    int32_t Put(bool watched) {
+        PgParams params;
+        params.Bigint(s_.current);
+        params.Bigint(s_.current_changes);
+        int32_t code = RecordParams(file_->record, &params);
+        if (code != 0)
+            return code;
+        std::string sql = "UPDATE " + s_.table + " SET changes = changes + 1";
+        int n = 2;
+        for (const Key& key : s_.keys)
+            sql += ", " + key.column + " = $" + std::to_string(++n);
+        for (const Column& column : s_.columns->Columns())
+            sql += ", " + Quoted(column.name) + " = $" + std::to_string(++n);
+        sql += " WHERE id = $1";
+        // A watched record is written only while its version is the one read.
+        sql += watched ? " AND changes = $2" : " AND $2::bigint IS NOT NULL";
+        PgResult result(nullptr, PQclear);
+        code = Write(s_.Db(), [&] { return s_.Db().Run(sql, params, &result); });
+        if (code != 0)
+            return code;
+        if (std::strcmp(PQcmdTuples(result.get()), "0") == 0)
+            return watched ? kRecordChanged : kNotFound;
+        s_.current_changes++;
+        return 0;
+    }
+
+    int32_t Delete() {
+        PgParams params;
+        params.Bigint(s_.current);
+        PgResult result(nullptr, PQclear);
+        int32_t code = Write(s_.Db(), [&] {
+            return s_.Db().Run("DELETE FROM " + s_.table + " WHERE id = $1", params, &result);
+        });
+        if (code != 0)
+            return code;
+        if (std::strcmp(PQcmdTuples(result.get()), "0") == 0)
+            return kNotFound;
+        s_.current = 0;
+        return 0;
+    }
+
+    int32_t Empty() {
+        int32_t code = Write(s_.Db(), [&] { return s_.Db().Run("DELETE FROM " + s_.table); });
+        if (code == 0) {
+            s_.current = 0;
+            s_.place = Place::kNone;
+        }
+        return code;
+    }
+
+    int32_t Count(int k, int64_t* records) {
+        std::string sql = "SELECT count(*) FROM " + s_.table;
+        if (k >= 0)
+            sql += " WHERE " + s_.keys[size_t(k)].column + " IS NOT NULL";
+        PgResult result(nullptr, PQclear);
+        *records = 0;
+        int32_t code = s_.Db().Run(sql, &result);
+        if (code == 0)
+            *records = PgBigint(result.get(), 0, 0);
+        return code;
+    }
+
+    int32_t StoredImage(size_t k, int64_t pointer, std::string* image) {
+        PgParams params;
+        params.Bigint(pointer);
+        PgResult result(nullptr, PQclear);
+        int32_t code = s_.Db().Run("SELECT " + s_.keys[k].column + " FROM " + s_.table + " WHERE id = $1", params,
+                                   &result);
+        if (code != 0)
+            return code;
+        if (PQntuples(result.get()) == 0 || PQgetisnull(result.get(), 0, 0))
+            return kNotFound;
+        *image = PgBytes(result.get(), 0, 0);
+        return 0;
+    }
+
+    // One step of the sequence, as one keyset query after the place the sequence stands on.
+    int32_t Step(bool forward, bool read) {
+        if (s_.place == Place::kNone)
+            return kNotAvailable;
+        bool by_key = s_.sequence_key >= 0;
+        PgParams params;
+        std::string sql = "SELECT r.id, r.changes";
+        std::string where, order;
+        const char* direction = forward ? "" : " DESC";
+        if (by_key) {
+            std::string c = "r." + s_.keys[size_t(s_.sequence_key)].column;
+            sql += ", " + c;
+            where = c + " IS NOT NULL";
+            order = c + direction + ", r.id" + direction;
+            if (s_.place == Place::kBefore || s_.place == Place::kOn) {
+                params.Bytea(s_.image);
+                params.Bigint(s_.place == Place::kBefore && !forward ? s_.high : s_.low);
+                const char* compare = s_.place == Place::kBefore ? (forward ? ">=" : "<=") : (forward ? ">" : "<");
+                where += " AND (" + c + ", r.id) " + compare + " ($1, $2)";
+            }
+        } else {
+            order = std::string("r.id") + direction;
+            if (s_.place == Place::kBefore || s_.place == Place::kOn) {
+                params.Bigint(s_.place == Place::kBefore && !forward ? s_.high : s_.low);
+                const char* compare = s_.place == Place::kBefore ? (forward ? ">=" : "<=") : (forward ? ">" : "<");
+                where = std::string("r.id ") + compare + " $1";
+            }
+        }
+        sql += ", " + s_.fields + " FROM " + s_.table + " AS r";
+        if (!where.empty())
+            sql += " WHERE " + where;
+        sql += " ORDER BY " + order + " LIMIT 1";
+        PgResult result(nullptr, PQclear);
+        int32_t code = s_.Db().Run(sql, params, &result);
+        if (code != 0)
+            return code;
+        if (PQntuples(result.get()) == 0) {
+            s_.place = Place::kNone;
+            return kNotAvailable;
+        }
+        int64_t id = PgBigint(result.get(), 0, 0);
+        s_.place = Place::kOn;
+        s_.low = s_.high = id;
+        if (by_key)
+            s_.image = PgBytes(result.get(), 0, 2);
+        return read ? TakeRow(result.get(), 0, by_key ? 3 : 2) : 0;
+    }
+
+    void SetOrder(int key) {
+        s_.sequence_key = key;
+        s_.place = Place::kEnds;
+        s_.image.clear();
+    }
+    void SetBefore(int key, std::string image, int64_t low, int64_t high) {
+        s_.sequence_key = key;
+        s_.place = Place::kBefore;
+        s_.image = std::move(image);
+        s_.low = low;
+        s_.high = high;
+    }
+
+    // POSITION: "F" and the record pointer, or "K", the key number, the pointer and the image (or
+    // "-" for a record the OPT key leaves out), all hexadecimal: the form the SQLite drivers give.
+    std::string Position(int k) {
+        char head[40];
+        if (k < 0) {
+            std::snprintf(head, sizeof head, "F%016llX", static_cast<unsigned long long>(s_.current));
+            return head;
+        }
+        std::snprintf(head, sizeof head, "K%02X%016llX", unsigned(k + 1),
+                      static_cast<unsigned long long>(s_.current));
+        std::string image;
+        int32_t code = StoredImage(size_t(k), s_.current, &image);
+        if (code == kNotFound && !ImageOf(size_t(k), file_->record, &image))
+            return std::string(head) + "-";
+        return std::string(head) + Hex(image);
+    }
+
+    struct Decoded {
+        int key = -1;
+        int64_t pointer = 0;
+        bool has_image = false;
+        std::string image;
+    };
+
+    static bool Decode(std::string text, Decoded* out) {
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+            text.pop_back();
+        auto pointer = [](std::string_view hex, int64_t* value) {
+            std::string bytes;
+            if (hex.size() != 16 || !FromHex(hex, &bytes))
+                return false;
+            uint64_t v = 0;
+            for (unsigned char c : bytes)
+                v = v << 8 | c;
+            *value = int64_t(v);
+            return true;
+        };
+        if (text.size() == 17 && text[0] == 'F')
+            return pointer(std::string_view(text).substr(1), &out->pointer);
+        if (text.size() < 20 || text[0] != 'K')
+            return false;
+        std::string number;
+        if (!FromHex(std::string_view(text).substr(1, 2), &number))
+            return false;
+        out->key = int(uint8_t(number[0])) - 1;
+        if (!pointer(std::string_view(text).substr(3, 16), &out->pointer))
+            return false;
+        std::string_view image = std::string_view(text).substr(19);
+        if (image == "-")
+            return true;
+        out->has_image = true;
+        return FromHex(image, &out->image);
+    }
+
+    int32_t Reset(int k, const std::string& text) {
+        Decoded position;
+        if (!Decode(text, &position))
+            return kNotFound;
+        if (k < 0) {
+            SetBefore(-1, {}, position.pointer, position.pointer);
+            return 0;
+        }
+        std::string image;
+        if (position.key == k && position.has_image) {
+            image = position.image;
+        } else {
+            int32_t code = StoredImage(size_t(k), position.pointer, &image);
+            if (code != 0)
+                return code;
+        }
+        SetBefore(k, std::move(image), position.pointer, position.pointer);
+        return 0;
+    }
+
+    int32_t Reget(const std::string& text) {
+        Decoded position;
+        if (!Decode(text, &position))
+            return kNotFound;
+        return ReadPointer(position.pointer);
+    }
+
+    // Whether a record other than `current` holds the buffer's values under key k (k < 0: under
+    // any key without DUP).
+    int32_t Duplicate(int k, int64_t current, bool* found) {
+        *found = false;
+        for (size_t i = 0; i < s_.keys.size() && !*found; i++) {
+            if (k >= 0 ? int(i) != k : !s_.keys[i].unique)
+                continue;
+            std::string image;
+            if (!ImageOf(i, file_->record, &image))
+                continue;
+            PgParams params;
+            params.Bytea(image);
+            params.Bigint(current);
+            PgResult result(nullptr, PQclear);
+            int32_t code = s_.Db().Run("SELECT 1 FROM " + s_.table + " WHERE " + s_.keys[i].column +
+                                           " = $1 AND id <> $2 LIMIT 1",
+                                       params, &result);
+            if (code != 0)
+                return code;
+            *found = PQntuples(result.get()) > 0;
+        }
+        return 0;
+    }
+
+    // BUILD: every key image computed again from the stored fields, in one server transaction,
+    // and the table marked as following the character tables in force.
+    int32_t Rebuild() {
+        Connection& db = s_.Db();
+        bool own_transaction = !db.InTransaction();
+        int32_t code = own_transaction ? db.Run("BEGIN") : 0;
+        if (code != 0)
+            return code;
+        code = Write(db, [&]() -> int32_t {
+            PgResult rows(nullptr, PQclear);
+            int32_t failed = db.Run(Select() + " ORDER BY r.id", &rows);
+            std::string data(file_->record_length, '\0'), problem;
+            for (int row = 0; failed == 0 && row < PQntuples(rows.get()); row++) {
+                int64_t id = PgBigint(rows.get(), row, 0);
+                if (!s_.codec->Decode(rows.get(), row, 2, data.data(), &problem))
+                    return Fault(id, problem);
+                PgParams params;
+                params.Bigint(id);
+                std::string sql = "UPDATE " + s_.table + " SET id = id";
+                for (size_t k = 0; k < s_.keys.size(); k++) {
+                    std::string image;
+                    if (ImageOf(k, data.data(), &image))
+                        params.Bytea(std::move(image));
+                    else
+                        params.Null(PgType::kBytea);
+                    sql += ", " + s_.keys[k].column + " = $" + std::to_string(k + 2);
+                }
+                failed = db.Run(sql + " WHERE id = $1", params);
+            }
+            if (failed == 0)
+                failed = db.Run("COMMENT ON TABLE " + s_.table + " IS " + Literal(TableComment(s_)));
+            return failed;
+        });
+        if (own_transaction)
+            code = code == 0 ? db.Commit() : (db.Run("ROLLBACK"), code);
+        return code;
+    }
+
+  private:
+    FileDecl* file_;
+    State& s_;
+};
+
+// ---- Creating, opening, closing --------------------------------------------------------------
+
+// Every open file holds a session lock on its table's name: shared, or exclusive when opened deny-all.
+// So a deny-all OPEN waits for the others to close (32 after the wait) and keeps later ones out,
+// CREATE does not replace a table another station has open (32), and a station that dies lets go
+// with its connection. The first number sets our locks apart from other programs' on the server.
+int32_t TakeUseLock(Connection& db, const State& state, const char* function) {
+    PgParams params;
+    params.Text(state.name);
+    PgResult result(nullptr, PQclear);
+    int32_t code = db.Run(std::string("SELECT ") + function + "(1280658765, hashtext($1))::text", params, &result);
+    if (code == 0 && PgBytes(result.get(), 0, 0) == "false")
+        return kAlreadyLocked; // the try form: another holds it
+    return code;
+}
+
+// The statements that make the table of the declaration, its key indexes and its comment.
+std::string CreateSql(const State& state) {
+    std::string sql = "DROP TABLE IF EXISTS " + state.table + "; CREATE TABLE " + state.table +
+                      " (id bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, changes bigint NOT NULL DEFAULT 0";
+    for (const Key& key : state.keys)
+        sql += ", " + key.column + " bytea";
+    std::string fields = state.codec->Definitions();
+    if (!fields.empty())
+        sql += ", " + fields;
+    sql += ");";
+    for (const Key& key : state.keys) {
+        std::string index = Quoted(state.name + "_" + key.column);
+        // Key order is (image, id); a key without DUP also refuses a second record of its image.
+        sql += " CREATE INDEX " + index + " ON " + state.table + " (" + key.column + ", id);";
+        if (key.unique)
+            sql += " CREATE UNIQUE INDEX " + Quoted(state.name + "_" + key.column + "_u") + " ON " + state.table +
+                   " (" + key.column + ");";
+    }
+    sql += " COMMENT ON TABLE " + state.table + " IS " + Literal(TableComment(state)) + ";";
+    return sql;
+}
+
+// Lets go of the use lock before the connection closes: the server ends a closed connection's
+// session a moment later, and a CREATE or deny-all OPEN right after must not find it still held.
+void ReleaseUseLock(Connection& db) {
+    db.Run("SELECT pg_advisory_unlock_all()");
+}
+
+int32_t Create(FileDecl* file) {
+    State state;
+    int32_t code = Compile(file, &state);
+    if (code != 0)
+        return code;
+    state.own = Connection::Open(&code);
+    if (!state.own)
+        return code;
+    code = TakeUseLock(*state.own, state, "pg_try_advisory_lock");
+    if (code != 0)
+        return code;
+    // One transaction: a failure leaves the table that was there as it was.
+    code = state.own->Script("BEGIN; " + CreateSql(state) + " COMMIT");
+    if (code != 0 && state.own->InTransaction())
+        state.own->Run("ROLLBACK");
+    ReleaseUseLock(*state.own);
+    return code;
+}
+
+// Whether the table is one of ours for this declaration: there (2), of our format (47 otherwise),
+// with every column the declaration names (47), its images of the character tables in force (46).
+int32_t CheckTable(State* state) {
+    PgParams params;
+    params.Text(state->table);
+    PgResult result(nullptr, PQclear);
+    int32_t code = state->own->Run("SELECT obj_description(to_regclass($1), 'pg_class'), to_regclass($1) IS NULL",
+                                   params, &result);
+    if (code != 0)
+        return code;
+    if (PQgetlength(result.get(), 0, 1) == 1 && PQgetvalue(result.get(), 0, 1)[0] != 0)
+        return kFileNotFound;
+    std::string comment = PQgetisnull(result.get(), 0, 0) ? "" : PgBytes(result.get(), 0, 0);
+    if (comment.rfind(kFormatTag, 0) != 0)
+        return kInvalidDeclaration;
+    std::string sql = "SELECT r.id, r.changes";
+    for (const Key& key : state->keys)
+        sql += ", r." + key.column;
+    code = state->own->Run(sql + (state->fields.empty() ? "" : ", " + state->fields) + " FROM " + state->table +
+                           " AS r LIMIT 0");
+    if (code != 0)
+        return code == kFileSystemError ? kInvalidDeclaration : code;
+    return comment == TableComment(*state) ? 0 : kRebuildKeys;
+}
+
+int32_t Open(FileDecl* file, int32_t access_mode, bool for_build = false) {
+    if (access_mode == 0)
+        access_mode = VRN_ACCESS_DEFAULT;
+    bool writable = (access_mode & 0x0F) != 0;
+    auto state = std::make_unique<State>();
+    int32_t code = Compile(file, state.get());
+    if (code != 0)
+        return code;
+    state->own = Connection::Open(&code);
+    if (!state->own)
+        return code;
+    code = TakeUseLock(*state->own, *state, (access_mode & 0xF0) == 0x10 ? "pg_advisory_lock" : "pg_advisory_lock_shared");
+    if (code == 0)
+        code = CheckTable(state.get());
+    if (code == kRebuildKeys && for_build)
+        code = 0;
+    if (code == 0 && !writable)
+        code = state->own->Run("SET default_transaction_read_only = on");
+    if (code != 0)
+        return code;
+    PgFcb* fcb = static_cast<PgFcb*>(std::calloc(1, sizeof(PgFcb)));
+    if (fcb == nullptr)
+        return kOutOfMemory;
+    fcb->base.name = _drv_MakeCSTRING(file->name, file->name_length);
+    fcb->base.owner = _drv_MakeCSTRING(file->owner, file->owner_length);
+    fcb->base.options = _drv_MakeCSTRING(file->options, file->options_length);
+    fcb->base.memo_count = file->memo_count;
+    fcb->base.key_count = file->key_count;
+    fcb->base.record_type = file->record_type;
+    fcb->base.file = file;
+    fcb->base.driver_name = kDriverName;
+    fcb->base.state = VRN_STATE_OPEN;
+    if (writable)
+        fcb->base.state |= VRN_STATE_WRITABLE;
+    if ((access_mode & 0xF0) == 0x10)
+        fcb->base.state |= VRN_STATE_EXCLUSIVE;
+    fcb->state = state.release();
+    file->driver_instance = &fcb->base;
+    // Able to log, roll back and commit; the LOCK that LOGOUT sends first carries its seconds.
+    Vrn$activate_drv(file, access_mode, 1, 1, 1, 1, 0);
+    return 0;
+}
+
+int32_t Close(FileDecl* file, PgFcb* fcb) {
+    Vrn$deactivate_drv(file);
+    // A LOCK or STREAM still open ends as UNLOCK or FLUSH would end it.
+    int32_t code = fcb->state->own->InTransaction() ? fcb->state->own->Commit() : 0;
+    ReleaseUseLock(*fcb->state->own);
+    delete fcb->state;
+    std::free(fcb->base.name);
+    std::free(fcb->base.owner);
+    std::free(fcb->base.options);
+    std::free(fcb);
+    file->driver_instance = nullptr;
+    return code;
+}
+
+// BUILD of a closed file (one OPEN refuses with 46): opened for the rebuild alone, then closed.
+int32_t BuildClosed(FileDecl* file) {
+    int32_t code = Open(file, 0x12, true);
+    if (code != 0)
+        return code;
+    PgFcb* fcb = reinterpret_cast<PgFcb*>(file->driver_instance);
+    code = PgFile(file, fcb->state).Rebuild();
+    int32_t closed = Close(file, fcb);
+    return code != 0 ? code : closed;
+}
+
+// ---- The operations' arguments and texts ------------------------------------------------------
+
+size_t ArgumentCount(int32_t operation) {
+    switch (operation) {
+    case VRN_OP_GET_KEY_POINTER:
+    case VRN_OP_SET_KEY_KEY:
+    case VRN_OP_SET_KEY_POINTER:
+    case VRN_OP_SET_KEY_KEY_POINTER:
+    case VRN_OP_GET_FILE_POINTER_LENGTH:
+    case VRN_OP_PUT_POINTER_LENGTH:
+    case VRN_OP_SET_PROPERTY_KEY:
+    case VRN_OP_GET_PROPERTY_KEY:
+        return 2;
+    case VRN_OP_OPEN:
+    case VRN_OP_SHARE:
+    case VRN_OP_GET_FILE_POINTER:
+    case VRN_OP_HOLD_SECONDS:
+    case VRN_OP_LOCK_SECONDS:
+    case VRN_OP_SET_FILE_POINTER:
+    case VRN_OP_SKIP:
+    case VRN_OP_ADD_LENGTH:
+    case VRN_OP_PUT_POINTER:
+    case VRN_OP_APPEND_LENGTH:
+    case VRN_OP_SET_PROPERTY:
+    case VRN_OP_GET_PROPERTY:
+        return 1;
+    default:
+        return _drv_OperationTakesKey(operation) ? 1 : 0;
+    }
+}
+
+void PushText(const std::string& text) {
+    char* block = static_cast<char*>(std::malloc(text.size() + 1));
+    if (block != nullptr)
+        std::memcpy(block, text.c_str(), text.size() + 1);
+    Vrn$PushTemp(block, block != nullptr ? uint32_t(text.size()) : 0);
+}
+
+std::string PopText() {
+    VrnStringPair pair{nullptr, 0};
+    Vrn$PopTemp(&pair);
+    std::string text(pair.address != nullptr ? pair.address : "", pair.length);
+    Vrn$freestr(&pair);
+    return text;
+}
+
+int KeyIndex(const FileDecl* file, const KeyDecl* key) {
+    for (uint32_t k = 0; k < file->key_count; k++)
+        if (file->keys[k] == key)
+            return int(k);
+    return -1;
+}
+
+std::string Trimmed(std::string_view text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && (text[begin] == ' ' || text[begin] == '\0'))
+        begin++;
+    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\0'))
+        end--;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value, the name alone
+// replies with it, anything else replies with an empty text: the commands the SQLite drivers take,
+// so programs written for them run unchanged. Neither changes how the server reads or writes.
+std::string Send(State* state, const std::string& command) {
+    size_t equals = command.find('=');
+    std::string name = Lower(Trimmed(std::string_view(command).substr(0, equals)));
+    bool setting = equals != std::string::npos;
+    std::string value = setting ? Lower(Trimmed(std::string_view(command).substr(equals + 1))) : "";
+    if (name == "quickscan") {
+        if (setting && value != "on" && value != "off")
+            return "";
+        if (setting)
+            state->quickscan = value;
+        return state->quickscan;
+    }
+    if (name == "recover") {
+        if (setting && (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos))
+            return "";
+        if (setting)
+            state->recover = std::stoll(value);
+        return std::to_string(state->recover);
+    }
+    return "";
+}
+
+void SetProperty(State* state, int32_t property, const std::string& value) {
+    if (state == nullptr)
+        return;
+    switch (property) {
+    case VRN_DRIVER_PROP_QUICKSCAN:
+        Send(state, "QUICKSCAN=" + value);
+        break;
+    case VRN_DRIVER_PROP_RECOVER:
+        Send(state, "Recover=" + value);
+        break;
+    case VRN_DRIVER_PROP_WAIT: {
+        // How long the file's writes wait for a table another station locked.
+        std::string digits = Trimmed(value);
+        if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
+            break;
+        if (state->own->Run("SET lock_timeout = " + digits) == 0)
+            state->wait_milliseconds = std::stoi(digits);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+std::string GetProperty(const State* state, int32_t property) {
+    if (property == VRN_DRIVER_PROP_DRIVER)
+        return kDriverName;
+    if (state == nullptr)
+        return "";
+    switch (property) {
+    case VRN_DRIVER_PROP_FILES:
+        return "1";
+    case VRN_DRIVER_PROP_QUICKSCAN:
+        return state->quickscan;
+    case VRN_DRIVER_PROP_RECOVER:
+        return std::to_string(state->recover);
+    case VRN_DRIVER_PROP_WAIT:
+        return std::to_string(state->wait_milliseconds);
+    case VRN_DRIVER_PROP_TRANSACTION:
+        return state->host != nullptr ? "1" : "0";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
+intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
+    if (file == nullptr) {
+        Vrn$seterror(kNotOpen);
+        return 0;
+    }
+    PgFcb* fcb = reinterpret_cast<PgFcb*>(file->driver_instance);
+    KeyDecl* key =
+        _drv_OperationTakesKey(operation) && arguments != nullptr ? reinterpret_cast<KeyDecl*>(arguments[0]) : nullptr;
+    std::string text;
+    if (_drv_OperationTakesText(operation))
+        text = PopText();
+    size_t argument_count = ArgumentCount(operation);
+    auto argument = [&](size_t index) -> intptr_t {
+        return arguments != nullptr && index < argument_count ? arguments[index] : 0;
+    };
+    if (_drv_OperationTakesKey(operation) && (key == nullptr || KeyIndex(file, key) < 0)) {
+        Post(kNotOpen);
+        if (_drv_OperationGivesText(operation))
+            Vrn$PushString("", 0);
+        return 0;
+    }
+    Drv_FCB* base = fcb != nullptr ? &fcb->base : nullptr;
+    if ((operation == VRN_OP_LOCK || operation == VRN_OP_LOCK_SECONDS) && base != nullptr && base->logout_lock != 0) {
+        // The LOCK that LOGOUT sends before enlisting: the transaction locks the table itself,
+        // waiting as long as these seconds say.
+        fcb->state->logout_seconds = operation == VRN_OP_LOCK_SECONDS ? int32_t(argument(0)) : 0;
+        Post(0);
+        return 0;
+    }
+    int32_t code = _drv_check_state(base, key, operation, text.data(), uint32_t(text.size()));
+    if (code != 0) {
+        Post(code == -1 ? kUnsupported : code);
+        if (_drv_OperationGivesText(operation))
+            Vrn$PushString("", 0);
+        return 0;
+    }
+    if (base != nullptr)
+        _drv_TraceOp(base, key, text.empty() ? nullptr : text.c_str(), operation, argument(0), argument(1));
+
+    int k = key != nullptr ? KeyIndex(file, key) : -1;
+    uint32_t state_word = base != nullptr ? base->state : 0;
+    State* state = fcb != nullptr ? fcb->state : nullptr;
+    std::optional<PgFile> pg;
+    if (state != nullptr)
+        pg.emplace(file, state);
+    intptr_t result = 0;
+    code = 0;
+    switch (operation) {
+    case VRN_OP_CREATE:
+        code = Create(file);
+        break;
+    case VRN_OP_OPEN:
+    case VRN_OP_SHARE:
+        code = Open(file, int32_t(argument(0)));
+        if (code == 0)
+            base = &reinterpret_cast<PgFcb*>(file->driver_instance)->base;
+        break;
+    case VRN_OP_CLOSE:
+        _drv_update_state(base, key, operation, 0, 0);
+        code = Close(file, fcb);
+        if (code != 0)
+            Vrn$SetErrorFile(file);
+        Post(code);
+        return 0;
+    case VRN_OP_NAME: {
+        char* name = _drv_MakeCSTRING(file->name, file->name_length);
+        PushText(base != nullptr && base->name != nullptr ? base->name : (name != nullptr ? name : ""));
+        std::free(name);
+        break;
+    }
+    case VRN_OP_ADD:
+    case VRN_OP_APPEND:
+        code = pg->Add();
+        break;
+    case VRN_OP_ADD_LENGTH:
+    case VRN_OP_APPEND_LENGTH:
+        code = pg->Add(uint32_t(std::clamp<intptr_t>(argument(0), 0, intptr_t(file->record_length))));
+        break;
+    case VRN_OP_PUT:
+        code = pg->Put((state_word & VRN_STATE_WATCHED) != 0);
+        break;
+    case VRN_OP_DELETE:
+        code = pg->Delete();
+        break;
+    case VRN_OP_GET_FILE_KEY:
+        code = pg->GetByKey(size_t(k));
+        break;
+    case VRN_OP_GET_FILE_POINTER:
+        code = pg->ReadPointer(int64_t(argument(0)));
+        break;
+    case VRN_OP_GET_KEY_POINTER:
+        code = pg->ReadPointer(int64_t(argument(1)));
+        break;
+    case VRN_OP_GET_FILE_POINTER_LENGTH:
+        code = argument(1) < 0 ? kNotFound : pg->ReadPointer(int64_t(argument(0)), uint32_t(argument(1)));
+        break;
+    case VRN_OP_SET_FILE:
+        pg->SetOrder(-1);
+        break;
+    case VRN_OP_SET_FILE_KEY: {
+        // Record order, from the first record whose key is at or after the buffer's values.
+        std::string image;
+        pg->SetOrder(-1);
+        if (pg->ImageOf(size_t(k), file->record, &image)) {
+            pg->SetBefore(k, image, INT64_MIN, INT64_MAX);
+            int32_t found = pg->Step(true, false);
+            if (found == 0)
+                pg->SetBefore(-1, {}, state->low, state->low);
+            else if (found == kNotAvailable)
+                pg->SetBefore(-1, {}, INT64_MAX, INT64_MAX);
+            else
+                code = found;
+        }
+        break;
+    }
+    case VRN_OP_SET_FILE_POINTER:
+        pg->SetBefore(-1, {}, int64_t(argument(0)), int64_t(argument(0)));
+        break;
+    case VRN_OP_SET_KEY:
+        pg->SetOrder(k);
+        break;
+    case VRN_OP_SET_KEY_KEY:
+    case VRN_OP_SET_KEY_KEY_POINTER: {
+        std::string image = state->keys[size_t(k)].image->Build(file->record);
+        if (operation == VRN_OP_SET_KEY_KEY)
+            pg->SetBefore(k, image, INT64_MIN, INT64_MAX);
+        else
+            pg->SetBefore(k, image, int64_t(argument(1)), int64_t(argument(1)));
+        break;
+    }
+    case VRN_OP_SET_KEY_POINTER: {
+        std::string image;
+        code = pg->StoredImage(size_t(k), int64_t(argument(1)), &image);
+        if (code == 0)
+            pg->SetBefore(k, image, int64_t(argument(1)), int64_t(argument(1)));
+        break;
+    }
+    case VRN_OP_NEXT:
+    case VRN_OP_PREVIOUS:
+        code = pg->Step(operation == VRN_OP_NEXT, true);
+        break;
+    case VRN_OP_SKIP: {
+        int64_t count = int64_t(int32_t(argument(0)));
+        for (int64_t i = 0; i < (count < 0 ? -count : count) && code == 0; i++)
+            code = pg->Step(count > 0, false);
+        break;
+    }
+    case VRN_OP_RECORDS_FILE:
+    case VRN_OP_RECORDS_KEY: {
+        int64_t records = 0;
+        code = pg->Count(k, &records);
+        result = intptr_t(records);
+        break;
+    }
+    case VRN_OP_POINTER_FILE:
+    case VRN_OP_POINTER_KEY:
+        result = intptr_t(state->current);
+        break;
+    case VRN_OP_POSITION_FILE:
+    case VRN_OP_POSITION_KEY:
+        PushText(pg->Position(k));
+        break;
+    case VRN_OP_RESET_FILE:
+    case VRN_OP_RESET_KEY:
+        code = pg->Reset(k, text);
+        break;
+    case VRN_OP_REGET_FILE:
+    case VRN_OP_REGET_KEY:
+        code = pg->Reget(text);
+        break;
+    case VRN_OP_WATCH:
+    case VRN_OP_HOLD:
+    case VRN_OP_HOLD_SECONDS:
+    case VRN_OP_RELEASE:
+        // The state words carry watch, hold and held; a WATCHed record is checked at PUT.
+        break;
+    case VRN_OP_DUPLICATE:
+    case VRN_OP_DUPLICATE_KEY: {
+        bool found = false;
+        code = pg->Duplicate(k, (state_word & VRN_STATE_RECORD) != 0 ? state->current : 0, &found);
+        result = found ? 1 : 0;
+        break;
+    }
+    case VRN_OP_SET_PROPERTY:
+        SetProperty(state, int32_t(argument(0)), text);
+        break;
+    case VRN_OP_GET_PROPERTY:
+        PushText(GetProperty(state, int32_t(argument(0))));
+        break;
+    case VRN_OP_SEND:
+        PushText(state != nullptr ? Send(state, text) : std::string());
+        break;
+    case VRN_OP_BUILD_FILE:
+    case VRN_OP_BUILD_KEY:
+        code = state != nullptr ? pg->Rebuild() : BuildClosed(file);
+        if (code == 0 && state != nullptr && state->sequence_key >= 0)
+            state->place = Place::kNone; // the images the sequence stood on changed
+        break;
+    case VRN_OP_EMPTY:
+        code = pg->Empty();
+        break;
+    case VRN_OP_LOGOUT:
+        code = Logout(state);
+        break;
+    case VRN_OP_COMMIT:
+    case VRN_OP_ROLLBACK:
+        code = EndTransaction(state, operation == VRN_OP_COMMIT);
+        break;
+    case VRN_OP_LOCK:
+    case VRN_OP_LOCK_SECONDS:
+        code = Lock(state, operation == VRN_OP_LOCK_SECONDS ? int32_t(argument(0)) : 0);
+        break;
+    case VRN_OP_UNLOCK:
+        code = Unlock(state);
+        break;
+    case VRN_OP_STREAM:
+        code = Stream(state);
+        break;
+    case VRN_OP_FLUSH:
+        code = Flush(state);
+        break;
+    case VRN_OP_BYTES:
+        result = state->accessed ? intptr_t(state->record_length) : 0;
+        break;
+    case VRN_OP_QUERY_KEY:
+        result = state->sequence_key + 1;
+        break;
+    default:
+        code = kUnsupported;
+        if (_drv_OperationGivesText(operation))
+            Vrn$PushString("", 0);
+        break;
+    }
+    if (code != 0)
+        Vrn$SetErrorFile(file);
+    Post(code);
+    _drv_update_state(base, key, operation, code, 0);
+    // A COMMIT that failed ended the server transaction all the same.
+    if ((operation == VRN_OP_COMMIT || operation == VRN_OP_ROLLBACK) && base != nullptr && state != nullptr &&
+        state->host == nullptr)
+        base->state &= ~VRN_STATE_LOGOUT;
+    return result;
+}
+
+} // namespace lumarex::drivers::pg
+
+TARVEX_API intptr_t PGSQL(int32_t operation, FileDecl* file, const intptr_t* arguments) {
+    return lumarex::drivers::pg::Perform(operation, file, arguments);
+}

@@ -1,0 +1,54 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
+/* The PGSQL file driver: the program's files as tables of one PostgreSQL database that several
+ * stations use at once. Each file is a table named after it ("C:\LUMAREX\DATA\Patient.kel": table
+ * patient) with the same named, typed columns as the SQLite drivers' files, its row id (column id)
+ * as record pointer, a per-row version (changes) for WATCH and one memcomparable key image per key
+ * (k1, k2, ...) under its own index. Programs name PGSQL as the driver of a FILE declaration.
+ * Valid C and C++.
+ *
+ * The database: the libpq connection string in the environment variable TARVEX_PGSQL (for example
+ * "host=/run/postgresql dbname=lumarex"). It is never part of the declaration's options, so a trace
+ * never shows it or a password in it.
+ *
+ * How it treats the operations whose meaning is the driver's to choose:
+ *   - Each open file has a server connection of its own. LOGOUT/COMMIT/ROLLBACK: the enlisted files
+ *     are reached through one further connection inside one server transaction, any number of
+ *     files; LOGOUT locks each file's table against other writers, waiting up to the LOGOUT
+ *     seconds (0: not at all), and a table not had in time fails the LOGOUT (48). A station that
+ *     dies inside a transaction loses its connection, and the server rolls the transaction back.
+ *   - A write refused inside a transaction is undone alone, and the transaction goes on, as on the
+ *     SQLite drivers: an ADD a key without DUP refuses writes nothing (40) without a server error,
+ *     a PUT or DELETE runs under a savepoint. A server error that ends the transaction (COMMIT finds
+ *     it rolled back) makes COMMIT fail with 90, never report success.
+ *   - WATCH: a PUT after a watched read changes the record only while its version is the one read;
+ *     otherwise 89 and nothing is written.
+ *   - LOCK(file, seconds): the table locked against other writers and lockers within a server
+ *     transaction on the file's connection, waiting up to the seconds (32 when not had); the
+ *     writes until UNLOCK (or CLOSE) commit with UNLOCK. STREAM/FLUSH: the writes between them are
+ *     one server transaction.
+ *   - HOLD and RELEASE: the state words mark the held record, as on the SQLite drivers.
+ *   - OPEN holds a session lock on the table's name, shared or (deny all) exclusive: a deny-all
+ *     OPEN waits up to five seconds for the other stations to close the table, then fails (32),
+ *     and keeps later OPENs out the same way; CREATE refuses a table another station has open (32).
+ *     A read-only OPEN makes the connection read-only. Deny-write and deny-read are not held.
+ *   - SEND, SET_PROPERTY, GET_PROPERTY: those of the SQLite drivers (common/driver_properties.h);
+ *     the lock wait is how long a write waits for a table another station locked; the files
+ *     property is 1.
+ *   - Views: QUERY_VIEW names no driver function (80), so the runtime's view engine runs every view
+ *     over the operations above, one query per step; no view runs as one server query yet.
+ *   - Errors from the server: a duplicate key 40, a lock not had in time 32, a missing table 2,
+ *     missing rights 5; any other is 90 with the server's message as the driver's text. */
+#ifndef LUMAREX_PGSQL_H
+#define LUMAREX_PGSQL_H
+
+#include "tarvex/export.h"
+#include "tarvex/file_decl.h"
+
+TARVEX_BEGIN_C
+
+/* The driver entry point (VrnDriverEntry). */
+TARVEX_API intptr_t PGSQL(int32_t operation, FileDecl* file, const intptr_t* arguments);
+
+TARVEX_END_C
+
+#endif

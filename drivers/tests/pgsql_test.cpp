@@ -1,0 +1,594 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The PGSQL driver against a private PostgreSQL server started for this process (pgsql_server.h):
+// key orders (NOCASE, descending, duplicates in insertion order, OPT keys leaving blank values
+// out), GET by key and pointer, duplicate-key refusal, PUT and DELETE, typed columns read by psql
+// as the outside judge and read back byte for byte, server failures as 90 with the server's text.
+// Then two stations: WATCH (89), LOGOUT/COMMIT/ROLLBACK over several files, a LOGOUT that cannot
+// get its locks in time (48), a station killed inside a transaction, LOCK/UNLOCK, POSITION with
+// RESET and REGET.
+#include "pgsql/pgsql.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/tests/test_support.h"
+#include "pgsql_server.h"
+#include "tarvex/files.h"
+#include "tarvex/frame.h"
+#include "tarvex/type_descriptor.h"
+
+namespace {
+
+pgsql_testing::Server server;
+bool server_up = false;
+
+// Starts the one server of the process before the first test and stops it after the last.
+class ServerEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        server_up = server.Start();
+        if (!server_up)
+            std::printf("pgsql_tests: no PostgreSQL server could start: %s\n", server.Reason().c_str());
+    }
+    void TearDown() override { server.Stop(); }
+};
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
+
+#define PG_TEST_FIELDS(FIELD)                                                                                \
+    FIELD(ID, LONG)                                                                                          \
+    FIELD(CODE, STRING(6))                                                                                   \
+    FIELD(NAME, STRING(10))                                                                                  \
+    FIELD(AMOUNT, LONG)
+TARVEX_RECORD(PgRecord, "KT", PG_TEST_FIELDS)
+
+#define PG_TYPED_FIELDS(FIELD)                                                                               \
+    FIELD(ID, LONG)                                                                                          \
+    FIELD(NAME, STRING(12))                                                                                  \
+    FIELD(SEEN, DATE)                                                                                        \
+    FIELD(RATE, REAL)                                                                                        \
+    FIELD(VISITS, SHORT)
+TARVEX_RECORD(TypedRecord, "TY", PG_TYPED_FIELDS)
+
+// One FILE declaration on PGSQL with keys CODE (unique, NOCASE), NAME (DUP, OPT, NOCASE) and
+// AMOUNT descending (DUP). Two tables of one name are two stations' connections to one table.
+struct Table {
+    PgRecord record{};
+    int32_t code_components[1] = {2};
+    int32_t name_components[1] = {3};
+    int32_t amount_components[1] = {-4};
+    KeyDecl code_key{};
+    KeyDecl name_key{};
+    KeyDecl amount_key{};
+    KeyDecl* keys[3] = {&code_key, &name_key, &amount_key};
+    FileDecl file{};
+    std::string name;
+
+    explicit Table(std::string file_name) : name(std::move(file_name)) {
+        Init(code_key, code_components, VRN_KEY_NOCASE | VRN_KEY_PRIMARY, "KT:CODEKEY");
+        Init(name_key, name_components, VRN_KEY_DUP | VRN_KEY_OPT | VRN_KEY_NOCASE, "KT:NAMEKEY");
+        Init(amount_key, amount_components, VRN_KEY_DUP, "KT:AMOUNTKEY");
+        file.driver = PGSQL;
+        file.name = name.c_str();
+        file.name_length = VRN_LENGTH_CSTRING;
+        file.key_count = 3;
+        file.record_length = sizeof(PgRecord);
+        file.record_type = &PgRecord::Type();
+        file.keys = keys;
+        file.record = &record;
+    }
+    ~Table() {
+        if (file.driver_instance != nullptr)
+            Vrn$FILE_CLOSE(&file);
+    }
+    void Init(KeyDecl& key, int32_t* components, uint32_t attributes, const char* label) {
+        key.label = label;
+        key.label_length = int32_t(std::strlen(label));
+        key.attributes = attributes;
+        key.component_count = 1;
+        key.components = components;
+        key.file = &file;
+    }
+    int32_t Open(int32_t mode = 0x42) {
+        Vrn$FILE_OPEN(&file, mode);
+        return Vrn$ERRCODE;
+    }
+    int32_t Add(int32_t id, const char* code, const char* name_text, int32_t amount) {
+        record.ID = id;
+        record.CODE = code;
+        record.NAME = name_text;
+        record.AMOUNT = amount;
+        Vrn$FILE_ADDf(&file);
+        return Vrn$ERRCODE;
+    }
+    // The ids a sequence yields until it fails, and that failure's code.
+    std::vector<int32_t> Walk(bool forward, int32_t* end_code = nullptr) {
+        std::vector<int32_t> ids;
+        for (int i = 0; i < 100; i++) {
+            if (forward)
+                Vrn$FILE_NEXT(&file);
+            else
+                Vrn$FILE_PREV(&file);
+            if (Vrn$ERRCODE != 0)
+                break;
+            ids.push_back(record.ID);
+        }
+        if (end_code != nullptr)
+            *end_code = Vrn$ERRCODE;
+        return ids;
+    }
+    int32_t GetCode(const char* code) {
+        record.CODE = code;
+        Vrn$FILE_GETfk(&code_key);
+        return Vrn$ERRCODE;
+    }
+};
+
+std::string FileErrorMessage() {
+    Vrn$FILEERRORMSG();
+    return tarvex::testing::PopText();
+}
+
+class PgsqlTest : public ::testing::Test {
+  protected:
+    tarvex::testing::TemporaryDrive drive;
+
+    void SetUp() override {
+        if (!server_up)
+            GTEST_SKIP() << "no PostgreSQL server could start: " << server.Reason();
+    }
+
+    // A created and opened table holding five records.
+    std::unique_ptr<Table> Filled(const char* name = "C:\\DATA\\Kel.kel") {
+        auto table = std::make_unique<Table>(name);
+        Vrn$FILE_CREATE(&table->file);
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        EXPECT_EQ(table->Open(), 0);
+        EXPECT_EQ(table->Add(1, "delta", "Miller", 40), 0);
+        EXPECT_EQ(table->Add(2, "Alpha", "smith", 10), 0);
+        EXPECT_EQ(table->Add(3, "charly", "MILLER", 30), 0);
+        EXPECT_EQ(table->Add(4, "BRAVO", "", 10), 0);
+        EXPECT_EQ(table->Add(5, "echo", "miller", -5), 0);
+        return table;
+    }
+};
+
+TEST_F(PgsqlTest, KeyOrdersBothWaysWithDuplicatesInInsertionOrder) {
+    auto t = Filled();
+    struct Case {
+        KeyDecl* key;
+        std::vector<int32_t> forward;
+    } cases[] = {
+        {&t->code_key, {2, 4, 3, 1, 5}},   // NOCASE: Alpha BRAVO charly delta echo
+        {&t->name_key, {1, 3, 5, 2}},      // miller x3 in insertion order, smith; blank left out
+        {&t->amount_key, {1, 3, 2, 4, 5}}, // descending; 10 twice in insertion order
+    };
+    Vrn$FILE_NEXT(&t->file); // no sequence yet
+    EXPECT_EQ(Vrn$ERRCODE, 33);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key->label));
+        Vrn$FILE_SETk(c.key);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+        int32_t end_code = 0;
+        EXPECT_EQ(t->Walk(true, &end_code), c.forward);
+        EXPECT_EQ(end_code, 33);
+        Vrn$FILE_NEXT(&t->file); // the failed NEXT ended the sequence
+        EXPECT_EQ(Vrn$ERRCODE, 33);
+        Vrn$FILE_SETk(c.key);
+        std::vector<int32_t> backward(c.forward.rbegin(), c.forward.rend());
+        EXPECT_EQ(t->Walk(false, &end_code), backward);
+        EXPECT_EQ(end_code, 33);
+    }
+    Vrn$FILE_SETf(&t->file);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 5);
+    EXPECT_EQ(Vrn$FILE_RECORDSk(&t->name_key), 4);
+    // SET by key values starts at the first key at or after them; SKIP moves without reading.
+    t->record.CODE = "c";
+    Vrn$FILE_SETkk(&t->code_key, &t->code_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 1, 5}));
+    Vrn$FILE_SETk(&t->code_key);
+    Vrn$FILE_SKIP(&t->file, 2);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 1, 5}));
+}
+
+TEST_F(PgsqlTest, GetByKeyAndPointerAndDuplicateKeysWriteNothing) {
+    auto t = Filled();
+    EXPECT_EQ(t->GetCode("CHARLY"), 0); // NOCASE
+    EXPECT_EQ(t->record.ID, 3);
+    int32_t pointer = Vrn$FILE_POINTERf(&t->file);
+    EXPECT_EQ(t->GetCode("zulu"), 35);
+    Vrn$FILE_GETfl(&t->file, pointer);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->record.ID, 3);
+    Vrn$FILE_GETfl(&t->file, 999999);
+    EXPECT_EQ(Vrn$ERRCODE, 35);
+
+    EXPECT_EQ(t->Add(6, "ALPHA", "x", 1), 40); // CODE is unique without regard to case
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 5);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel WHERE id > 5"), "0");
+    EXPECT_EQ(t->Add(6, "foxtro", "x", 1), 0); // the table is still writable after the refusal
+    // CREATE does not replace a table another station has open.
+    Table again("C:\\DATA\\Kel.kel");
+    Vrn$FILE_CREATE(&again.file);
+    EXPECT_EQ(Vrn$ERRCODE, 32);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel"), "6");
+}
+
+TEST_F(PgsqlTest, PutAndDeleteChangeTheKeysAndTheRecords) {
+    auto t = Filled();
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    t->record.CODE = "zulu";
+    t->record.AMOUNT = 100;
+    Vrn$FILE_PUTf(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_SETk(&t->code_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{4, 3, 1, 5, 2}));
+    Vrn$FILE_SETk(&t->amount_key);
+    EXPECT_EQ(t->Walk(true).front(), 2);
+    // A PUT that would give a second record a unique key's value changes nothing.
+    ASSERT_EQ(t->GetCode("echo"), 0);
+    t->record.CODE = "ZULU";
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 40);
+    EXPECT_EQ(server.Psql("SELECT code FROM kel WHERE id = 5"), "echo");
+    ASSERT_EQ(t->GetCode("bravo"), 0);
+    Vrn$FILE_DELETE(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->GetCode("bravo"), 35);
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 4);
+    Vrn$FILE_PUTf(&t->file); // DELETE dropped the current record
+    EXPECT_EQ(Vrn$ERRCODE, 33);
+}
+
+TEST_F(PgsqlTest, TypedColumnsReadByPsqlAndBackByteForByte) {
+    int32_t id_components[1] = {1};
+    KeyDecl id_key{};
+    id_key.label = "TY:IDKEY";
+    id_key.label_length = 8;
+    id_key.attributes = VRN_KEY_PRIMARY;
+    id_key.component_count = 1;
+    id_key.components = id_components;
+    KeyDecl* keys[1] = {&id_key};
+    TypedRecord record{};
+    FileDecl file{};
+    file.driver = PGSQL;
+    file.name = "C:\\DATA\\Typed.kel";
+    file.name_length = VRN_LENGTH_CSTRING;
+    file.key_count = 1;
+    file.record_length = sizeof record;
+    file.record_type = &TypedRecord::Type();
+    file.keys = keys;
+    file.record = &record;
+    id_key.file = &file;
+    Vrn$FILE_CREATE(&file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_OPEN(&file, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    record.ID = 7;
+    record.NAME = "Caf\xE9 M\xFCller"; // Windows-1252: é, ü
+    record.SEEN = 80000;                // a day number
+    record.RATE = 0.1;
+    record.VISITS = -3;
+    TypedRecord written = record;
+    Vrn$FILE_ADDf(&file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT id_, name, visits, rate FROM typed"), "7|Café Müller|-3|0.1");
+    EXPECT_EQ(server.Psql("SELECT pg_typeof(id)::text || ' ' || pg_typeof(name)::text || ' ' || "
+                          "pg_typeof(seen)::text || ' ' || pg_typeof(rate)::text FROM typed"),
+              "bigint text text double precision");
+    record = TypedRecord{};
+    record.ID = 7;
+    Vrn$FILE_GETfk(&id_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(std::memcmp(&record, &written, sizeof record), 0);
+    // A value another tool wrote that does not fit its field is refused, the field named.
+    server.Psql("UPDATE typed SET name = 'much too long for twelve'");
+    Vrn$FILE_GETfk(&id_key);
+    EXPECT_EQ(Vrn$ERRCODE, 90);
+    EXPECT_NE(FileErrorMessage().find("TY:NAME"), std::string::npos);
+    Vrn$FILE_CLOSE(&file);
+}
+
+TEST_F(PgsqlTest, MissingAndForeignTablesAndServerFailures) {
+    Table missing("C:\\DATA\\Nowhere.kel");
+    EXPECT_EQ(missing.Open(), 2);
+    server.Psql("CREATE TABLE foreign_one (a int)");
+    Table foreign("C:\\DATA\\Foreign_one.kel");
+    EXPECT_EQ(foreign.Open(), 47);
+    // A table of ours for another declaration: a column the declaration names is not there.
+    auto t = Filled("C:\\DATA\\Other.kel");
+    Vrn$FILE_CLOSE(&t->file);
+    server.Psql("ALTER TABLE other DROP COLUMN amount");
+    EXPECT_EQ(t->Open(), 47);
+    // The table dropped under an open file: the next read reports it.
+    auto u = Filled("C:\\DATA\\Gone.kel");
+    server.Psql("DROP TABLE gone");
+    EXPECT_EQ(u->GetCode("alpha"), 2);
+    // A server error without a code of its own is 90 with the server's message.
+    server.Psql("ALTER TABLE kel ADD CONSTRAINT small CHECK (amount < 1000)");
+    auto v = std::make_unique<Table>("C:\\DATA\\Kel.kel");
+    ASSERT_EQ(v->Open(), 0);
+    EXPECT_EQ(v->Add(9, "india", "x", 5000), 90);
+    EXPECT_NE(FileErrorMessage().find("small"), std::string::npos);
+    // No server at the address: OPEN gives 90 with the client library's reason.
+    std::string saved = server.ConnInfo();
+    setenv("TARVEX_PGSQL", ("host=" + server.Folder() + "/none user=lumarex dbname=postgres").c_str(), 1);
+    Table unreachable("C:\\DATA\\Kel.kel");
+    EXPECT_EQ(unreachable.Open(), 90);
+    EXPECT_NE(FileErrorMessage().find("connect"), std::string::npos);
+    unsetenv("TARVEX_PGSQL");
+    EXPECT_EQ(unreachable.Open(), 90);
+    EXPECT_NE(FileErrorMessage().find("TARVEX_PGSQL"), std::string::npos);
+    setenv("TARVEX_PGSQL", saved.c_str(), 1);
+}
+
+// Runs `body` in a child process, a station of its own with its own connection; the child's exit
+// status is what body returns. `ready` is written once body signals (through the pipe) that it got
+// where the parent waits for.
+struct Station {
+    pid_t pid = -1;
+    int ready[2] = {-1, -1};
+
+    template <class Body> void Start(Body body) {
+        ASSERT_EQ(pipe(ready), 0);
+        pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(ready[0]);
+            _exit(body(ready[1]));
+        }
+        close(ready[1]);
+    }
+    // Waits for the child's signal; false when it ended without giving one.
+    bool WaitReady() {
+        char byte = 0;
+        return read(ready[0], &byte, 1) == 1;
+    }
+    int Wait() {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(ready[0]);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+};
+
+void Signal(int fd) {
+    char byte = 1;
+    if (write(fd, &byte, 1) != 1)
+        _exit(99);
+}
+
+TEST_F(PgsqlTest, WatchGivesTheSecondStation89AndItSeesTheFirstsVersion) {
+    auto t = Filled();
+    Vrn$FILE_WATCH(&t->file);
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    // Another station changes the same record meanwhile.
+    Station other;
+    other.Start([](int ready) {
+        Table u("C:\\DATA\\Kel.kel");
+        if (u.Open() != 0 || u.GetCode("alpha") != 0)
+            return 1;
+        u.record.AMOUNT = 77;
+        Vrn$FILE_PUTf(&u.file);
+        Signal(ready);
+        return Vrn$ERRCODE == 0 ? 0 : 2;
+    });
+    ASSERT_TRUE(other.WaitReady());
+    ASSERT_EQ(other.Wait(), 0);
+    t->record.AMOUNT = 55;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 89);
+    EXPECT_EQ(server.Psql("SELECT amount FROM kel WHERE code = 'Alpha'"), "77");
+    // Read again under WATCH, the first station sees the other's version and its PUT goes through.
+    Vrn$FILE_WATCH(&t->file);
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    EXPECT_EQ(t->record.AMOUNT, 77);
+    t->record.AMOUNT = 55;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    // Without WATCH the last PUT wins.
+    Table u("C:\\DATA\\Kel.kel");
+    ASSERT_EQ(u.Open(), 0);
+    ASSERT_EQ(u.GetCode("alpha"), 0);
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    u.record.AMOUNT = 1;
+    Vrn$FILE_PUTf(&u.file);
+    t->record.AMOUNT = 2;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT amount FROM kel WHERE code = 'Alpha'"), "2");
+}
+
+TEST_F(PgsqlTest, CommitChangesEveryFileAndRollbackNone) {
+    auto a = Filled("C:\\DATA\\First.kel");
+    auto b = Filled("C:\\DATA\\Second.kel");
+    Vrn$LOGOUT(1, &a->file, &b->file, nullptr);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(10, "kilo", "x", 1), 0);
+    EXPECT_EQ(b->Add(10, "kilo", "x", 1), 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM first"), "5"); // no other station sees them yet
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&a->file), 6);                 // this one does
+    Vrn$ROLLBACK();
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT (SELECT count(*) FROM first) + (SELECT count(*) FROM second)"), "10");
+
+    Vrn$LOGOUT(1, &a->file, &b->file, nullptr);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(10, "kilo", "x", 1), 0);
+    EXPECT_EQ(b->Add(11, "alpha", "x", 1), 40); // refused alone: the transaction goes on
+    EXPECT_EQ(b->Add(12, "lima", "x", 1), 0);
+    ASSERT_EQ(b->GetCode("delta"), 0);
+    Vrn$FILE_DELETE(&b->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$COMMIT();
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 91);
+    EXPECT_EQ(server.Psql("SELECT string_agg(code, ',' ORDER BY id) FROM first WHERE id > 5"), "kilo");
+    EXPECT_EQ(server.Psql("SELECT string_agg(code, ',' ORDER BY id) FROM second"), "Alpha,charly,BRAVO,echo,lima");
+    // The files work outside a transaction again.
+    EXPECT_EQ(a->Add(13, "mike", "x", 1), 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM first"), "7");
+}
+
+TEST_F(PgsqlTest, LogoutFailsWith48WhenALockIsNotHadInTime) {
+    auto a = Filled();
+    Station holder;
+    holder.Start([](int ready) {
+        Table u("C:\\DATA\\Kel.kel");
+        if (u.Open() != 0)
+            return 1;
+        Vrn$FILE_LOCKfi(&u.file, 1);
+        if (Vrn$ERRCODE != 0)
+            return 2;
+        Signal(ready);
+        sleep(2);
+        Vrn$FILE_UNLOCK(&u.file);
+        return Vrn$ERRCODE == 0 ? 0 : 3;
+    });
+    ASSERT_TRUE(holder.WaitReady());
+    auto started = std::chrono::steady_clock::now();
+    Vrn$LOGOUT(1, &a->file, nullptr);
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(Vrn$ERRCODE, 48);
+    EXPECT_GE(waited, 0.9); // it waited its second for the lock
+    Vrn$LOGOUT(0, &a->file, nullptr);
+    EXPECT_EQ(Vrn$ERRCODE, 48);
+    Vrn$FILE_LOCKfi(&a->file, 0); // another station keeps the table: 32
+    EXPECT_EQ(Vrn$ERRCODE, 32);
+    EXPECT_EQ(a->GetCode("alpha"), 0); // reading goes on meanwhile
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 91); // no transaction remained
+    EXPECT_EQ(holder.Wait(), 0);
+    Vrn$LOGOUT(5, &a->file, nullptr);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$ROLLBACK();
+    // LOCK keeps other stations' writes out until UNLOCK.
+    Vrn$FILE_LOCKfi(&a->file, 1);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(20, "oscar", "x", 1), 0);
+    EXPECT_NE(server.Psql("SET lock_timeout = 200; INSERT INTO kel (code) VALUES ('papa')").find("lock timeout"),
+              std::string::npos);
+    Vrn$FILE_UNLOCK(&a->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel WHERE code = 'oscar'"), "1");
+}
+
+TEST_F(PgsqlTest, AStationKilledInsideATransactionIsRolledBackAndOthersGoOn) {
+    auto a = Filled();
+    Station doomed;
+    doomed.Start([](int ready) {
+        Table u("C:\\DATA\\Kel.kel");
+        if (u.Open() != 0)
+            return 1;
+        Vrn$LOGOUT(1, &u.file, nullptr);
+        if (Vrn$ERRCODE != 0)
+            return 2;
+        for (int i = 0; i < 50; i++)
+            if (u.Add(100 + i, ("k" + std::to_string(i)).c_str(), "x", i) != 0)
+                return 3;
+        if (u.GetCode("alpha") != 0)
+            return 4;
+        Vrn$FILE_DELETE(&u.file);
+        Signal(ready);
+        pause();
+        return 0;
+    });
+    ASSERT_TRUE(doomed.WaitReady());
+    kill(doomed.pid, SIGKILL);
+    EXPECT_EQ(doomed.Wait(), 128 + SIGKILL);
+    // The server rolled the dead station's transaction back and let go of its locks.
+    Vrn$LOGOUT(5, &a->file, nullptr);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(a->Add(6, "fox", "y", 6), 0);
+    Vrn$COMMIT();
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT string_agg(code, ',' ORDER BY id) FROM kel"), "delta,Alpha,charly,BRAVO,echo,fox");
+}
+
+TEST_F(PgsqlTest, PositionFindsTheRecordAfterOthersMovedAndBlankOnesAreRefused) {
+    auto t = Filled();
+    ASSERT_EQ(t->GetCode("charly"), 0);
+    Vrn$FILE_POSITIONk(&t->code_key);
+    std::string by_key = tarvex::testing::PopText();
+    Vrn$FILE_POSITIONf(&t->file);
+    std::string by_file = tarvex::testing::PopText();
+    // Another station adds records before and after it and changes one of them.
+    Table u("C:\\DATA\\Kel.kel");
+    ASSERT_EQ(u.Open(), 0);
+    EXPECT_EQ(u.Add(6, "bat", "x", 1), 0);
+    EXPECT_EQ(u.Add(7, "cat", "x", 1), 0);
+    ASSERT_EQ(u.GetCode("delta"), 0);
+    u.record.CODE = "aardvark";
+    Vrn$FILE_PUTf(&u.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+
+    tarvex::testing::PushText(by_key);
+    Vrn$FILE_RESETk(&t->code_key);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 5}));
+    tarvex::testing::PushText(by_key);
+    Vrn$FILE_RESETk(&t->code_key);
+    EXPECT_EQ(t->Walk(false), (std::vector<int32_t>{3, 7, 4, 6, 2, 1}));
+    tarvex::testing::PushText(by_file);
+    Vrn$FILE_RESETf(&t->file);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{3, 4, 5, 6, 7}));
+    ASSERT_EQ(t->GetCode("echo"), 0);
+    tarvex::testing::PushText(by_file);
+    Vrn$FILE_REGETf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->record.ID, 3);
+    for (const char* blank : {"", "   "}) {
+        tarvex::testing::PushText(blank);
+        Vrn$FILE_REGETf(&t->file);
+        EXPECT_EQ(Vrn$ERRCODE, 35);
+    }
+    tarvex::testing::PushText("not a position");
+    Vrn$FILE_RESETk(&t->code_key);
+    EXPECT_EQ(Vrn$ERRCODE, 35);
+}
+
+TEST_F(PgsqlTest, StreamEmptyAndBuild) {
+    auto t = Filled();
+    Vrn$FILE_STREAM(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(t->Add(6, "foxtrot", "x", 1), 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel"), "5");
+    Vrn$FILE_FLUSH(&t->file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel"), "6");
+    // A key field changed by another tool: BUILD makes the key images follow it.
+    server.Psql("UPDATE kel SET code = 'aaa' WHERE id_ = 5");
+    Vrn$FILE_LOCKf(&t->file);
+    Vrn$FILE_BUILDf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_UNLOCK(&t->file);
+    Vrn$FILE_SETk(&t->code_key);
+    EXPECT_EQ(t->Walk(true), (std::vector<int32_t>{5, 2, 4, 3, 1, 6}));
+    // Images of other character tables: OPEN asks for BUILD (46), BUILD of the closed file mends it.
+    Vrn$FILE_CLOSE(&t->file);
+    server.Psql("COMMENT ON TABLE kel IS 'PGSQL 1 0000000000000001'");
+    EXPECT_EQ(t->Open(), 46);
+    Vrn$FILE_BUILDf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    ASSERT_EQ(t->Open(), 0);
+    Vrn$FILE_LOCKf(&t->file);
+    Vrn$FILE_EMPTY(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_UNLOCK(&t->file);
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&t->file), 0);
+    EXPECT_EQ(server.Psql("SELECT count(*) FROM kel"), "0");
+}
+
+} // namespace
