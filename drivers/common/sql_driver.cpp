@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/driver_properties.h"
+#include "common/position_text.h"
 #include "common/sql_store.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
@@ -28,39 +29,6 @@ void Post(int32_t code) {
         Vrn$clearerror();
     else
         Vrn$seterror(code);
-}
-
-// A SQLite failure as the runtime's error code; other failures are 90 with SQLite's own text.
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-bool FromHex(std::string_view text, std::string* bytes) {
-    if (text.size() % 2 != 0)
-        return false;
-    auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        return -1;
-    };
-    bytes->clear();
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int high = value(text[i]), low = value(text[i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        bytes->push_back(char(high * 16 + low));
-    }
-    return true;
 }
 
 // ---- The file ----------------------------------------------------------------------------------
@@ -519,61 +487,19 @@ class SqlFile {
     // POSITION: "F" and the record pointer, or "K", the key number, the pointer and the image (or
     // "-" for a record the OPT key leaves out), all hexadecimal, so blank padding never matters.
     std::string Position(int k) {
-        char head[40];
-        if (k < 0) {
-            std::snprintf(head, sizeof head, "F%016llX", static_cast<unsigned long long>(s_.current));
-            return head;
-        }
-        std::snprintf(head, sizeof head, "K%02X%016llX", unsigned(k + 1),
-                      static_cast<unsigned long long>(s_.current));
+        if (k < 0)
+            return FilePositionText(s_.current);
         std::string image;
         int32_t code = StoredImage(size_t(k), s_.current, &image);
         if (code == kNotFound && !ImageOf(size_t(k), file_->record, &image))
-            return std::string(head) + "-";
-        return std::string(head) + Hex(image);
-    }
-
-    struct Decoded {
-        int key = -1; // -1 a file position
-        int64_t pointer = 0;
-        bool has_image = false;
-        std::string image;
-    };
-
-    static bool Decode(std::string text, Decoded* out) {
-        while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
-            text.pop_back();
-        auto pointer = [](std::string_view hex, int64_t* value) {
-            std::string bytes;
-            if (hex.size() != 16 || !FromHex(hex, &bytes))
-                return false;
-            uint64_t v = 0;
-            for (unsigned char c : bytes)
-                v = v << 8 | c;
-            *value = int64_t(v);
-            return true;
-        };
-        if (text.size() == 17 && text[0] == 'F')
-            return pointer(std::string_view(text).substr(1), &out->pointer);
-        if (text.size() < 20 || text[0] != 'K')
-            return false;
-        std::string number;
-        if (!FromHex(std::string_view(text).substr(1, 2), &number))
-            return false;
-        out->key = int(uint8_t(number[0])) - 1;
-        if (!pointer(std::string_view(text).substr(3, 16), &out->pointer))
-            return false;
-        std::string_view image = std::string_view(text).substr(19);
-        if (image == "-")
-            return true;
-        out->has_image = true;
-        return FromHex(image, &out->image);
+            return KeyPositionText(k, s_.current, nullptr);
+        return KeyPositionText(k, s_.current, &image);
     }
 
     // RESET: the sequence stands before the position, in the key's order (k >= 0) or record order.
     int32_t Reset(int k, const std::string& text) {
-        Decoded position;
-        if (!Decode(text, &position))
+        PositionText position;
+        if (!DecodePositionText(text, &position))
             return kNotFound;
         if (k < 0) {
             SetBefore(-1, {}, position.pointer, position.pointer);
@@ -622,8 +548,8 @@ class SqlFile {
     }
 
     int32_t Reget(const std::string& text) {
-        Decoded position;
-        if (!Decode(text, &position))
+        PositionText position;
+        if (!DecodePositionText(text, &position))
             return kNotFound;
         return ReadPointer(position.pointer);
     }
