@@ -31,6 +31,7 @@ namespace {
 // Active from the library's load until Wsl$CloseDown: a fatal error ends the program only then.
 std::atomic<bool> runtime_active{false};
 std::atomic<bool> program_ending{false};
+std::atomic<void (*)()> close_down_hook{nullptr};
 std::atomic<uintptr_t> application_instance{0};
 
 struct Version {
@@ -169,6 +170,8 @@ uint32_t Ask(std::string text, std::string caption, int32_t icon, uint32_t butto
 bool RuntimeActive() { return runtime_active.load(); }
 bool ProgramEnding() { return program_ending.load(); }
 
+void SetCloseDownHook(void (*hook)()) { close_down_hook = hook; }
+
 }  // namespace tarvex
 
 using namespace tarvex;
@@ -255,7 +258,11 @@ TARVEX_API void Vrn$init(void) {
     });
 }
 
-TARVEX_API void Wsl$CloseDown(void) { runtime_active = false; }
+TARVEX_API void Wsl$CloseDown(void) {
+    if (auto hook = close_down_hook.load())
+        hook();
+    runtime_active = false;
+}
 
 // ---- The end of the program -----------------------------------------------------------------------
 

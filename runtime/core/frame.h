@@ -9,6 +9,9 @@ namespace tarvex {
 
 // True from the library's load until Wsl$CloseDown.
 bool RuntimeActive();
+// What Wsl$CloseDown does for the windows (installed by them): close them all.
+void SetCloseDownHook(void (*hook)());
+
 // True once HALT, STOP or a fatal error has decided to end the program.
 bool ProgramEnding();
 

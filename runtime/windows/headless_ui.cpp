@@ -79,6 +79,16 @@ void HeadlessUi::StartTimer(NativeHandle window, int32_t, uint32_t milliseconds)
         it->second.timer_milliseconds = milliseconds;
 }
 
+void HeadlessUi::SetControlText(NativeHandle control, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    for (auto& [handle, window] : windows_)
+        for (Control& c : window.controls)
+            if (c.handle == control) {
+                c.spec.text = text;
+                return;
+            }
+}
+
 std::optional<HeadlessUi::Window> HeadlessUi::FindWindow(const std::string& title) const {
     std::lock_guard lock(mutex_);
     for (const auto& [handle, window] : windows_)

@@ -6,6 +6,7 @@
 // scaled by the size).
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -42,6 +43,9 @@ public:
     NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) override;
     NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) override;
     void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) override;
+    void SetControlText(NativeHandle control, const std::string& text) override;
+    void Beep() override { beeps_++; }
+    int Beeps() const { return beeps_; }
 
     // Reading the state. Copies, so the caller may keep them while windows come and go.
     std::optional<Window> FindWindow(const std::string& title) const;
@@ -57,6 +61,7 @@ private:
     NativeHandle next_handle_ = 1;
     NativeRect desktop_{0, 0, 1024, 768};
     bool fail_next_window_ = false;
+    std::atomic<int> beeps_{0};
 };
 
 // The headless backend when it is the one in use, else null.

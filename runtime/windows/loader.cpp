@@ -18,6 +18,7 @@
 #include "tarvex/frame.h"
 #include "tarvex/windows.h"
 #include "windows/description.h"
+#include "windows/events.h"
 #include "windows/placement.h"
 #include "windows/resources.h"
 #include "windows/window_object.h"
@@ -299,8 +300,11 @@ private:
     UnitScale scale_;
 };
 
-// Takes the native window down and forgets everything built from the description.
-void Close(VrnWindowObject& w) {
+}  // namespace
+
+void TakeDown(VrnWindowObject& w) {
+    if (w.open)
+        WindowClosing(w);
     if (w.handle != 0)
         Ui().DestroyWindow(w.handle);
     w.handle = 0;
@@ -317,6 +321,8 @@ void Close(VrnWindowObject& w) {
     w.wallpaper_image.clear();
     w.at = {kNotGiven, kNotGiven, kNotGiven, kNotGiven};
 }
+
+namespace {
 
 void Declare(Opening opening, VrnWindowObject** variable, const char* module, const char* structure,
              va_list list) {
@@ -488,17 +494,18 @@ TARVEX_API void Vrn$OPENwindow(VrnWindowObject* window) {
         ReportUnopened(report ? "a REPORT opened as a window" : "a WINDOW opened as a report");
         return;
     }
-    Close(*window);
+    TakeDown(*window);
     window->resource_module = found.module;
     window->cursor = 0;
     Builder builder(*window);
     bool built = report ? builder.BuildReport(record) : builder.BuildWindow(record);
     if (!built) {
-        Close(*window);
+        TakeDown(*window);
         return;
     }
     window->open = true;
     Vrn$clearerror();
+    WindowOpened(*window);
 }
 
 TARVEX_API void Vrn$freewindow(VrnWindowObject** variable) {
@@ -512,7 +519,7 @@ TARVEX_API void Vrn$freewindow(VrnWindowObject** variable) {
             return;   // not a window of ours (or freed already): nothing to free
         declared.erase(it);
     }
-    Close(*window);
+    TakeDown(*window);
     delete window;
     *variable = nullptr;
 }

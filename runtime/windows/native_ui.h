@@ -89,6 +89,10 @@ public:
     virtual NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) = 0;
     virtual NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) = 0;
     virtual void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) = 0;
+    // Shows a text in a control (what an entry, a string or a button shows now).
+    virtual void SetControlText(NativeHandle control, const std::string& text) = 0;
+    // The default beep (a request the runtime refuses).
+    virtual void Beep() {}
 };
 
 // The backend in use (headless unless another was installed).

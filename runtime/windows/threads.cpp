@@ -7,6 +7,8 @@
 // points only. Taking the lock loads the taker's per-thread instances of program data.
 #include "windows/threads.h"
 
+#include "windows/events.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -76,6 +78,11 @@ void RunStartedThread(void* argument) {
     int slot = start->slot;
     delete start;
     procedure();
+    // The procedure may have ended with the lock given up (UNLOCKTHREAD): the clean-up below
+    // changes shared state, so it runs under the lock.
+    this_thread.unlocked_depth = 0;
+    TakeRuntimeLock();
+    ThreadWindowsEnd(slot);
     // The slot's instances are forgotten, so a thread started in it later begins afresh: memory
     // goes back to the first thread's instances first, since a current slot cannot be released.
     SwitchThreadInstance(kFirstThreadSlot);
@@ -149,8 +156,8 @@ bool HoldsRuntimeLock() {
     return this_thread.holds_lock;
 }
 
-void SetModalWindowQuery(bool (*query)()) {
-    modal_window_open = query;
+ModalWindowQuery SetModalWindowQuery(ModalWindowQuery query) {
+    return modal_window_open.exchange(query);
 }
 
 int RunningThreads() {

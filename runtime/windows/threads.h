@@ -21,7 +21,9 @@ void TakeRuntimeLock();
 bool HoldsRuntimeLock();
 
 // What START asks before it starts a thread: whether a modal window is open (set by the windows).
-void SetModalWindowQuery(bool (*modal_window_open)());
+// Returns the query it replaces.
+using ModalWindowQuery = bool (*)();
+ModalWindowQuery SetModalWindowQuery(ModalWindowQuery modal_window_open);
 
 // Started threads still running (for program end and the tests).
 int RunningThreads();

@@ -16,6 +16,7 @@
 #include "tarvex/resources.h"
 #include "tarvex/windows.h"
 #include "windows/native_ui.h"
+#include "windows/window_events.h"
 
 namespace tarvex::windows {
 
@@ -47,6 +48,7 @@ struct Control {
     BoundVariable accumulated;
     std::vector<int32_t> band_references;
     int32_t standard_action = 0;          // BUTTON
+    bool required = false;                // incomplete while it shows nothing
     NativeHandle handle = 0;
     std::vector<std::unique_ptr<Control>> children;
 };
@@ -109,6 +111,7 @@ struct VrnWindowObject {
     std::unique_ptr<tarvex::windows::MenuEntry> menubar;
     std::vector<std::unique_ptr<tarvex::windows::Control>> controls;
     std::vector<std::unique_ptr<tarvex::windows::Band>> bands;
+    tarvex::windows::WindowEvents events;
 
     bool IsReport() const { return opening == tarvex::windows::Opening::Report; }
 };
@@ -130,6 +133,10 @@ std::string_view SharedText(std::string_view text);
 std::vector<VrnWindowObject*> DeclaredWindows();
 // The APPLICATION frame while one is open, else null.
 VrnWindowObject* ApplicationFrame();
+
+// Takes the window's native window and controls down and forgets what was built from its
+// description; the object stays declared.
+void TakeDown(VrnWindowObject& window);
 
 // Finds a control by field number, depth first.
 Control* FindControl(VrnWindowObject& window, int32_t field_number);

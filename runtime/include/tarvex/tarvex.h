@@ -19,5 +19,8 @@
 #include "tarvex/views.h"
 #include "tarvex/resources.h"
 #include "tarvex/windows.h"
+#include "tarvex/events.h"
+#include "tarvex/threads.h"
+#include "tarvex/keys.h"
 
 #endif

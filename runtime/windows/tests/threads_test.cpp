@@ -44,7 +44,9 @@ class Threads : public ::testing::Test {
         std::lock_guard guard(log_mutex);
         log_lines.clear();
     }
-    void TearDown() override { SetModalWindowQuery(nullptr); }
+    void TearDown() override { SetModalWindowQuery(windows_query_); }
+    // The windows' own query is put back after each test.
+    ModalWindowQuery windows_query_ = SetModalWindowQuery(nullptr);
 };
 
 void TakesThreeParameters() {
