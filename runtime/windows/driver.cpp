@@ -418,12 +418,19 @@ int RunScript(std::string_view script, Driver& driver, void (*write)(std::string
     return 0;
 }
 
-void StartScriptFromEnvironment() {
-    static std::atomic<bool> started{false};
+bool WatchForScriptFromEnvironment() {
+    static std::atomic<bool> watching{false};
     const char* path = std::getenv("TARVEX_SCRIPT");
-    if (path == nullptr || *path == '\0' || started.exchange(true))
-        return;
+    if (path == nullptr || *path == '\0' || watching.exchange(true))
+        return false;
     SetWindowWatcher(WatchWindows);
+    return true;
+}
+
+void StartScriptFromEnvironment() {
+    const char* path = std::getenv("TARVEX_SCRIPT");
+    if (path == nullptr)
+        return;
     std::string file = path;
     std::thread([file] {
         std::optional<std::string> text = platform::ReadWholeFile(file);

@@ -60,8 +60,10 @@ private:
     std::string why_;
 };
 
-// Runs the script that $TARVEX_SCRIPT names, once per process, on a thread of its own (started
-// when the first window opens). See the README for the script's lines.
+// A script that $TARVEX_SCRIPT names runs once per process, on a thread of its own, from the
+// first window's opening (see the README for its lines). The first call when one is named puts
+// the transcript's watch on windows opening and closing and answers true; the start follows.
+bool WatchForScriptFromEnvironment();
 void StartScriptFromEnvironment();
 
 // Runs a script's text with a driver, writing the transcript through `write`; returns the number

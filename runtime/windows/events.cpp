@@ -48,10 +48,12 @@ struct LoopFrame {
 struct SlotWindows {
     VrnWindowObject* target = nullptr;
     std::vector<VrnWindowObject*> open;   // oldest first
+    std::vector<VrnWindowObject*> reports;   // open reports: never targets
     std::vector<LoopFrame> loops;
 };
 
-std::array<SlotWindows, kThreadSlots> slots;   // under the runtime lock
+// Under the runtime lock; never destroyed, since threads may still run while the program ends.
+auto& slots = *new std::array<SlotWindows, kThreadSlots>;
 uint64_t openings = 0;
 void (*window_watcher)(const VrnWindowObject&, bool) = nullptr;
 void (*report_closer)(VrnWindowObject&) = nullptr;
@@ -539,13 +541,16 @@ void SetWindowWatcher(void (*watcher)(const VrnWindowObject&, bool)) { window_wa
 void SetReportCloser(void (*closer)(VrnWindowObject&)) { report_closer = closer; }
 
 void WindowOpened(VrnWindowObject& w) {
-    if (w.IsReport())
-        return;
     int slot = ThisThreadSlot();
     SlotWindows* mine = SlotOf(slot);
     w.events = WindowEvents{};
     if (mine == nullptr)
         return;   // a thread that runs no program code has no window machinery
+    if (w.IsReport()) {
+        w.events.slot = slot;
+        mine->reports.push_back(&w);
+        return;
+    }
     WindowEvents& ev = w.events;
     ev.slot = slot;
     ev.opened = ++openings;
@@ -561,15 +566,22 @@ void WindowOpened(VrnWindowObject& w) {
     if (!fields.empty())
         ev.focus = ev.selected = fields.front()->field_number;
     ev.queue.push_back(MakeEvent(kEventOpenWindow, 0));
-    StartScriptFromEnvironment();
+    bool script = WatchForScriptFromEnvironment();
     if (window_watcher != nullptr)
         window_watcher(w, true);
+    if (script)
+        StartScriptFromEnvironment();
 }
 
 void WindowClosing(VrnWindowObject& w) {
     SlotWindows* s = SlotOf(w.events.slot);
-    if (w.IsReport() || s == nullptr)
+    if (s == nullptr)
         return;
+    if (w.IsReport()) {
+        std::erase(s->reports, &w);
+        w.events = WindowEvents{};
+        return;
+    }
     std::erase(s->open, &w);
     if (s->target == &w)
         s->target = s->open.empty() ? nullptr : s->open.back();
@@ -595,6 +607,8 @@ void ThreadWindowsEnd(int slot) {
     if (s == nullptr)
         return;
     CloseFrom(*s, nullptr);
+    while (!s->reports.empty())
+        TakeDown(*s->reports.back());
     s->loops.clear();
     s->target = nullptr;
     ClearInput(slot);
@@ -708,7 +722,10 @@ TARVEX_API void Vrn$POST(int32_t event, int32_t field, int32_t thread) {
     VrnWindowObject* w = s != nullptr ? s->target : nullptr;
     if (w == nullptr || !w->open || event <= 0)
         return;
-    if (w->IsReport() && field != 0) {
+    // A field that is not the window's but a control of one of the thread's reports.
+    if (field != 0 && FindControl(*w, field) == nullptr &&
+        std::any_of(s->reports.begin(), s->reports.end(),
+                    [field](VrnWindowObject* report) { return FindControl(*report, field) != nullptr; })) {
         Vrn$rterr(kEventToReport, nullptr);
         return;
     }

@@ -21,10 +21,11 @@ struct InputQueue {
     bool woken = false;
 };
 
-std::array<InputQueue, kThreadSlots> queues;
+// Never destroyed: threads may still wait on them while the program ends (HALT on another thread).
+auto& queues = *new std::array<InputQueue, kThreadSlots>;
 
 std::mutex owners_mutex;
-std::unordered_map<NativeHandle, int> owners;
+auto& owners = *new std::unordered_map<NativeHandle, int>;
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < kThreadSlots; }
 

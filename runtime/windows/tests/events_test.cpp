@@ -405,6 +405,71 @@ TEST_F(Events, TheTimerQueuesOneEventAtATime) {
     EXPECT_EQ(ticking.Object()->events.queue.size(), 1u);
 }
 
+void Halts() { Vrn$HALT(7, 1); }
+
+TEST(EventsDeathTest, AThreadThatHaltsEndsTheProgramWhileOthersWait) {
+    EXPECT_EXIT(
+        {
+            Form form;
+            START(Halts, 0);
+            for (Accept accept; accept.Next();) {
+            }
+            std::exit(12);   // never: the loop waits, the started thread ends the program
+        },
+        ::testing::ExitedWithCode(7), "");
+}
+
+void PostsToAReportControl() {
+    Wsl$CloseDown();   // a fatal error then returns, so the code can be read
+    Form form;
+    char bound[7][8];
+    VrnWindowObject* report = nullptr;
+    Vrn$propen(&report, "LUMAREX$LOADTEST", "P1$REPORT", bound[0], bound[1], bound[2], bound[3], bound[4],
+               bound[5], bound[6], nullptr);
+    Vrn$OPENwindow(report);
+    int32_t band_control = report->bands.back()->controls.back()->field_number;   // past the form's 8
+    POST(EVENT_Accepted, kLastName);   // the window's own field: fine
+    bool fine = Vrn$ERRCODE == 0 && band_control != 0 && FindControl(*form.window.Object(), band_control) == nullptr;
+    POST(EVENT_Accepted, band_control);
+    std::exit(fine && Vrn$ERRCODE == 522 ? 11 : 12);
+}
+
+TEST(EventsDeathTest, AnEventPostedToAReportControlIsRunTimeError522) {
+    EXPECT_EXIT(PostsToAReportControl(), ::testing::ExitedWithCode(11), "");
+}
+
+// A scripted run: the script starts with the first window, and its result is the program's.
+TEST(EventsDeathTest, AScriptFromTheEnvironmentEndsTheProgramWhenAStepFails) {
+    std::string folder = ::testing::TempDir();
+    std::string script = folder + "/steps.txt", transcript = folder + "/transcript.txt";
+    {
+        FILE* f = std::fopen(script.c_str(), "w");
+        std::fputs("timeout 500\ntype \"Update Patient\" #2 \"Smith\"\npress \"Update Patient\" \"&Print\"\n", f);
+        std::fclose(f);
+    }
+    std::remove(transcript.c_str());
+    EXPECT_EXIT(
+        {
+            setenv("TARVEX_SCRIPT", script.c_str(), 1);
+            setenv("TARVEX_TRANSCRIPT", transcript.c_str(), 1);
+            Form form;
+            for (Accept accept; accept.Next();) {
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(3), "");
+    std::string text;
+    if (FILE* f = std::fopen(transcript.c_str(), "r")) {
+        char buffer[4096];
+        text.assign(buffer, std::fread(buffer, 1, sizeof buffer, f));
+        std::fclose(f);
+    }
+    EXPECT_NE(text.find("opened: Update Patient\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("step 2: type \"Update Patient\" #2 \"Smith\": ok\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("step 3: press \"Update Patient\" \"&Print\": FAILED: no control \"&Print\""),
+              std::string::npos) << text;
+}
+
 TEST(EventsDeathTest, AcceptWithoutAWindowIsRunTimeError537) {
     EXPECT_EXIT(
         {
