@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include "tarvex/export.h"
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -104,7 +105,7 @@ struct MessageRequest {
     uint32_t default_button = 1;    // one VRN_BUTTON_*
 };
 
-class MessageBoxes {
+class TARVEX_API MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
     // Shows the box and returns the button pressed (one VRN_BUTTON_*).
@@ -147,7 +148,7 @@ uint32_t ButtonFromName(std::string_view name);
 
 MessageBoxes& Messages();
 // Installs the implementation in use; returns the previous one. The default is headless.
-std::unique_ptr<MessageBoxes> SetMessages(std::unique_ptr<MessageBoxes> boxes);
+TARVEX_API std::unique_ptr<MessageBoxes> SetMessages(std::unique_ptr<MessageBoxes> boxes);
 // The headless implementation when it is the one in use, else null (tests queue answers here).
 HeadlessMessageBoxes* Headless();
 

@@ -198,6 +198,14 @@ bool Driver::Timer(std::string_view title) {
     return window && Post(*window, {.kind = InputKind::kTimer, .code = 1});
 }
 
+bool Driver::Screenshot(std::string_view title, const std::string& path) {
+    auto window = Window(title);
+    if (!window)
+        return false;
+    std::string why;
+    return Ui().Screenshot(window->handle, path, why) || Fail(why);
+}
+
 std::optional<std::string> Driver::Shown(std::string_view title, std::string_view control) {
     auto window = Window(title);
     const HeadlessUi::Control* c = window ? Find(*window, control) : nullptr;
@@ -325,6 +333,8 @@ bool Step(const std::vector<std::string>& w, Driver& driver, std::string& why) {
             return false;
         return driver.PickRow(w[1], w[2], std::atoi(w[3].c_str()), verb == "doubleclick") || failed();
     }
+    if (verb == "screenshot")
+        return ExpectWords(w, 3, why) && (driver.Screenshot(w[1], w[2]) || failed());
     if (verb == "rightclick")
         return ExpectWords(w, 3, why) && (driver.Click(w[1], w[2], 2) || failed());
     if (verb == "key") {

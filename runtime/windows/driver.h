@@ -22,7 +22,7 @@
 
 namespace tarvex::windows {
 
-class Driver {
+class TARVEX_API Driver {
 public:
     explicit Driver(std::chrono::milliseconds timeout = std::chrono::seconds(10)) : timeout_(timeout) {}
     void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
@@ -40,6 +40,8 @@ public:
     bool PressKey(std::string_view title, uint32_t key_code);
     bool CloseBox(std::string_view title);
     bool Timer(std::string_view title);
+    // Saves a PNG picture of the window (a backend that shows windows: Qt).
+    bool Screenshot(std::string_view title, const std::string& path);
     // What a control shows now.
     std::optional<std::string> Shown(std::string_view title, std::string_view control);
     // Queues the answer for the next message box (a VRN_BUTTON_* value).
@@ -68,6 +70,6 @@ void StartScriptFromEnvironment();
 
 // Runs a script's text with a driver, writing the transcript through `write`; returns the number
 // of the failing line, 0 when every step passed.
-int RunScript(std::string_view script, Driver& driver, void (*write)(std::string_view line));
+TARVEX_API int RunScript(std::string_view script, Driver& driver, void (*write)(std::string_view line));
 
 }  // namespace tarvex::windows

@@ -114,6 +114,8 @@ void MoveFocus(VrnWindowObject& w, int32_t field) {
     AcceptEdited(w);
     ev.focus = field;
     ev.selected = field;
+    if (Control* c = FindControl(w, field); c != nullptr && c->handle != 0)
+        Ui().SetFocus(w.handle, c->handle);
     Queue(w, MakeEvent(kEventSelected, field));
 }
 

@@ -2,6 +2,11 @@
 // The headless backend (headless_ui.h) and the choice of backend.
 #include "windows/headless_ui.h"
 
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 namespace tarvex::windows {
 
 namespace {
@@ -9,12 +14,44 @@ namespace {
 std::mutex ui_mutex;
 std::unique_ptr<NativeUi> current_ui;
 
+// The Qt backend from libtarvex_qt.so, looked for beside the runtime first; null when it cannot be
+// had (the reason goes to standard error when Qt was asked for by name).
+std::unique_ptr<NativeUi> LoadQtBackend(bool asked) {
+    std::string path = "libtarvex_qt.so";
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&LoadQtBackend), &info) != 0 && info.dli_fname != nullptr) {
+        std::string self = info.dli_fname;
+        if (size_t slash = self.rfind('/'); slash != std::string::npos)
+            path = self.substr(0, slash + 1) + path;
+    }
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (library == nullptr)
+        library = dlopen("libtarvex_qt.so", RTLD_NOW | RTLD_GLOBAL);
+    auto create = library != nullptr ? reinterpret_cast<NativeUi* (*)()>(dlsym(library, "TarvexCreateQtUi")) : nullptr;
+    NativeUi* ui = create != nullptr ? create() : nullptr;
+    if (ui == nullptr && asked)
+        std::fprintf(stderr, "tarvex: the Qt backend cannot be loaded (%s); windows are headless\n",
+                     library == nullptr ? dlerror() : "it did not start");
+    return std::unique_ptr<NativeUi>(ui);
+}
+
+std::unique_ptr<NativeUi> ChooseBackend() {
+    const char* chosen = std::getenv("TARVEX_UI");
+    std::string name = chosen != nullptr ? chosen : "";
+    bool display = std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+    bool test = std::getenv("TARVEX_TEST") != nullptr;
+    if (name == "qt" || (name.empty() && display && !test))
+        if (auto qt = LoadQtBackend(name == "qt"))
+            return qt;
+    return std::make_unique<HeadlessUi>();
+}
+
 }  // namespace
 
 NativeUi& Ui() {
     std::lock_guard lock(ui_mutex);
     if (!current_ui)
-        current_ui = std::make_unique<HeadlessUi>();
+        current_ui = ChooseBackend();
     return *current_ui;
 }
 
@@ -87,6 +124,23 @@ void HeadlessUi::SetControlText(NativeHandle control, const std::string& text) {
                 c.spec.text = text;
                 return;
             }
+}
+
+void HeadlessUi::SetFocus(NativeHandle window, NativeHandle control) {
+    std::lock_guard lock(mutex_);
+    if (auto it = windows_.find(window); it != windows_.end())
+        it->second.focus = control;
+}
+
+NativeHandle HeadlessUi::Focused(NativeHandle window) const {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(window);
+    return it == windows_.end() ? 0 : it->second.focus;
+}
+
+bool HeadlessUi::Screenshot(NativeHandle, const std::string&, std::string& why) {
+    why = "the headless backend shows nothing (run with TARVEX_UI=qt, on a display or offscreen)";
+    return false;
 }
 
 std::optional<HeadlessUi::Window> HeadlessUi::FindWindow(const std::string& title) const {

@@ -15,7 +15,7 @@
 
 namespace tarvex::windows {
 
-class HeadlessUi final : public NativeUi {
+class TARVEX_API HeadlessUi : public NativeUi {
 public:
     struct Control {
         NativeHandle handle;
@@ -31,6 +31,7 @@ public:
         std::vector<Control> controls;     // in creation order
         std::vector<MenuEntry> menu;       // in creation order
         uint32_t timer_milliseconds = 0;
+        NativeHandle focus = 0;
     };
 
     NativeRect DesktopRect() override { return desktop_; }
@@ -44,6 +45,8 @@ public:
     NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) override;
     void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) override;
     void SetControlText(NativeHandle control, const std::string& text) override;
+    void SetFocus(NativeHandle window, NativeHandle control) override;
+    bool Screenshot(NativeHandle window, const std::string& path, std::string& why) override;
     void Beep() override { beeps_++; }
     int Beeps() const { return beeps_; }
 
@@ -51,6 +54,8 @@ public:
     std::optional<Window> FindWindow(const std::string& title) const;
     std::optional<Window> GetWindow(NativeHandle handle) const;
     size_t WindowCount() const;
+    // The control that has the focus in a window (0: none).
+    NativeHandle Focused(NativeHandle window) const;
     // Tests: the next CreateWindow fails (a native creation failure).
     void FailNextWindow() { fail_next_window_ = true; }
     void SetDesktop(NativeRect desktop) { desktop_ = desktop; }
@@ -64,7 +69,8 @@ private:
     std::atomic<int> beeps_{0};
 };
 
-// The headless backend when it is the one in use, else null.
-HeadlessUi* HeadlessBackend();
+// The backend in use when it keeps the headless state (the headless one, or the Qt one, which
+// keeps the same state beside its widgets), else null.
+TARVEX_API HeadlessUi* HeadlessBackend();
 
 }  // namespace tarvex::windows

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "tarvex/export.h"
 #include "windows/native_ui.h"
 
 namespace tarvex::windows {
@@ -44,7 +45,7 @@ struct NativeInput {
 
 // Hands input in for the thread that owns `input.window` and wakes it. Any thread may call. False
 // when no open window has that handle (the input is dropped).
-bool PostInput(const NativeInput& input);
+TARVEX_API bool PostInput(const NativeInput& input);
 
 // The loop's side. Windows are registered with their thread's slot while they are open.
 void RegisterWindowThread(NativeHandle window, int slot);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tarvex/export.h"
+
 namespace tarvex::windows {
 
 using NativeHandle = uint64_t;   // 0: none
@@ -73,7 +75,7 @@ struct NativeMenuSpec {
     NativeHandle parent_menu = 0;      // 0: the menubar
 };
 
-class NativeUi {
+class TARVEX_API NativeUi {
 public:
     virtual ~NativeUi() = default;
     // The screen's rectangle (the parent of a window with no owner) and its dots per inch.
@@ -91,13 +93,20 @@ public:
     virtual void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) = 0;
     // Shows a text in a control (what an entry, a string or a button shows now).
     virtual void SetControlText(NativeHandle control, const std::string& text) = 0;
+    // Gives a control the keyboard focus (the runtime decides where the focus goes).
+    virtual void SetFocus(NativeHandle window, NativeHandle control) = 0;
     // The default beep (a request the runtime refuses).
     virtual void Beep() {}
+    // Saves a picture of the window as a PNG file; false (with the reason) when it cannot.
+    virtual bool Screenshot(NativeHandle window, const std::string& path, std::string& why) = 0;
 };
 
 // The backend in use (headless unless another was installed).
-NativeUi& Ui();
+// On first use: $TARVEX_UI names it (headless or qt); with neither, qt when a display is there
+// (DISPLAY or WAYLAND_DISPLAY) and the program is not a test. The Qt backend lives in
+// libtarvex_qt.so beside the runtime and is loaded only then; when it cannot be, headless.
+TARVEX_API NativeUi& Ui();
 // Installs a backend; returns the previous one.
-std::unique_ptr<NativeUi> SetUi(std::unique_ptr<NativeUi> ui);
+TARVEX_API std::unique_ptr<NativeUi> SetUi(std::unique_ptr<NativeUi> ui);
 
 }  // namespace tarvex::windows

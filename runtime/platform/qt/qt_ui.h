@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The Qt backend of the runtime's windows: real windows, controls and menus with Qt Widgets.
+//
+// Qt runs on one thread of its own that never runs program code. Program threads call the backend
+// (holding the runtime lock); each call records the same state the headless backend keeps (so the
+// driver and scripts work on both) and is then carried out on the Qt thread, waiting for it. What
+// a person does in a widget goes the other way as native input into the owning thread's queue
+// (windows/native_input.h): the runtime decides what it means, Qt never calls program code.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+#include "windows/headless_ui.h"
+
+namespace tarvex::platform::qt {
+
+class QtUi final : public windows::HeadlessUi {
+public:
+    // Starts the Qt thread with its application object; the platform plugin is Qt's choice
+    // ($QT_QPA_PLATFORM: offscreen for tests without a display).
+    QtUi();
+    ~QtUi() override;
+
+    windows::NativeRect DesktopRect() override;
+    int32_t DotsPerInchX() override;
+    int32_t DotsPerInchY() override;
+    windows::FontMetrics Measure(const windows::FontSpec& font) override;
+    windows::NativeHandle CreateWindow(const windows::NativeWindowSpec& spec) override;
+    void DestroyWindow(windows::NativeHandle window) override;
+    windows::NativeHandle CreateControl(windows::NativeHandle window, const windows::NativeControlSpec& spec) override;
+    windows::NativeHandle CreateMenuEntry(windows::NativeHandle window, const windows::NativeMenuSpec& spec) override;
+    void SetControlText(windows::NativeHandle control, const std::string& text) override;
+    void SetFocus(windows::NativeHandle window, windows::NativeHandle control) override;
+    void Beep() override;
+    bool Screenshot(windows::NativeHandle window, const std::string& path, std::string& why) override;
+
+    // Message boxes shown by Qt, on its thread.
+    std::unique_ptr<platform::MessageBoxes> MessageBoxes();
+
+    struct Widgets;
+
+private:
+    std::unique_ptr<Widgets> widgets_;
+};
+
+}  // namespace tarvex::platform::qt
