@@ -65,6 +65,7 @@ class SqlFile {
         std::memset(file_->record, 0, size);
         std::memcpy(file_->record, data.data(), std::min(data.size(), size));
         s_.accessed = true;
+        s_.memo.Load(data, file_->record_length); // the memos ride behind the record's bytes
     }
     // The record's columns in a query over the record table as r.
     const std::string& Fields() { return Sql().fields; }
@@ -74,7 +75,7 @@ class SqlFile {
         if (!sql.insert.empty() && sql.schema == s_.schema)
             return sql;
         sql.schema = s_.schema;
-        sql.fields = s_.columns->Names("r");
+        sql.fields = s_.columns->Names("r") + s_.memos->Names("r");
         size_t images = Separate() ? 0 : s_.keys.size();
         const std::vector<Column>& columns = s_.columns->Columns();
         sql.insert = "INSERT INTO " + s_.Table() + " (changes";
@@ -83,15 +84,23 @@ class SqlFile {
             sql.insert += ", " + s_.keys[k].column;
             values += ", ?" + std::to_string(k + 1);
         }
-        sql.insert += ", " + s_.columns->Names();
-        for (size_t i = 0; i < columns.size(); i++)
+        sql.insert += ", " + s_.columns->Names() + s_.memos->Names();
+        size_t memos = s_.memos->Count();
+        for (size_t i = 0; i < columns.size() + memos; i++)
             values += ", ?" + std::to_string(images + i + 1);
         sql.insert += ") " + values + ")";
-        sql.update = "UPDATE " + s_.Table() + " SET changes = changes + 1";
+        sql.update_head = "UPDATE " + s_.Table() + " SET changes = changes + 1";
         for (size_t k = 0; k < images; k++)
-            sql.update += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 3);
+            sql.update_head += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 3);
         for (size_t i = 0; i < columns.size(); i++)
-            sql.update += ", " + Quoted(columns[i].name) + " = ?" + std::to_string(images + i + 3);
+            sql.update_head += ", " + Quoted(columns[i].name) + " = ?" + std::to_string(images + i + 3);
+        sql.memo_sets.clear();
+        for (size_t i = 0; i < memos; i++)
+            sql.memo_sets.push_back(", " + Quoted(s_.memos->Columns()[i].name) + " = ?" +
+                                    std::to_string(images + columns.size() + i + 3));
+        sql.update = sql.update_head;
+        for (const std::string& set : sql.memo_sets)
+            sql.update += set;
         sql.update += " WHERE id = ?1";
         sql.update_watched = sql.update + " AND changes = ?2";
         return sql;
@@ -106,7 +115,15 @@ class SqlFile {
     }
     bool DecodeQuietly(Statement& row, int first, std::string* data, std::string* problem) {
         data->assign(file_->record_length, '\0');
-        return row.ReadRecord(*s_.columns, first, data->data(), problem);
+        if (!row.ReadRecord(*s_.columns, first, data->data(), problem))
+            return false;
+        if (s_.memos->Count() == 0)
+            return true;
+        std::vector<std::string> memos;
+        if (!row.ReadMemos(*s_.memos, first + int(s_.columns->Columns().size()), &memos, problem))
+            return false;
+        MemoColumns::Append(memos, data);
+        return true;
     }
     int32_t Fault(int64_t id, const std::string& problem) {
         std::string message = "Record " + std::to_string(id) + " of table " + s_.table + ": " + problem;
@@ -183,6 +200,19 @@ class SqlFile {
         return code != 0 ? code : released;
     }
 
+    // PUT's SQL: every memo column when each stands for the current record (the usual case, its
+    // text made once), else only those that do.
+    std::string UpdateSql(bool watched) {
+        const RecordSql& sql = Sql();
+        if (s_.memo.AllCurrent())
+            return watched ? sql.update_watched : sql.update;
+        std::string text = sql.update_head;
+        for (size_t i = 0; i < sql.memo_sets.size(); i++)
+            if (s_.memo.Current(i))
+                text += sql.memo_sets[i];
+        return text + " WHERE id = ?1" + (watched ? " AND changes = ?2" : "");
+    }
+
     // Binds the key images of the record from parameter `first` on (keys in the record table).
     void BindImages(Statement& statement, int first, const void* record) {
         for (size_t k = 0; k < s_.keys.size(); k++) {
@@ -238,6 +268,7 @@ class SqlFile {
                 if (!Separate())
                     BindImages(insert, 1, data);
                 insert.BindRecord(*s_.columns, int(images) + 1, data);
+                insert.BindMemos(*s_.memos, int(images + s_.columns->Columns().size()) + 1, s_.memo.Values());
                 insert.Step();
                 if (insert.Code() != SQLITE_DONE)
                     return insert.Error();
@@ -251,6 +282,7 @@ class SqlFile {
             s_.current = id;
             s_.current_changes = 0;
             s_.accessed = true;
+            s_.memo.Written();
             return 0;
         });
     }
@@ -259,12 +291,13 @@ class SqlFile {
         return Atomically([&]() -> int32_t {
             size_t images = Separate() ? 0 : s_.keys.size();
             {
-                Statement update(s_.Db(), watched ? Sql().update_watched : Sql().update);
+                Statement update(s_.Db(), UpdateSql(watched));
                 update.BindInt(1, s_.current);
                 update.BindInt(2, s_.current_changes);
                 if (!Separate())
                     BindImages(update, 3, file_->record);
                 update.BindRecord(*s_.columns, int(images) + 3, file_->record);
+                update.BindMemos(*s_.memos, int(images + s_.columns->Columns().size()) + 3, s_.memo.Values());
                 update.Step();
                 if (update.Code() != SQLITE_DONE)
                     return update.Error();
@@ -575,6 +608,9 @@ size_t ArgumentCount(int32_t operation) {
     case VRN_OP_GET_PROPERTY_KEY:
     case VRN_OP_DO_PROPERTY_KEY:
         return 2;
+    case VRN_OP_BLOB_YIELD:
+    case VRN_OP_BLOB_TAKE:
+        return 3;
     case VRN_OP_OPEN:
     case VRN_OP_SHARE:
     case VRN_OP_GET_FILE_POINTER:
@@ -618,6 +654,10 @@ bool KeepsReadAhead(int32_t operation) {
     case VRN_OP_NAME:
     case VRN_OP_GET_PROPERTY:
     case VRN_OP_GET_PROPERTY_KEY:
+    case VRN_OP_NOMEMO:      // the rows read ahead carry their memos: a read takes them or not
+    case VRN_OP_BLOB_TAKE:   // the program's memo values, not the file
+    case VRN_OP_BLOB_YIELD:
+    case VRN_OP_BLOB_SIZE:
         return true;
     default:
         return false;
@@ -992,6 +1032,18 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
     case VRN_OP_QUERY_KEY:
         result = state->sequence_key + 1;
         break;
+    case VRN_OP_NOMEMO:
+        state->memo.SkipNextRead();
+        break;
+    case VRN_OP_BLOB_TAKE:
+    case VRN_OP_BLOB_YIELD:
+    case VRN_OP_BLOB_SIZE: {
+        std::string problem;
+        code = state->memo.Operate(operation, argument(0), argument(1), argument(2), &result, &problem);
+        if (code == kFileSystemError)
+            DriverFailure(problem.c_str());
+        break;
+    }
     default:
         code = kUnsupported;
         if (_drv_OperationGivesText(operation))

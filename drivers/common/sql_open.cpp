@@ -528,13 +528,14 @@ int32_t Create(const Layout& layout, FileDecl* file) {
     if (code != 0)
         return code;
     auto columns = RecordColumns::Map(*file->record_type, file->record_length);
-    if (!columns)
+    auto memos = columns ? MemoColumns::Map(*file, *columns) : nullptr;
+    if (!memos)
         return kInvalidDeclaration;
 
     const std::string meta = std::string(layout.prefix) + "_meta";
     const std::string table = RecordTableName(layout, path);
     std::string sql = "CREATE TABLE " + meta + " (name TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;" +
-                      RecordTableSql(layout, keys, *columns, *file->record_type, "main", table);
+                      RecordTableSql(layout, keys, *columns, *memos, *file->record_type, "main", table);
     if (!layout.separate_keys)
         for (const Key& key : keys)
             sql += IndexSql(layout, key, "main", table) + ";";
@@ -608,7 +609,11 @@ int32_t Connect(const Layout& layout, FileDecl* file, int flags, std::unique_ptr
     sqlite3_busy_timeout(state->db, kBusyMilliseconds);
     sqlite3_exec(state->db, kMemoryMapPragma, nullptr, nullptr, nullptr); // without it: slower, not wrong
     state->columns = RecordColumns::Map(*file->record_type, file->record_length);
-    if (!state->columns) {
+    if (state->columns)
+        state->memos = MemoColumns::Map(*file, *state->columns);
+    if (state->memos) {
+        state->memo.Reset(*state->memos);
+    } else {
         CloseState(state.release());
         return kInvalidDeclaration;
     }

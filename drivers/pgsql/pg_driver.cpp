@@ -79,10 +79,16 @@ int32_t Compile(FileDecl* file, State* state) {
     state->columns = RecordColumns::Map(*file->record_type, file->record_length);
     if (!state->columns)
         return kInvalidDeclaration;
+    state->memos = MemoColumns::Map(*file, *state->columns);
+    if (!state->memos)
+        return kInvalidDeclaration;
+    state->memo.Reset(*state->memos);
     state->codec = PgRecordCodec::Make(*state->columns);
     if (!state->codec)
         return kOutOfMemory;
-    state->fields = state->columns->Names("r");
+    state->fields = state->columns->Names("r") + state->memos->Names("r");
+    if (state->columns->Columns().empty() && !state->fields.empty())
+        state->fields.erase(0, 2); // the memos' leading ", "
     int32_t code = TableName(file, &state->name);
     state->table = Quoted(state->name);
     state->record_length = file->record_length;
@@ -129,6 +135,7 @@ class PgFile {
         std::memset(file_->record, 0, size);
         std::memcpy(file_->record, data.data(), std::min(data.size(), size));
         s_.accessed = true;
+        s_.memo.Load(data, file_->record_length); // the memos ride behind the record's bytes
     }
 
     int32_t Fault(int64_t id, const std::string& problem) {
@@ -143,6 +150,17 @@ class PgFile {
         int64_t id = PgBigint(result, row, 0);
         if (!s_.codec->Decode(result, row, first, data.data(), &problem))
             return Fault(id, problem);
+        size_t memos = s_.memos->Count();
+        if (memos > 0) {
+            std::vector<std::string> values(memos);
+            int column = first + int(s_.columns->Columns().size());
+            for (size_t i = 0; i < memos; i++, column++)
+                if (!PQgetisnull(result, row, column) &&
+                    !s_.memos->FromStored(i, PgBytes(result, row, column), s_.memos->Columns()[i].text, &values[i],
+                                          &problem))
+                    return Fault(id, problem);
+            MemoColumns::Append(values, &data);
+        }
         Take(id, data, PgBigint(result, row, 1), length);
         return 0;
     }
@@ -186,6 +204,24 @@ class PgFile {
         std::string problem;
         if (!s_.codec->Encode(record, params, &problem))
             return Fault(s_.current, problem);
+        // The memos that stand for the record (all of them but after a read with NOMEMO).
+        const std::vector<MemoColumn>& memos = s_.memos->Columns();
+        for (size_t i = 0; i < memos.size(); i++) {
+            const std::string& value = s_.memo.Values()[i];
+            PgType type = memos[i].text ? PgType::kText : PgType::kBytea;
+            if (!s_.memo.Current(i))
+                continue;
+            if (value.empty()) {
+                params->Null(type);
+            } else if (!memos[i].text) {
+                params->Bytea(value);
+            } else if (value.find('\0') != std::string::npos) {
+                return Fault(s_.current, memos[i].label + " (column " + memos[i].name +
+                                             "): a text with a zero byte, which the server's text cannot hold");
+            } else {
+                params->Text(s_.memos->Stored(i, value));
+            }
+        }
         return 0;
     }
 
@@ -214,6 +250,13 @@ class PgFile {
             values += (n > 0 ? ", $" : "$") + std::to_string(n + 1);
             n++;
         }
+        for (size_t i = 0; i < s_.memos->Count(); i++) {
+            if (!s_.memo.Current(i))
+                continue; // left out by NOMEMO: the new record's memo is empty
+            names += (n > 0 ? ", " : "") + Quoted(s_.memos->Columns()[i].name);
+            values += (n > 0 ? ", $" : "$") + std::to_string(n + 1);
+            n++;
+        }
         std::string sql = "INSERT INTO " + s_.table;
         sql += (n > 0 ? " (" + names + ") VALUES (" + values + ")" : " DEFAULT VALUES") + " ON CONFLICT DO NOTHING RETURNING id";
         // A record a key without DUP already has is left out rather than refused by the server, so
@@ -227,6 +270,7 @@ class PgFile {
         s_.current = PgBigint(result.get(), 0, 0);
         s_.current_changes = 0;
         s_.accessed = true;
+        s_.memo.Written();
         return 0;
     }
 
@@ -243,6 +287,9 @@ class PgFile {
             sql += ", " + key.column + " = $" + std::to_string(++n);
         for (const Column& column : s_.columns->Columns())
             sql += ", " + Quoted(column.name) + " = $" + std::to_string(++n);
+        for (size_t i = 0; i < s_.memos->Count(); i++)
+            if (s_.memo.Current(i))
+                sql += ", " + Quoted(s_.memos->Columns()[i].name) + " = $" + std::to_string(++n);
         sql += " WHERE id = $1";
         // A watched record is written only while its version is the one read.
         sql += watched ? " AND changes = $2" : " AND $2::bigint IS NOT NULL";
@@ -498,6 +545,8 @@ std::string CreateSql(const State& state) {
     std::string fields = state.codec->Definitions();
     if (!fields.empty())
         sql += ", " + fields;
+    for (const MemoColumn& memo : state.memos->Columns())
+        sql += ", " + Quoted(memo.name) + (memo.text ? " text" : " bytea");
     sql += ");";
     for (const Key& key : state.keys) {
         std::string index = Quoted(state.name + "_" + key.column);
@@ -654,7 +703,11 @@ size_t ArgumentCount(int32_t operation) {
     case VRN_OP_APPEND_LENGTH:
     case VRN_OP_SET_PROPERTY:
     case VRN_OP_GET_PROPERTY:
+    case VRN_OP_BLOB_SIZE:
         return 1;
+    case VRN_OP_BLOB_YIELD:
+    case VRN_OP_BLOB_TAKE:
+        return 3;
     default:
         return _drv_OperationTakesKey(operation) ? 1 : 0;
     }
@@ -996,6 +1049,18 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
     case VRN_OP_QUERY_KEY:
         result = state->sequence_key + 1;
         break;
+    case VRN_OP_NOMEMO:
+        state->memo.SkipNextRead();
+        break;
+    case VRN_OP_BLOB_TAKE:
+    case VRN_OP_BLOB_YIELD:
+    case VRN_OP_BLOB_SIZE: {
+        std::string problem;
+        code = state->memo.Operate(operation, argument(0), argument(1), argument(2), &result, &problem);
+        if (code == kFileSystemError)
+            Vrn$setfileerror("0", problem.c_str());
+        break;
+    }
     default:
         code = kUnsupported;
         if (_drv_OperationGivesText(operation))

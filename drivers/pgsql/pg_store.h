@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/key_image.h"
+#include "common/memo_columns.h"
 #include "common/record_columns.h"
 #include "pgsql/pg_columns.h"
 #include "tarvex/file_decl.h"
@@ -90,7 +91,9 @@ struct State {
     std::vector<Key> keys;
     std::unique_ptr<RecordColumns> columns;
     std::unique_ptr<PgRecordCodec> codec;
-    std::string fields; // r."pat", r."lname", ...
+    std::unique_ptr<MemoColumns> memos; // the MEMO and BLOB fields, columns after the fields
+    MemoValues memo;                    // the current record's memo values
+    std::string fields; // r."pat", r."lname", ..., then the memos
     uint32_t record_length = 0;
     int32_t logout_seconds = 0;
     int32_t wait_milliseconds = kWaitMilliseconds; // set with the lock-wait property
