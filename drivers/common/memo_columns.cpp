@@ -7,6 +7,7 @@
 #include <set>
 
 #include "tarvex/ansi_text.hpp"
+#include "tarvex/frame.h"
 
 namespace lumarex::drivers {
 
@@ -185,8 +186,7 @@ bool MemoValues::AllCurrent() const {
     return std::find(current_.begin(), current_.end(), false) == current_.end();
 }
 
-int32_t MemoValues::Operate(int32_t operation, intptr_t number, intptr_t address, intptr_t size, intptr_t* result,
-                            std::string* problem) {
+int32_t MemoValues::Operate(int32_t operation, intptr_t number, intptr_t address, intptr_t size, intptr_t* result) {
     constexpr int32_t kInvalidDeclaration = 47, kFileSystemError = 90;
     if (columns_ == nullptr || number < 1 || size_t(number) > values_.size())
         return kInvalidDeclaration;
@@ -196,16 +196,19 @@ int32_t MemoValues::Operate(int32_t operation, intptr_t number, intptr_t address
         return 0;
     }
     if (size < 0 || (address == 0 && size > 0)) {
-        *problem = "a memo's buffer with no address or a negative size";
+        Vrn$setfileerror("MEMO", "a memo's buffer with no address or a negative size");
         return kFileSystemError;
     }
     if (operation == VRN_OP_BLOB_YIELD) {
         columns_->Yield(i, values_[i], reinterpret_cast<char*>(address), size_t(size));
         return 0;
     }
-    std::string value;
-    if (!columns_->Accept(i, std::string_view(reinterpret_cast<const char*>(address), size_t(size)), &value, problem))
+    std::string value, problem;
+    if (!columns_->Accept(i, std::string_view(reinterpret_cast<const char*>(address), size_t(size)), &value,
+                          &problem)) {
+        Vrn$setfileerror("MEMO", problem.c_str());
         return kFileSystemError;
+    }
     values_[i] = std::move(value);
     current_[i] = true;
     return 0;

@@ -92,9 +92,8 @@ class MemoValues {
     const std::vector<std::string>& Values() const { return values_; }
     // BLOB_TAKE, BLOB_YIELD and BLOB_SIZE (the result) on memo `number` (from 1) with the
     // program's buffer of `size` bytes at `address`: 0; 47 for a number the declaration does not
-    // have; 90 with `problem` for a value the memo cannot take or a buffer that is none.
-    int32_t Operate(int32_t operation, intptr_t number, intptr_t address, intptr_t size, intptr_t* result,
-                    std::string* problem);
+    // have; 90, the reason as the file error, for a value the memo cannot take or no buffer.
+    int32_t Operate(int32_t operation, intptr_t number, intptr_t address, intptr_t size, intptr_t* result);
 
   private:
     const MemoColumns* columns_ = nullptr;

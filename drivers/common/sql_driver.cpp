@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/driver_dispatch.h"
 #include "common/driver_properties.h"
 #include "common/position_text.h"
 #include "common/sql_store.h"
@@ -23,13 +24,6 @@
 namespace lumarex::drivers {
 
 namespace {
-
-void Post(int32_t code) {
-    if (code == 0)
-        Vrn$clearerror();
-    else
-        Vrn$seterror(code);
-}
 
 // ---- The file ----------------------------------------------------------------------------------
 
@@ -592,50 +586,6 @@ class SqlFile {
     State& s_;
 };
 
-// How many values the runtime passes after the file (a key counts as one).
-size_t ArgumentCount(int32_t operation) {
-    switch (operation) {
-    case VRN_OP_GET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY:
-    case VRN_OP_SET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY_POINTER:
-    case VRN_OP_GET_FILE_POINTER_LENGTH:
-    case VRN_OP_PUT_POINTER_LENGTH:
-    case VRN_OP_NULL:
-    case VRN_OP_SETNULL:
-    case VRN_OP_SETNONULL:
-    case VRN_OP_SET_PROPERTY_KEY:
-    case VRN_OP_GET_PROPERTY_KEY:
-    case VRN_OP_DO_PROPERTY_KEY:
-        return 2;
-    case VRN_OP_BLOB_YIELD:
-    case VRN_OP_BLOB_TAKE:
-        return 3;
-    case VRN_OP_OPEN:
-    case VRN_OP_SHARE:
-    case VRN_OP_GET_FILE_POINTER:
-    case VRN_OP_HOLD_SECONDS:
-    case VRN_OP_LOCK_SECONDS:
-    case VRN_OP_SET_FILE_POINTER:
-    case VRN_OP_SKIP:
-    case VRN_OP_ADD_LENGTH:
-    case VRN_OP_PUT_POINTER:
-    case VRN_OP_APPEND_LENGTH:
-    case VRN_OP_SET_PROPERTY:
-    case VRN_OP_GET_PROPERTY:
-    case VRN_OP_SET_VIEW:
-    case VRN_OP_CLEAR:
-    case VRN_OP_RESET_VIEW_FILE:
-    case VRN_OP_BLOB_SIZE:
-    case VRN_OP_BLOB_SET_PROPERTY:
-    case VRN_OP_BLOB_GET_PROPERTY:
-    case VRN_OP_DO_PROPERTY_BLOB:
-        return 1;
-    default:
-        return _drv_OperationTakesKey(operation) ? 1 : 0;
-    }
-}
-
 // Operations after which the rows read ahead still follow the sequence: they neither write nor
 // move it.
 bool KeepsReadAhead(int32_t operation) {
@@ -664,72 +614,6 @@ bool KeepsReadAhead(int32_t operation) {
     }
 }
 
-// Pushes a copy that the string stack owns: the text outlives this call.
-void PushText(const std::string& text) {
-    char* block = static_cast<char*>(std::malloc(text.size() + 1));
-    if (block != nullptr)
-        std::memcpy(block, text.c_str(), text.size() + 1);
-    Vrn$PushTemp(block, block != nullptr ? uint32_t(text.size()) : 0);
-}
-
-std::string PopText() {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address != nullptr ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
-    return text;
-}
-
-std::string Trimmed(std::string_view text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\0'))
-        begin++;
-    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\0'))
-        end--;
-    return std::string(text.substr(begin, end - begin));
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value; the name
-// alone replies with the current value; anything else replies with an empty text. Neither option
-// changes how this driver reads or writes: SQLite scans and recovers on its own.
-std::string Send(State* state, const std::string& command) {
-    size_t equals = command.find('=');
-    std::string name = Lower(Trimmed(std::string_view(command).substr(0, equals)));
-    bool setting = equals != std::string::npos;
-    std::string value = setting ? Lower(Trimmed(std::string_view(command).substr(equals + 1))) : "";
-    if (name == "quickscan") {
-        if (!setting)
-            return state->quickscan;
-        if (value != "on" && value != "off")
-            return "";
-        state->quickscan = value;
-        return value;
-    }
-    if (name == "recover") {
-        if (!setting)
-            return std::to_string(state->recover);
-        if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
-            return "";
-        state->recover = std::stoll(value);
-        return std::to_string(state->recover);
-    }
-    return "";
-}
-
-// The index of the key among the file's keys, or -1.
-int KeyIndex(const FileDecl* file, const KeyDecl* key) {
-    for (uint32_t k = 0; k < file->key_count; k++)
-        if (file->keys[k] == key)
-            return int(k);
-    return -1;
-}
-
 // SET_PROPERTY: the properties a file sets take their value from the text; the others (those
 // only read, and numbers the drivers do not know) are ignored, as the view engine ignores them.
 void SetProperty(State* state, int32_t property, const std::string& value) {
@@ -737,10 +621,10 @@ void SetProperty(State* state, int32_t property, const std::string& value) {
         return; // a closed file keeps nothing
     switch (property) {
     case VRN_DRIVER_PROP_QUICKSCAN:
-        Send(state, "QUICKSCAN=" + value);
+        Send(&state->options, "QUICKSCAN=" + value);
         break;
     case VRN_DRIVER_PROP_RECOVER:
-        Send(state, "Recover=" + value);
+        Send(&state->options, "Recover=" + value);
         break;
     case VRN_DRIVER_PROP_WAIT: {
         std::string digits = Trimmed(value);
@@ -766,9 +650,9 @@ std::string GetProperty(const Layout& layout, const State* state, int32_t proper
     case VRN_DRIVER_PROP_FILES:
         return std::to_string(1 + state->key_paths.size());
     case VRN_DRIVER_PROP_QUICKSCAN:
-        return state->quickscan;
+        return state->options.quickscan;
     case VRN_DRIVER_PROP_RECOVER:
-        return std::to_string(state->recover);
+        return std::to_string(state->options.recover);
     case VRN_DRIVER_PROP_WAIT:
         return std::to_string(state->wait_milliseconds);
     case VRN_DRIVER_PROP_TRANSACTION:
@@ -989,7 +873,7 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
         break;
     }
     case VRN_OP_SEND:
-        PushText(state != nullptr ? Send(state, text) : std::string());
+        PushText(state != nullptr ? Send(&state->options, text) : std::string());
         break;
     case VRN_OP_BUILD_FILE:
     case VRN_OP_BUILD_KEY:
@@ -1037,13 +921,9 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
         break;
     case VRN_OP_BLOB_TAKE:
     case VRN_OP_BLOB_YIELD:
-    case VRN_OP_BLOB_SIZE: {
-        std::string problem;
-        code = state->memo.Operate(operation, argument(0), argument(1), argument(2), &result, &problem);
-        if (code == kFileSystemError)
-            DriverFailure(problem.c_str());
+    case VRN_OP_BLOB_SIZE:
+        code = state->memo.Operate(operation, argument(0), argument(1), argument(2), &result);
         break;
-    }
     default:
         code = kUnsupported;
         if (_drv_OperationGivesText(operation))

@@ -83,28 +83,6 @@ int32_t ResolveDecl(const Layout& layout, FileDecl* file, std::string* path) {
     return code;
 }
 
-// Compiles every key of the declaration; 47 when one does not fit the record.
-int32_t CompileKeys(FileDecl* file, std::vector<Key>* keys) {
-    if (file->record_type == nullptr || file->record_length < file->record_type->size)
-        return kInvalidDeclaration;
-    if (file->key_count > 0 && file->keys == nullptr)
-        return kInvalidDeclaration;
-    for (uint32_t k = 0; k < file->key_count; k++) {
-        KeyDecl* decl = file->keys[k];
-        if (decl == nullptr)
-            return kInvalidDeclaration;
-        Key key;
-        key.decl = decl;
-        key.image = KeyImage::Compile(*file->record_type, *decl);
-        if (!key.image)
-            return kInvalidDeclaration;
-        key.opt = (decl->attributes & VRN_KEY_OPT) != 0;
-        key.column = "k" + std::to_string(k + 1);
-        keys->push_back(std::move(key));
-    }
-    return 0;
-}
-
 // SQLite attaches at most ten databases to a connection, and a file with separate keys has its key
 // files attached to its own: such a file can have at most ten keys (47 beyond).
 constexpr uint32_t kMostSeparateKeys = 10;

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "common/driver_dispatch.h"
 #include "common/key_image.h"
 #include "common/memo_columns.h"
 #include "common/record_columns.h"
@@ -97,12 +98,6 @@ struct RecordSql {
     std::vector<std::string> memo_sets; // ", \"notes\" = ?n" for each memo
 };
 
-struct Key {
-    KeyDecl* decl = nullptr;
-    std::unique_ptr<KeyImage> image;
-    bool opt = false;
-    std::string column; // "k1"
-};
 
 struct State {
     const Layout* layout = nullptr;
@@ -117,8 +112,7 @@ struct State {
     int32_t logout_seconds = -1; // from the LOCK that Vrn$LOGOUT sends before enlisting
     bool deny_all = false;       // opened deny-all: the own connection keeps an exclusive lock
     bool locked = false;         // LOCK holds an exclusive lock on the own connection
-    std::string quickscan = "off";
-    int64_t recover = 0;
+    SendOptions options;
     bool stamp_raised = false; // in the transaction now open (separate keys)
     bool streaming = false;    // STREAM began a transaction on the own connection, FLUSH ends it
     int32_t wait_milliseconds = kBusyMilliseconds; // of the own connection, for a lock another holds

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/driver_dispatch.h"
 #include "common/driver_properties.h"
 #include "common/position_text.h"
 #include "pgsql/pg_store.h"
@@ -26,13 +27,6 @@ namespace lumarex::drivers::pg {
 namespace {
 
 constexpr const char* kDriverName = "PGSQL";
-
-void Post(int32_t code) {
-    if (code == 0)
-        Vrn$clearerror();
-    else
-        Vrn$seterror(code);
-}
 
 // ---- Declaration and table -----------------------------------------------------------------
 
@@ -58,24 +52,9 @@ int32_t TableName(FileDecl* file, std::string* name) {
 
 // The keys and columns of the declaration; 47 when they do not fit the record.
 int32_t Compile(FileDecl* file, State* state) {
-    if (file->record_type == nullptr || file->record_length < file->record_type->size)
-        return kInvalidDeclaration;
-    if (file->key_count > 0 && file->keys == nullptr)
-        return kInvalidDeclaration;
-    for (uint32_t k = 0; k < file->key_count; k++) {
-        KeyDecl* decl = file->keys[k];
-        if (decl == nullptr)
-            return kInvalidDeclaration;
-        Key key;
-        key.decl = decl;
-        key.image = KeyImage::Compile(*file->record_type, *decl);
-        if (!key.image)
-            return kInvalidDeclaration;
-        key.opt = (decl->attributes & VRN_KEY_OPT) != 0;
-        key.unique = (decl->attributes & VRN_KEY_DUP) == 0;
-        key.column = "k" + std::to_string(k + 1);
-        state->keys.push_back(std::move(key));
-    }
+    int32_t code = CompileKeys(file, &state->keys);
+    if (code != 0)
+        return code;
     state->columns = RecordColumns::Map(*file->record_type, file->record_length);
     if (!state->columns)
         return kInvalidDeclaration;
@@ -89,7 +68,7 @@ int32_t Compile(FileDecl* file, State* state) {
     state->fields = state->columns->Names("r") + state->memos->Names("r");
     if (state->columns->Columns().empty() && !state->fields.empty())
         state->fields.erase(0, 2); // the memos' leading ", "
-    int32_t code = TableName(file, &state->name);
+    code = TableName(file, &state->name);
     state->table = Quoted(state->name);
     state->record_length = file->record_length;
     return code;
@@ -678,112 +657,17 @@ int32_t BuildClosed(FileDecl* file) {
     return code != 0 ? code : closed;
 }
 
-// ---- The operations' arguments and texts ------------------------------------------------------
-
-size_t ArgumentCount(int32_t operation) {
-    switch (operation) {
-    case VRN_OP_GET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY:
-    case VRN_OP_SET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY_POINTER:
-    case VRN_OP_GET_FILE_POINTER_LENGTH:
-    case VRN_OP_PUT_POINTER_LENGTH:
-    case VRN_OP_SET_PROPERTY_KEY:
-    case VRN_OP_GET_PROPERTY_KEY:
-        return 2;
-    case VRN_OP_OPEN:
-    case VRN_OP_SHARE:
-    case VRN_OP_GET_FILE_POINTER:
-    case VRN_OP_HOLD_SECONDS:
-    case VRN_OP_LOCK_SECONDS:
-    case VRN_OP_SET_FILE_POINTER:
-    case VRN_OP_SKIP:
-    case VRN_OP_ADD_LENGTH:
-    case VRN_OP_PUT_POINTER:
-    case VRN_OP_APPEND_LENGTH:
-    case VRN_OP_SET_PROPERTY:
-    case VRN_OP_GET_PROPERTY:
-    case VRN_OP_BLOB_SIZE:
-        return 1;
-    case VRN_OP_BLOB_YIELD:
-    case VRN_OP_BLOB_TAKE:
-        return 3;
-    default:
-        return _drv_OperationTakesKey(operation) ? 1 : 0;
-    }
-}
-
-void PushText(const std::string& text) {
-    char* block = static_cast<char*>(std::malloc(text.size() + 1));
-    if (block != nullptr)
-        std::memcpy(block, text.c_str(), text.size() + 1);
-    Vrn$PushTemp(block, block != nullptr ? uint32_t(text.size()) : 0);
-}
-
-std::string PopText() {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address != nullptr ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
-    return text;
-}
-
-int KeyIndex(const FileDecl* file, const KeyDecl* key) {
-    for (uint32_t k = 0; k < file->key_count; k++)
-        if (file->keys[k] == key)
-            return int(k);
-    return -1;
-}
-
-std::string Trimmed(std::string_view text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\0'))
-        begin++;
-    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\0'))
-        end--;
-    return std::string(text.substr(begin, end - begin));
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value, the name alone
-// replies with it, anything else replies with an empty text: the commands the SQLite drivers take,
-// so programs written for them run unchanged. Neither changes how the server reads or writes.
-std::string Send(State* state, const std::string& command) {
-    size_t equals = command.find('=');
-    std::string name = Lower(Trimmed(std::string_view(command).substr(0, equals)));
-    bool setting = equals != std::string::npos;
-    std::string value = setting ? Lower(Trimmed(std::string_view(command).substr(equals + 1))) : "";
-    if (name == "quickscan") {
-        if (setting && value != "on" && value != "off")
-            return "";
-        if (setting)
-            state->quickscan = value;
-        return state->quickscan;
-    }
-    if (name == "recover") {
-        if (setting && (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos))
-            return "";
-        if (setting)
-            state->recover = std::stoll(value);
-        return std::to_string(state->recover);
-    }
-    return "";
-}
+// ---- Properties ------------------------------------------------------------------------------
 
 void SetProperty(State* state, int32_t property, const std::string& value) {
     if (state == nullptr)
         return;
     switch (property) {
     case VRN_DRIVER_PROP_QUICKSCAN:
-        Send(state, "QUICKSCAN=" + value);
+        Send(&state->options, "QUICKSCAN=" + value);
         break;
     case VRN_DRIVER_PROP_RECOVER:
-        Send(state, "Recover=" + value);
+        Send(&state->options, "Recover=" + value);
         break;
     case VRN_DRIVER_PROP_WAIT: {
         // How long the file's writes wait for a table another station locked.
@@ -808,9 +692,9 @@ std::string GetProperty(const State* state, int32_t property) {
     case VRN_DRIVER_PROP_FILES:
         return "1";
     case VRN_DRIVER_PROP_QUICKSCAN:
-        return state->quickscan;
+        return state->options.quickscan;
     case VRN_DRIVER_PROP_RECOVER:
-        return std::to_string(state->recover);
+        return std::to_string(state->options.recover);
     case VRN_DRIVER_PROP_WAIT:
         return std::to_string(state->wait_milliseconds);
     case VRN_DRIVER_PROP_TRANSACTION:
@@ -1012,7 +896,7 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         PushText(GetProperty(state, int32_t(argument(0))));
         break;
     case VRN_OP_SEND:
-        PushText(state != nullptr ? Send(state, text) : std::string());
+        PushText(state != nullptr ? Send(&state->options, text) : std::string());
         break;
     case VRN_OP_BUILD_FILE:
     case VRN_OP_BUILD_KEY:
@@ -1054,13 +938,9 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         break;
     case VRN_OP_BLOB_TAKE:
     case VRN_OP_BLOB_YIELD:
-    case VRN_OP_BLOB_SIZE: {
-        std::string problem;
-        code = state->memo.Operate(operation, argument(0), argument(1), argument(2), &result, &problem);
-        if (code == kFileSystemError)
-            Vrn$setfileerror("0", problem.c_str());
+    case VRN_OP_BLOB_SIZE:
+        code = state->memo.Operate(operation, argument(0), argument(1), argument(2), &result);
         break;
-    }
     default:
         code = kUnsupported;
         if (_drv_OperationGivesText(operation))
