@@ -164,8 +164,12 @@ class PgFile {
         PgParams params;
         params.Bytea(image);
         PgResult result(nullptr, PQclear);
-        int32_t code = s_.Db().Run(Select() + " WHERE r." + c + " = $1 ORDER BY r." + c + ", r.id LIMIT 1", params,
-                                   &result);
+        // A key without DUP has at most one record of an image, under its unique index, which the
+        // server then reads (the smaller of the key's two); with DUP the first in key order.
+        std::string sql = Select() + " WHERE r." + c + " = $1";
+        if (!s_.keys[k].unique)
+            sql += " ORDER BY r." + c + ", r.id LIMIT 1";
+        int32_t code = s_.Db().Run(sql, params, &result);
         if (code != 0)
             return code;
         return PQntuples(result.get()) > 0 ? TakeRow(result.get(), 0, 2) : kNotFound;
