@@ -11,13 +11,35 @@
 #include <cstdio>
 
 #include "tarvex/program.hpp"
+#include "data/move_data.h"
+#include "kelstore/kelstore.h"
+#include "varnel/varnel.h"
+#ifdef LUM_WITH_PGSQL
+#include "pgsql/pgsql.h"
+#endif
 
 namespace {
 
 using namespace tarvex;
 
+// The sixteen files live on the PostgreSQL server that TARVEX_PGSQL names, else in the SQLite
+// files (a build without the PGSQL driver has only those).
+void BindFiles() {
+    const lumarex::DataHome files{KELSTORE, VARNEL};
+#ifdef LUM_WITH_PGSQL
+    const lumarex::DataHome server{PGSQL, PGSQL};
+#else
+    const lumarex::DataHome& server = files;
+#endif
+    bool on_server = &lumarex::BindDataHome(files, server) != &files;
+    std::printf("Data: %s\n", on_server ? "on the PostgreSQL server TARVEX_PGSQL names" : "in the SQLite files");
+}
+
 void Initialise(int32_t terminating) {
-    if (!terminating) Vrn$init();
+    if (!terminating) {
+        Vrn$init();
+        BindFiles();
+    }
 }
 
 const VrnInitEntry kInitTable[] = {{5, &Initialise, &Initialise}};

@@ -15,12 +15,19 @@
 //   PAGE  1,000 browse pages: the first 10 claims of a random patient (SET by key values, then
 //         NEXT up to 10 times while the patient is the same); the time per page is the figure
 //         peer: one prepared SELECT ... WHERE pat = $1 ORDER BY inv LIMIT 10 per page
+//   STATIONS  claims added per second by two stations at once (two processes, each with its own
+//         connection, each ADD its own transaction) against one station alone adding as many
+//         claims as both together; the peer is the station alone, the ratio the figure (2.0
+//         would be two stations each as fast as one alone)
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
@@ -321,6 +328,73 @@ void LibpqPage(benchmark::State& state) {
     state.counters["rows"] = double(rows);
 }
 
+constexpr int64_t kStationClaims = 5000; // each of two stations; one alone adds twice as many
+int64_t next_station_claim = 0;           // claim numbers above the others' run from here
+
+// One station: its own declaration and server connection, adding claims first, first + 1, ...
+// one ADD (one transaction) each. True when every one was added.
+bool Station(int64_t first, int64_t count) {
+    Claims station;
+    Vrn$FILE_OPEN(&station.file, 0x42);
+    if (Vrn$ERRCODE != 0)
+        return false;
+    char code[11];
+    int64_t added = 0;
+    for (int64_t i = first; i < first + count; i++) {
+        int32_t inv, pat, amount;
+        Fill(i, &inv, &pat, code, &amount);
+        station.record.INV = inv;
+        station.record.PAT = pat;
+        station.record.CODE = code;
+        station.record.AMOUNT = amount;
+        Vrn$FILE_ADDf(&station.file);
+        added += Vrn$ERRCODE == 0 ? 1 : 0;
+    }
+    Vrn$FILE_CLOSE(&station.file);
+    return added == count;
+}
+
+// `stations` processes adding kStationClaims * 2 / stations claims each at the same time; the
+// claims per second of all of them together, or 0 when one failed.
+double Stations(int stations) {
+    int64_t each = kStationClaims * 2 / stations;
+    auto start = std::chrono::steady_clock::now();
+    std::vector<pid_t> children;
+    for (int s = 0; s < stations; s++) {
+        int64_t first = next_station_claim + s * each;
+        pid_t child = fork();
+        if (child == 0)
+            _exit(Station(first, each) ? 0 : 1); // the parent's connections are not the child's to end
+        children.push_back(child);
+    }
+    next_station_claim += stations * each;
+    bool all = true;
+    for (pid_t child : children) {
+        int status = 0;
+        all = waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 && all;
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return all ? double(stations * each) / seconds : 0;
+}
+
+void DriverTwoStations(benchmark::State& state) {
+    double rate = 0;
+    for (auto _ : state)
+        rate = Stations(2);
+    state.counters["claims_per_second"] = rate;
+    if (rate == 0)
+        state.SkipWithError("a station failed");
+}
+
+void DriverOneStation(benchmark::State& state) {
+    double rate = 0;
+    for (auto _ : state)
+        rate = Stations(1);
+    state.counters["claims_per_second"] = rate;
+    if (rate == 0)
+        state.SkipWithError("the station failed");
+}
+
 BENCHMARK(DriverAdd)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqAdd)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverNext)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -329,6 +403,8 @@ BENCHMARK(DriverGet)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqGet)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverPage)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverTwoStations)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(DriverOneStation)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
@@ -347,6 +423,7 @@ int main(int argc, char** argv) {
                          "pat integer, code text, amount integer)") &&
                  PeerRun("CREATE UNIQUE INDEX peer_inv ON peer (inv)") &&
                  PeerRun("CREATE INDEX peer_pat ON peer (pat, inv)");
+    next_station_claim = records + 1;
     if (ready) {
         std::printf("records: %lld\n", static_cast<long long>(records));
         benchmark::Initialize(&argc, argv);

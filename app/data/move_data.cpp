@@ -2,6 +2,7 @@
 // Moving the practice's data between the SQLite files and a PostgreSQL database (move_data.h).
 #include "data/move_data.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -100,6 +101,17 @@ int32_t Check(FileDecl* source, FileDecl* target, std::string* report) {
 }
 
 } // namespace
+
+bool DatabaseNamed() {
+    const char* setting = std::getenv(kDatabaseSetting);
+    return setting != nullptr && std::strspn(setting, " \t") != std::strlen(setting);
+}
+
+const DataHome& BindDataHome(const DataHome& files, const DataHome& server) {
+    const DataHome& home = DatabaseNamed() ? server : files;
+    BindFileDrivers(home.kelstore, home.varnel);
+    return home;
+}
 
 int32_t MoveData(const DataHome& from, const DataHome& to, bool replace, std::string* report) {
     report->clear();

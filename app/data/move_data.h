@@ -17,6 +17,18 @@ struct DataHome {
     VrnDriverEntry varnel;
 };
 
+// The environment variable that names the practice's database: a libpq connection string
+// ("host=/run/postgresql dbname=lumarex"). The PGSQL driver connects with it; the program reads
+// it only to choose where its files live, and never writes it anywhere (a password in it stays
+// out of traces and fault reports; it belongs in ~/.pgpass all the same).
+constexpr const char* kDatabaseSetting = "TARVEX_PGSQL";
+
+// Whether the settings name a database: the variable is set to something other than blanks.
+bool DatabaseNamed();
+// Binds the sixteen files to their home as the settings choose it: to `server` when they name a
+// database, else to `files`. Returns the home chosen.
+const DataHome& BindDataHome(const DataHome& files, const DataHome& server);
+
 // Copies every dictionary file from `from` to `to`. A target that holds records is refused unless
 // `replace` is set. Where the target's driver takes every file into one transaction (PGSQL) the
 // copy is one transaction: it lands whole or not at all; into the SQLite files (at most eleven in

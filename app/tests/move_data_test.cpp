@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #ifdef LUM_WITH_PGSQL // built where libpq is there to build PGSQL
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/tests/test_support.h"
+#include "data/driver_services.h"
 #include "data/dictionary.h"
 #include "data/move_data.h"
 #include "kelstore/kelstore.h"
@@ -133,6 +137,85 @@ TEST_P(MoveDataTest, FilesToTheServerAndBackComeBackByteForByte) {
             }
         }
     }
+}
+
+// The setting as a test sets it, and as it was afterwards.
+class DatabaseSetting {
+  public:
+    DatabaseSetting() {
+        const char* was = std::getenv(lumarex::kDatabaseSetting);
+        had_ = was != nullptr;
+        was_ = had_ ? was : "";
+    }
+    ~DatabaseSetting() {
+        if (had_)
+            setenv(lumarex::kDatabaseSetting, was_.c_str(), 1);
+        else
+            unsetenv(lumarex::kDatabaseSetting);
+        lumarex::BindFileDrivers(KELSTORE, VARNEL);
+    }
+    void Set(const char* value) {
+        if (value != nullptr)
+            setenv(lumarex::kDatabaseSetting, value, 1);
+        else
+            unsetenv(lumarex::kDatabaseSetting);
+    }
+
+  private:
+    bool had_ = false;
+    std::string was_;
+};
+
+TEST(DataHome, TheSettingBindsAllSixteenFilesToTheServerOrNoneOfThem) {
+    DatabaseSetting setting;
+    struct Case {
+        const char* value;
+        bool server;
+    } cases[] = {{nullptr, false}, {"", false}, {"  \t ", false}, {"dbname=lumarex", true},
+                 {"host=/run/postgresql dbname=lumarex", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value != nullptr ? c.value : "(not set)");
+        setting.Set(c.value);
+        EXPECT_EQ(lumarex::DatabaseNamed(), c.server);
+        const lumarex::DataHome& home = lumarex::BindDataHome(kFiles, kServer);
+        EXPECT_EQ(&home, c.server ? &kServer : &kFiles);
+        for (FileDecl* file : lumarex::DictionaryFiles())
+            EXPECT_EQ(file->driver, c.server ? PGSQL : file == Provider.Decl() ? VARNEL : KELSTORE);
+    }
+}
+
+TEST_P(MoveDataTest, APasswordInTheSettingNeverReachesATraceOrAnError) {
+    DatabaseSetting setting;
+    const std::string secret = "Pw-Secret-4711";
+    std::string conninfo = pgsql_testing::ProcessServer().ConnInfo() + " password=" + secret;
+    setting.Set(conninfo.c_str());
+    ASSERT_EQ(&lumarex::BindDataHome(kFiles, kServer), &kServer);
+    std::string trace = (drive.Root() / "pgsql.log").string();
+    tarvex::SetTraceFile(trace);
+    for (FileDecl* file : lumarex::DictionaryFiles()) {
+        Vrn$FILE_CREATE(file);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+    }
+    Vrn$FILE_OPEN(Patient.Decl(), 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Patient.record.PAT = int64_t(999);
+    GET(Patient.Key("PAT:PATKEY")); // not there: an error line in the trace
+    EXPECT_EQ(Vrn$ERRCODE, 35);
+    Vrn$FILE_CLOSE(Patient.Decl());
+    // A database that refuses the connection: its message is the driver's error text.
+    std::string wrong = "host=" + pgsql_testing::ProcessServer().Folder() + " dbname=no_such_db password=" + secret;
+    setting.Set(wrong.c_str());
+    Vrn$FILE_OPEN(Patient.Decl(), 0x42);
+    EXPECT_NE(Vrn$ERRCODE, 0);
+    Vrn$FILEERRORMSG();
+    std::string message = tarvex::testing::PopText();
+    tarvex::SetTraceFile("");
+    std::ifstream in(trace);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("PGSQL"), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find(secret), std::string::npos) << text.str();
+    EXPECT_EQ(message.find(secret), std::string::npos) << message;
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, MoveDataTest, ::testing::Values(0));

@@ -433,4 +433,27 @@ bool KeyIsBlank(const void* record, const VrnTypeDesc& type, const KeyDecl& key)
     return image && image->IsBlank(record);
 }
 
+int32_t CompileKeys(FileDecl* file, std::vector<Key>* keys) {
+    constexpr int32_t kInvalidDeclaration = 47;
+    if (file->record_type == nullptr || file->record_length < file->record_type->size)
+        return kInvalidDeclaration;
+    if (file->key_count > 0 && file->keys == nullptr)
+        return kInvalidDeclaration;
+    for (uint32_t k = 0; k < file->key_count; k++) {
+        KeyDecl* decl = file->keys[k];
+        if (decl == nullptr)
+            return kInvalidDeclaration;
+        Key key;
+        key.decl = decl;
+        key.image = KeyImage::Compile(*file->record_type, *decl);
+        if (!key.image)
+            return kInvalidDeclaration;
+        key.opt = (decl->attributes & VRN_KEY_OPT) != 0;
+        key.unique = (decl->attributes & VRN_KEY_DUP) == 0;
+        key.column = "k" + std::to_string(k + 1);
+        keys->push_back(std::move(key));
+    }
+    return 0;
+}
+
 }  // namespace lumarex::drivers

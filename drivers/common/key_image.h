@@ -130,4 +130,19 @@ private:
 // that does not fit the record is not blank.
 bool KeyIsBlank(const void* record, const VrnTypeDesc& type, const KeyDecl& key);
 
+// A key of a file as the drivers keep it: its declaration, its compiled image, whether blank
+// values are left out (OPT) and whether it refuses a second record of a value (no DUP), and the
+// column of its images ("k1", "k2", ... in key order).
+struct Key {
+    KeyDecl* decl = nullptr;
+    std::unique_ptr<KeyImage> image;
+    bool opt = false;
+    bool unique = false;
+    std::string column;
+};
+
+// Compiles every key of the declaration; 47 when the declaration or one of its keys does not fit
+// the record.
+int32_t CompileKeys(FileDecl* file, std::vector<Key>* keys);
+
 }  // namespace lumarex::drivers

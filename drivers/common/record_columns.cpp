@@ -16,11 +16,9 @@
 
 namespace lumarex::drivers {
 
-namespace {
-
 // ---- Names -------------------------------------------------------------------------------------
 
-std::string Sanitized(std::string_view text) {
+std::string ColumnIdentifier(std::string_view text) {
     std::string name;
     for (char c : text) {
         unsigned char u = static_cast<unsigned char>(c);
@@ -34,19 +32,20 @@ std::string Sanitized(std::string_view text) {
     return name;
 }
 
-// The driver's own columns of the record table: id, changes and the key images k1, k2, ...
-bool Reserved(const std::string& name) {
+bool IsDriverColumn(const std::string& name) {
     if (name == "id" || name == "changes")
         return true;
     return name.size() > 1 && name[0] == 'k' && name.find_first_not_of("0123456789", 1) == std::string::npos;
 }
+
+namespace {
 
 std::string FieldName(const VrnFieldDesc& field, size_t index) {
     std::string_view label = field.label != nullptr ? field.label : "";
     size_t colon = label.rfind(':');
     if (colon != std::string_view::npos)
         label = label.substr(colon + 1);
-    std::string name = Sanitized(label);
+    std::string name = ColumnIdentifier(label);
     if (name.empty())
         name = "field" + std::to_string(index + 1);
     return name;
@@ -646,7 +645,7 @@ std::unique_ptr<RecordColumns> RecordColumns::Map(const VrnTypeDesc& type, uint3
         return nullptr;
     std::set<std::string> taken;
     for (Column& column : mapped->columns_) {
-        while (Reserved(column.name) || taken.count(column.name) > 0)
+        while (IsDriverColumn(column.name) || taken.count(column.name) > 0)
             column.name += '_';
         taken.insert(column.name);
     }
@@ -712,7 +711,7 @@ std::string Quoted(const std::string& name) {
 }
 
 std::string TableNameFor(const std::string& path) {
-    std::string name = Sanitized(std::filesystem::path(path).stem().string());
+    std::string name = ColumnIdentifier(std::filesystem::path(path).stem().string());
     if (name.empty() || (name[0] >= '0' && name[0] <= '9') || name.rfind("sqlite_", 0) == 0)
         name = "t_" + name;
     return name;

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tarvex/type_descriptor.h"
@@ -91,6 +92,10 @@ const char* ColumnSqlType(const Column& column);
 
 // A column or table name as an SQL identifier: in double quotes, quotes doubled.
 std::string Quoted(const std::string& name);
+// A label as a column name: lower-case letters, digits and '_' (any other character a '_').
+std::string ColumnIdentifier(std::string_view text);
+// Whether a name is one of the driver's own columns of the record table: id, changes, k1, k2, ...
+bool IsDriverColumn(const std::string& name);
 // The table name for a record file: its base name without extension, lower-case, letters, digits
 // and '_' only ("Patient.kel" -> "patient").
 std::string TableNameFor(const std::string& path);

@@ -53,11 +53,13 @@ std::string KeyFieldColumns(const std::vector<Key>& keys, const RecordColumns& c
 //     record table) or the change stamp the key files must match (separate keys, where a deleted
 //     row leaves its key entries behind too).
 std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, const RecordColumns& columns,
-                           const VrnTypeDesc& type, const std::string& schema, const std::string& table) {
+                           const MemoColumns& memos, const VrnTypeDesc& type, const std::string& schema,
+                           const std::string& table) {
     const std::string name = schema + "." + Quoted(table);
     std::string sql = "CREATE TABLE " + name + " (id INTEGER PRIMARY KEY";
     if (!columns.Columns().empty())
         sql += ", " + columns.Definitions();
+    sql += memos.Definitions();
     sql += ", changes INTEGER NOT NULL DEFAULT -1";
     if (!layout.separate_keys)
         for (const Key& key : keys)
@@ -74,8 +76,8 @@ std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, c
     };
     sql += trigger("insert", "INSERT") + "WHEN NEW.changes < 0 BEGIN UPDATE " + quoted +
            " SET changes = 0 WHERE id = NEW.id; " + behind + " END;";
-    if (!columns.Columns().empty())
-        sql += trigger("update", "UPDATE OF " + columns.Names()) + "WHEN NEW.changes = OLD.changes BEGIN UPDATE " +
+    if (!columns.Columns().empty() || memos.Count() > 0)
+        sql += trigger("update", "UPDATE OF " + (columns.Names() + memos.Names()).substr(columns.Columns().empty() ? 2 : 0)) + "WHEN NEW.changes = OLD.changes BEGIN UPDATE " +
                quoted + " SET changes = changes + 1 WHERE id = NEW.id; END;";
     std::string key_columns = KeyFieldColumns(keys, columns, type);
     if (!key_columns.empty())
@@ -93,7 +95,8 @@ int32_t CheckRecordTable(State* state) {
     Statement driver_columns(state->db, "SELECT " + own + " FROM " + table + " LIMIT 0");
     if (!driver_columns.Ok())
         return kInvalidDataFile; // the table was dropped or altered: not one of ours any more
-    Statement fields(state->db, "SELECT " + state->columns->Names() + " FROM " + table + " LIMIT 0");
+    Statement fields(state->db,
+                     "SELECT " + state->columns->Names() + state->memos->Names() + " FROM " + table + " LIMIT 0");
     if (fields.Ok())
         return 0;
     // A column the declaration names is not in the table (a field renamed, or another table).
@@ -109,7 +112,7 @@ int32_t ConvertEarlierFormat(State* state, const FileDecl& file) {
     const std::string old_table = state->schema + "." + layout.prefix + "_records";
     const std::string table = RecordTableName(layout, state->path);
     int32_t code =
-        Execute(db, RecordTableSql(layout, state->keys, *state->columns, *file.record_type, state->schema, table));
+        Execute(db, RecordTableSql(layout, state->keys, *state->columns, *state->memos, *file.record_type, state->schema, table));
     if (code != 0)
         return code;
     std::string insert = "INSERT INTO " + state->schema + "." + Quoted(table) + " (id, changes, " +

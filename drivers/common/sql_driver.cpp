@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/driver_dispatch.h"
 #include "common/driver_properties.h"
 #include "common/position_text.h"
 #include "common/sql_store.h"
@@ -23,13 +24,6 @@
 namespace lumarex::drivers {
 
 namespace {
-
-void Post(int32_t code) {
-    if (code == 0)
-        Vrn$clearerror();
-    else
-        Vrn$seterror(code);
-}
 
 // ---- The file ----------------------------------------------------------------------------------
 
@@ -65,6 +59,7 @@ class SqlFile {
         std::memset(file_->record, 0, size);
         std::memcpy(file_->record, data.data(), std::min(data.size(), size));
         s_.accessed = true;
+        s_.memo.Load(data, file_->record_length); // the memos ride behind the record's bytes
     }
     // The record's columns in a query over the record table as r.
     const std::string& Fields() { return Sql().fields; }
@@ -74,7 +69,7 @@ class SqlFile {
         if (!sql.insert.empty() && sql.schema == s_.schema)
             return sql;
         sql.schema = s_.schema;
-        sql.fields = s_.columns->Names("r");
+        sql.fields = s_.columns->Names("r") + s_.memos->Names("r");
         size_t images = Separate() ? 0 : s_.keys.size();
         const std::vector<Column>& columns = s_.columns->Columns();
         sql.insert = "INSERT INTO " + s_.Table() + " (changes";
@@ -83,15 +78,23 @@ class SqlFile {
             sql.insert += ", " + s_.keys[k].column;
             values += ", ?" + std::to_string(k + 1);
         }
-        sql.insert += ", " + s_.columns->Names();
-        for (size_t i = 0; i < columns.size(); i++)
+        sql.insert += ", " + s_.columns->Names() + s_.memos->Names();
+        size_t memos = s_.memos->Count();
+        for (size_t i = 0; i < columns.size() + memos; i++)
             values += ", ?" + std::to_string(images + i + 1);
         sql.insert += ") " + values + ")";
-        sql.update = "UPDATE " + s_.Table() + " SET changes = changes + 1";
+        sql.update_head = "UPDATE " + s_.Table() + " SET changes = changes + 1";
         for (size_t k = 0; k < images; k++)
-            sql.update += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 3);
+            sql.update_head += ", " + s_.keys[k].column + " = ?" + std::to_string(k + 3);
         for (size_t i = 0; i < columns.size(); i++)
-            sql.update += ", " + Quoted(columns[i].name) + " = ?" + std::to_string(images + i + 3);
+            sql.update_head += ", " + Quoted(columns[i].name) + " = ?" + std::to_string(images + i + 3);
+        sql.memo_sets.clear();
+        for (size_t i = 0; i < memos; i++)
+            sql.memo_sets.push_back(", " + Quoted(s_.memos->Columns()[i].name) + " = ?" +
+                                    std::to_string(images + columns.size() + i + 3));
+        sql.update = sql.update_head;
+        for (const std::string& set : sql.memo_sets)
+            sql.update += set;
         sql.update += " WHERE id = ?1";
         sql.update_watched = sql.update + " AND changes = ?2";
         return sql;
@@ -106,7 +109,15 @@ class SqlFile {
     }
     bool DecodeQuietly(Statement& row, int first, std::string* data, std::string* problem) {
         data->assign(file_->record_length, '\0');
-        return row.ReadRecord(*s_.columns, first, data->data(), problem);
+        if (!row.ReadRecord(*s_.columns, first, data->data(), problem))
+            return false;
+        if (s_.memos->Count() == 0)
+            return true;
+        std::vector<std::string> memos;
+        if (!row.ReadMemos(*s_.memos, first + int(s_.columns->Columns().size()), &memos, problem))
+            return false;
+        MemoColumns::Append(memos, data);
+        return true;
     }
     int32_t Fault(int64_t id, const std::string& problem) {
         std::string message = "Record " + std::to_string(id) + " of table " + s_.table + ": " + problem;
@@ -183,6 +194,19 @@ class SqlFile {
         return code != 0 ? code : released;
     }
 
+    // PUT's SQL: every memo column when each stands for the current record (the usual case, its
+    // text made once), else only those that do.
+    std::string UpdateSql(bool watched) {
+        const RecordSql& sql = Sql();
+        if (s_.memo.AllCurrent())
+            return watched ? sql.update_watched : sql.update;
+        std::string text = sql.update_head;
+        for (size_t i = 0; i < sql.memo_sets.size(); i++)
+            if (s_.memo.Current(i))
+                text += sql.memo_sets[i];
+        return text + " WHERE id = ?1" + (watched ? " AND changes = ?2" : "");
+    }
+
     // Binds the key images of the record from parameter `first` on (keys in the record table).
     void BindImages(Statement& statement, int first, const void* record) {
         for (size_t k = 0; k < s_.keys.size(); k++) {
@@ -238,6 +262,7 @@ class SqlFile {
                 if (!Separate())
                     BindImages(insert, 1, data);
                 insert.BindRecord(*s_.columns, int(images) + 1, data);
+                insert.BindMemos(*s_.memos, int(images + s_.columns->Columns().size()) + 1, s_.memo.Values());
                 insert.Step();
                 if (insert.Code() != SQLITE_DONE)
                     return insert.Error();
@@ -251,6 +276,7 @@ class SqlFile {
             s_.current = id;
             s_.current_changes = 0;
             s_.accessed = true;
+            s_.memo.Written();
             return 0;
         });
     }
@@ -259,12 +285,13 @@ class SqlFile {
         return Atomically([&]() -> int32_t {
             size_t images = Separate() ? 0 : s_.keys.size();
             {
-                Statement update(s_.Db(), watched ? Sql().update_watched : Sql().update);
+                Statement update(s_.Db(), UpdateSql(watched));
                 update.BindInt(1, s_.current);
                 update.BindInt(2, s_.current_changes);
                 if (!Separate())
                     BindImages(update, 3, file_->record);
                 update.BindRecord(*s_.columns, int(images) + 3, file_->record);
+                update.BindMemos(*s_.memos, int(images + s_.columns->Columns().size()) + 3, s_.memo.Values());
                 update.Step();
                 if (update.Code() != SQLITE_DONE)
                     return update.Error();
@@ -559,47 +586,6 @@ class SqlFile {
     State& s_;
 };
 
-// How many values the runtime passes after the file (a key counts as one).
-size_t ArgumentCount(int32_t operation) {
-    switch (operation) {
-    case VRN_OP_GET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY:
-    case VRN_OP_SET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY_POINTER:
-    case VRN_OP_GET_FILE_POINTER_LENGTH:
-    case VRN_OP_PUT_POINTER_LENGTH:
-    case VRN_OP_NULL:
-    case VRN_OP_SETNULL:
-    case VRN_OP_SETNONULL:
-    case VRN_OP_SET_PROPERTY_KEY:
-    case VRN_OP_GET_PROPERTY_KEY:
-    case VRN_OP_DO_PROPERTY_KEY:
-        return 2;
-    case VRN_OP_OPEN:
-    case VRN_OP_SHARE:
-    case VRN_OP_GET_FILE_POINTER:
-    case VRN_OP_HOLD_SECONDS:
-    case VRN_OP_LOCK_SECONDS:
-    case VRN_OP_SET_FILE_POINTER:
-    case VRN_OP_SKIP:
-    case VRN_OP_ADD_LENGTH:
-    case VRN_OP_PUT_POINTER:
-    case VRN_OP_APPEND_LENGTH:
-    case VRN_OP_SET_PROPERTY:
-    case VRN_OP_GET_PROPERTY:
-    case VRN_OP_SET_VIEW:
-    case VRN_OP_CLEAR:
-    case VRN_OP_RESET_VIEW_FILE:
-    case VRN_OP_BLOB_SIZE:
-    case VRN_OP_BLOB_SET_PROPERTY:
-    case VRN_OP_BLOB_GET_PROPERTY:
-    case VRN_OP_DO_PROPERTY_BLOB:
-        return 1;
-    default:
-        return _drv_OperationTakesKey(operation) ? 1 : 0;
-    }
-}
-
 // Operations after which the rows read ahead still follow the sequence: they neither write nor
 // move it.
 bool KeepsReadAhead(int32_t operation) {
@@ -618,76 +604,14 @@ bool KeepsReadAhead(int32_t operation) {
     case VRN_OP_NAME:
     case VRN_OP_GET_PROPERTY:
     case VRN_OP_GET_PROPERTY_KEY:
+    case VRN_OP_NOMEMO:      // the rows read ahead carry their memos: a read takes them or not
+    case VRN_OP_BLOB_TAKE:   // the program's memo values, not the file
+    case VRN_OP_BLOB_YIELD:
+    case VRN_OP_BLOB_SIZE:
         return true;
     default:
         return false;
     }
-}
-
-// Pushes a copy that the string stack owns: the text outlives this call.
-void PushText(const std::string& text) {
-    char* block = static_cast<char*>(std::malloc(text.size() + 1));
-    if (block != nullptr)
-        std::memcpy(block, text.c_str(), text.size() + 1);
-    Vrn$PushTemp(block, block != nullptr ? uint32_t(text.size()) : 0);
-}
-
-std::string PopText() {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address != nullptr ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
-    return text;
-}
-
-std::string Trimmed(std::string_view text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\0'))
-        begin++;
-    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\0'))
-        end--;
-    return std::string(text.substr(begin, end - begin));
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value; the name
-// alone replies with the current value; anything else replies with an empty text. Neither option
-// changes how this driver reads or writes: SQLite scans and recovers on its own.
-std::string Send(State* state, const std::string& command) {
-    size_t equals = command.find('=');
-    std::string name = Lower(Trimmed(std::string_view(command).substr(0, equals)));
-    bool setting = equals != std::string::npos;
-    std::string value = setting ? Lower(Trimmed(std::string_view(command).substr(equals + 1))) : "";
-    if (name == "quickscan") {
-        if (!setting)
-            return state->quickscan;
-        if (value != "on" && value != "off")
-            return "";
-        state->quickscan = value;
-        return value;
-    }
-    if (name == "recover") {
-        if (!setting)
-            return std::to_string(state->recover);
-        if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
-            return "";
-        state->recover = std::stoll(value);
-        return std::to_string(state->recover);
-    }
-    return "";
-}
-
-// The index of the key among the file's keys, or -1.
-int KeyIndex(const FileDecl* file, const KeyDecl* key) {
-    for (uint32_t k = 0; k < file->key_count; k++)
-        if (file->keys[k] == key)
-            return int(k);
-    return -1;
 }
 
 // SET_PROPERTY: the properties a file sets take their value from the text; the others (those
@@ -697,10 +621,10 @@ void SetProperty(State* state, int32_t property, const std::string& value) {
         return; // a closed file keeps nothing
     switch (property) {
     case VRN_DRIVER_PROP_QUICKSCAN:
-        Send(state, "QUICKSCAN=" + value);
+        Send(&state->options, "QUICKSCAN=" + value);
         break;
     case VRN_DRIVER_PROP_RECOVER:
-        Send(state, "Recover=" + value);
+        Send(&state->options, "Recover=" + value);
         break;
     case VRN_DRIVER_PROP_WAIT: {
         std::string digits = Trimmed(value);
@@ -726,9 +650,9 @@ std::string GetProperty(const Layout& layout, const State* state, int32_t proper
     case VRN_DRIVER_PROP_FILES:
         return std::to_string(1 + state->key_paths.size());
     case VRN_DRIVER_PROP_QUICKSCAN:
-        return state->quickscan;
+        return state->options.quickscan;
     case VRN_DRIVER_PROP_RECOVER:
-        return std::to_string(state->recover);
+        return std::to_string(state->options.recover);
     case VRN_DRIVER_PROP_WAIT:
         return std::to_string(state->wait_milliseconds);
     case VRN_DRIVER_PROP_TRANSACTION:
@@ -949,7 +873,7 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
         break;
     }
     case VRN_OP_SEND:
-        PushText(state != nullptr ? Send(state, text) : std::string());
+        PushText(state != nullptr ? Send(&state->options, text) : std::string());
         break;
     case VRN_OP_BUILD_FILE:
     case VRN_OP_BUILD_KEY:
@@ -991,6 +915,14 @@ intptr_t Perform(const Layout& layout, int32_t operation, FileDecl* file, const 
         break;
     case VRN_OP_QUERY_KEY:
         result = state->sequence_key + 1;
+        break;
+    case VRN_OP_NOMEMO:
+        state->memo.SkipNextRead();
+        break;
+    case VRN_OP_BLOB_TAKE:
+    case VRN_OP_BLOB_YIELD:
+    case VRN_OP_BLOB_SIZE:
+        code = state->memo.Operate(operation, argument(0), argument(1), argument(2), &result);
         break;
     default:
         code = kUnsupported;

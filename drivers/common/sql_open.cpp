@@ -83,28 +83,6 @@ int32_t ResolveDecl(const Layout& layout, FileDecl* file, std::string* path) {
     return code;
 }
 
-// Compiles every key of the declaration; 47 when one does not fit the record.
-int32_t CompileKeys(FileDecl* file, std::vector<Key>* keys) {
-    if (file->record_type == nullptr || file->record_length < file->record_type->size)
-        return kInvalidDeclaration;
-    if (file->key_count > 0 && file->keys == nullptr)
-        return kInvalidDeclaration;
-    for (uint32_t k = 0; k < file->key_count; k++) {
-        KeyDecl* decl = file->keys[k];
-        if (decl == nullptr)
-            return kInvalidDeclaration;
-        Key key;
-        key.decl = decl;
-        key.image = KeyImage::Compile(*file->record_type, *decl);
-        if (!key.image)
-            return kInvalidDeclaration;
-        key.opt = (decl->attributes & VRN_KEY_OPT) != 0;
-        key.column = "k" + std::to_string(k + 1);
-        keys->push_back(std::move(key));
-    }
-    return 0;
-}
-
 // SQLite attaches at most ten databases to a connection, and a file with separate keys has its key
 // files attached to its own: such a file can have at most ten keys (47 beyond).
 constexpr uint32_t kMostSeparateKeys = 10;
@@ -528,13 +506,14 @@ int32_t Create(const Layout& layout, FileDecl* file) {
     if (code != 0)
         return code;
     auto columns = RecordColumns::Map(*file->record_type, file->record_length);
-    if (!columns)
+    auto memos = columns ? MemoColumns::Map(*file, *columns) : nullptr;
+    if (!memos)
         return kInvalidDeclaration;
 
     const std::string meta = std::string(layout.prefix) + "_meta";
     const std::string table = RecordTableName(layout, path);
     std::string sql = "CREATE TABLE " + meta + " (name TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;" +
-                      RecordTableSql(layout, keys, *columns, *file->record_type, "main", table);
+                      RecordTableSql(layout, keys, *columns, *memos, *file->record_type, "main", table);
     if (!layout.separate_keys)
         for (const Key& key : keys)
             sql += IndexSql(layout, key, "main", table) + ";";
@@ -608,7 +587,11 @@ int32_t Connect(const Layout& layout, FileDecl* file, int flags, std::unique_ptr
     sqlite3_busy_timeout(state->db, kBusyMilliseconds);
     sqlite3_exec(state->db, kMemoryMapPragma, nullptr, nullptr, nullptr); // without it: slower, not wrong
     state->columns = RecordColumns::Map(*file->record_type, file->record_length);
-    if (!state->columns) {
+    if (state->columns)
+        state->memos = MemoColumns::Map(*file, *state->columns);
+    if (state->memos) {
+        state->memo.Reset(*state->memos);
+    } else {
         CloseState(state.release());
         return kInvalidDeclaration;
     }

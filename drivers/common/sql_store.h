@@ -28,7 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "common/driver_dispatch.h"
 #include "common/key_image.h"
+#include "common/memo_columns.h"
 #include "common/record_columns.h"
 #include "tarvex/file_decl.h"
 
@@ -90,14 +92,12 @@ struct RecordSql {
     std::string insert;         // ADD: the key images (keys in the record table), then the fields
     std::string update;         // PUT: ?1 the record, the key images from ?3, then the fields
     std::string update_watched; // the same, only while the change counter is still ?2
+    // The memo columns: in `fields` and `insert` after the fields; a PUT sets those that stand for
+    // the current record (`update` sets all of them, `update_head` none: the PUT adds its own).
+    std::string update_head;
+    std::vector<std::string> memo_sets; // ", \"notes\" = ?n" for each memo
 };
 
-struct Key {
-    KeyDecl* decl = nullptr;
-    std::unique_ptr<KeyImage> image;
-    bool opt = false;
-    std::string column; // "k1"
-};
 
 struct State {
     const Layout* layout = nullptr;
@@ -112,8 +112,7 @@ struct State {
     int32_t logout_seconds = -1; // from the LOCK that Vrn$LOGOUT sends before enlisting
     bool deny_all = false;       // opened deny-all: the own connection keeps an exclusive lock
     bool locked = false;         // LOCK holds an exclusive lock on the own connection
-    std::string quickscan = "off";
-    int64_t recover = 0;
+    SendOptions options;
     bool stamp_raised = false; // in the transaction now open (separate keys)
     bool streaming = false;    // STREAM began a transaction on the own connection, FLUSH ends it
     int32_t wait_milliseconds = kBusyMilliseconds; // of the own connection, for a lock another holds
@@ -121,6 +120,8 @@ struct State {
     std::vector<Key> keys;
     std::string table;                       // the record table's name
     std::unique_ptr<RecordColumns> columns; // the record's fields as the table's columns
+    std::unique_ptr<MemoColumns> memos;     // the MEMO and BLOB fields, columns after the fields
+    MemoValues memo;                        // the current record's memo values
     bool earlier_format = false;            // format version 1, opened for BUILD to convert
     RecordSql record_sql;
     uint32_t record_length = 0;
@@ -249,6 +250,13 @@ class Statement {
     bool ReadRecord(const RecordColumns& columns, int first, void* record, std::string* problem) {
         return columns.Read(statement_, first, record, problem);
     }
+    void BindMemos(const MemoColumns& memos, int first, const std::vector<std::string>& values) {
+        if (Ok())
+            rc_ = memos.Bind(statement_, first, values);
+    }
+    bool ReadMemos(const MemoColumns& memos, int first, std::vector<std::string>* values, std::string* problem) {
+        return memos.Read(statement_, first, values, problem);
+    }
     int32_t Error() const { return SqliteError(db_, rc_); }
 
   private:
@@ -289,7 +297,8 @@ int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only);
 // version 1 to it, within the caller's savepoint (the key images are rebuilt after it).
 std::string RecordTableName(const Layout& layout, const std::string& path);
 std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, const RecordColumns& columns,
-                           const VrnTypeDesc& type, const std::string& schema, const std::string& table);
+                           const MemoColumns& memos, const VrnTypeDesc& type, const std::string& schema,
+                           const std::string& table);
 int32_t CheckRecordTable(State* state);
 int32_t ConvertEarlierFormat(State* state, const FileDecl& file);
 

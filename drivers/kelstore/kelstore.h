@@ -33,6 +33,14 @@
  *     database files, QUICKSCAN, Recover, lock wait, taking part in a LOGOUT); other numbers are
  *     ignored (GET gives an empty text). ADD and APPEND with a length store that many bytes of
  *     the buffer, the rest of the record blank; the keys follow what is stored.
+ *   - MEMO and BLOB: each in a column of its own after the fields (common/memo_columns.h). The
+ *     driver keeps the current record's values: BLOB_TAKE(file, memo, address, size) gives memo
+ *     `memo` (from 1) the `size` bytes at `address` (a MEMO without its padding blanks; 90 when a
+ *     MEMO is given more than its most bytes), BLOB_YIELD(file, memo, address, size) copies the
+ *     value into those bytes (a MEMO padded with blanks), BLOB_SIZE gives its length; a memo
+ *     number the declaration lacks is 47. ADD and PUT store the values, a read brings them in;
+ *     NOMEMO makes the next read leave them out, and a PUT after it keeps the stored memos the
+ *     program took no value for. BLOB_SET_PROP and BLOB_GET_PROP are not supported (80).
  *   - BUILD: recomputes the key images (after the character tables changed) and, for the file,
  *     records the tables the images now follow. A file OPEN refuses with 46 is built while closed:
  *     BUILD then opens it exclusively whatever tables it follows, rebuilds and closes it. An open

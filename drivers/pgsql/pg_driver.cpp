@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/driver_dispatch.h"
 #include "common/driver_properties.h"
 #include "common/position_text.h"
 #include "pgsql/pg_store.h"
@@ -26,13 +27,6 @@ namespace lumarex::drivers::pg {
 namespace {
 
 constexpr const char* kDriverName = "PGSQL";
-
-void Post(int32_t code) {
-    if (code == 0)
-        Vrn$clearerror();
-    else
-        Vrn$seterror(code);
-}
 
 // ---- Declaration and table -----------------------------------------------------------------
 
@@ -58,32 +52,23 @@ int32_t TableName(FileDecl* file, std::string* name) {
 
 // The keys and columns of the declaration; 47 when they do not fit the record.
 int32_t Compile(FileDecl* file, State* state) {
-    if (file->record_type == nullptr || file->record_length < file->record_type->size)
-        return kInvalidDeclaration;
-    if (file->key_count > 0 && file->keys == nullptr)
-        return kInvalidDeclaration;
-    for (uint32_t k = 0; k < file->key_count; k++) {
-        KeyDecl* decl = file->keys[k];
-        if (decl == nullptr)
-            return kInvalidDeclaration;
-        Key key;
-        key.decl = decl;
-        key.image = KeyImage::Compile(*file->record_type, *decl);
-        if (!key.image)
-            return kInvalidDeclaration;
-        key.opt = (decl->attributes & VRN_KEY_OPT) != 0;
-        key.unique = (decl->attributes & VRN_KEY_DUP) == 0;
-        key.column = "k" + std::to_string(k + 1);
-        state->keys.push_back(std::move(key));
-    }
+    int32_t code = CompileKeys(file, &state->keys);
+    if (code != 0)
+        return code;
     state->columns = RecordColumns::Map(*file->record_type, file->record_length);
     if (!state->columns)
         return kInvalidDeclaration;
+    state->memos = MemoColumns::Map(*file, *state->columns);
+    if (!state->memos)
+        return kInvalidDeclaration;
+    state->memo.Reset(*state->memos);
     state->codec = PgRecordCodec::Make(*state->columns);
     if (!state->codec)
         return kOutOfMemory;
-    state->fields = state->columns->Names("r");
-    int32_t code = TableName(file, &state->name);
+    state->fields = state->columns->Names("r") + state->memos->Names("r");
+    if (state->columns->Columns().empty() && !state->fields.empty())
+        state->fields.erase(0, 2); // the memos' leading ", "
+    code = TableName(file, &state->name);
     state->table = Quoted(state->name);
     state->record_length = file->record_length;
     return code;
@@ -129,6 +114,7 @@ class PgFile {
         std::memset(file_->record, 0, size);
         std::memcpy(file_->record, data.data(), std::min(data.size(), size));
         s_.accessed = true;
+        s_.memo.Load(data, file_->record_length); // the memos ride behind the record's bytes
     }
 
     int32_t Fault(int64_t id, const std::string& problem) {
@@ -143,6 +129,17 @@ class PgFile {
         int64_t id = PgBigint(result, row, 0);
         if (!s_.codec->Decode(result, row, first, data.data(), &problem))
             return Fault(id, problem);
+        size_t memos = s_.memos->Count();
+        if (memos > 0) {
+            std::vector<std::string> values(memos);
+            int column = first + int(s_.columns->Columns().size());
+            for (size_t i = 0; i < memos; i++, column++)
+                if (!PQgetisnull(result, row, column) &&
+                    !s_.memos->FromStored(i, PgBytes(result, row, column), s_.memos->Columns()[i].text, &values[i],
+                                          &problem))
+                    return Fault(id, problem);
+            MemoColumns::Append(values, &data);
+        }
         Take(id, data, PgBigint(result, row, 1), length);
         return 0;
     }
@@ -167,8 +164,12 @@ class PgFile {
         PgParams params;
         params.Bytea(image);
         PgResult result(nullptr, PQclear);
-        int32_t code = s_.Db().Run(Select() + " WHERE r." + c + " = $1 ORDER BY r." + c + ", r.id LIMIT 1", params,
-                                   &result);
+        // A key without DUP has at most one record of an image, under its unique index, which the
+        // server then reads (the smaller of the key's two); with DUP the first in key order.
+        std::string sql = Select() + " WHERE r." + c + " = $1";
+        if (!s_.keys[k].unique)
+            sql += " ORDER BY r." + c + ", r.id LIMIT 1";
+        int32_t code = s_.Db().Run(sql, params, &result);
         if (code != 0)
             return code;
         return PQntuples(result.get()) > 0 ? TakeRow(result.get(), 0, 2) : kNotFound;
@@ -186,6 +187,24 @@ class PgFile {
         std::string problem;
         if (!s_.codec->Encode(record, params, &problem))
             return Fault(s_.current, problem);
+        // The memos that stand for the record (all of them but after a read with NOMEMO).
+        const std::vector<MemoColumn>& memos = s_.memos->Columns();
+        for (size_t i = 0; i < memos.size(); i++) {
+            const std::string& value = s_.memo.Values()[i];
+            PgType type = memos[i].text ? PgType::kText : PgType::kBytea;
+            if (!s_.memo.Current(i))
+                continue;
+            if (value.empty()) {
+                params->Null(type);
+            } else if (!memos[i].text) {
+                params->Bytea(value);
+            } else if (value.find('\0') != std::string::npos) {
+                return Fault(s_.current, memos[i].label + " (column " + memos[i].name +
+                                             "): a text with a zero byte, which the server's text cannot hold");
+            } else {
+                params->Text(s_.memos->Stored(i, value));
+            }
+        }
         return 0;
     }
 
@@ -214,6 +233,13 @@ class PgFile {
             values += (n > 0 ? ", $" : "$") + std::to_string(n + 1);
             n++;
         }
+        for (size_t i = 0; i < s_.memos->Count(); i++) {
+            if (!s_.memo.Current(i))
+                continue; // left out by NOMEMO: the new record's memo is empty
+            names += (n > 0 ? ", " : "") + Quoted(s_.memos->Columns()[i].name);
+            values += (n > 0 ? ", $" : "$") + std::to_string(n + 1);
+            n++;
+        }
         std::string sql = "INSERT INTO " + s_.table;
         sql += (n > 0 ? " (" + names + ") VALUES (" + values + ")" : " DEFAULT VALUES") + " ON CONFLICT DO NOTHING RETURNING id";
         // A record a key without DUP already has is left out rather than refused by the server, so
@@ -227,6 +253,7 @@ class PgFile {
         s_.current = PgBigint(result.get(), 0, 0);
         s_.current_changes = 0;
         s_.accessed = true;
+        s_.memo.Written();
         return 0;
     }
 
@@ -243,6 +270,9 @@ class PgFile {
             sql += ", " + key.column + " = $" + std::to_string(++n);
         for (const Column& column : s_.columns->Columns())
             sql += ", " + Quoted(column.name) + " = $" + std::to_string(++n);
+        for (size_t i = 0; i < s_.memos->Count(); i++)
+            if (s_.memo.Current(i))
+                sql += ", " + Quoted(s_.memos->Columns()[i].name) + " = $" + std::to_string(++n);
         sql += " WHERE id = $1";
         // A watched record is written only while its version is the one read.
         sql += watched ? " AND changes = $2" : " AND $2::bigint IS NOT NULL";
@@ -498,6 +528,8 @@ std::string CreateSql(const State& state) {
     std::string fields = state.codec->Definitions();
     if (!fields.empty())
         sql += ", " + fields;
+    for (const MemoColumn& memo : state.memos->Columns())
+        sql += ", " + Quoted(memo.name) + (memo.text ? " text" : " bytea");
     sql += ");";
     for (const Key& key : state.keys) {
         std::string index = Quoted(state.name + "_" + key.column);
@@ -629,108 +661,17 @@ int32_t BuildClosed(FileDecl* file) {
     return code != 0 ? code : closed;
 }
 
-// ---- The operations' arguments and texts ------------------------------------------------------
-
-size_t ArgumentCount(int32_t operation) {
-    switch (operation) {
-    case VRN_OP_GET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY:
-    case VRN_OP_SET_KEY_POINTER:
-    case VRN_OP_SET_KEY_KEY_POINTER:
-    case VRN_OP_GET_FILE_POINTER_LENGTH:
-    case VRN_OP_PUT_POINTER_LENGTH:
-    case VRN_OP_SET_PROPERTY_KEY:
-    case VRN_OP_GET_PROPERTY_KEY:
-        return 2;
-    case VRN_OP_OPEN:
-    case VRN_OP_SHARE:
-    case VRN_OP_GET_FILE_POINTER:
-    case VRN_OP_HOLD_SECONDS:
-    case VRN_OP_LOCK_SECONDS:
-    case VRN_OP_SET_FILE_POINTER:
-    case VRN_OP_SKIP:
-    case VRN_OP_ADD_LENGTH:
-    case VRN_OP_PUT_POINTER:
-    case VRN_OP_APPEND_LENGTH:
-    case VRN_OP_SET_PROPERTY:
-    case VRN_OP_GET_PROPERTY:
-        return 1;
-    default:
-        return _drv_OperationTakesKey(operation) ? 1 : 0;
-    }
-}
-
-void PushText(const std::string& text) {
-    char* block = static_cast<char*>(std::malloc(text.size() + 1));
-    if (block != nullptr)
-        std::memcpy(block, text.c_str(), text.size() + 1);
-    Vrn$PushTemp(block, block != nullptr ? uint32_t(text.size()) : 0);
-}
-
-std::string PopText() {
-    VrnStringPair pair{nullptr, 0};
-    Vrn$PopTemp(&pair);
-    std::string text(pair.address != nullptr ? pair.address : "", pair.length);
-    Vrn$freestr(&pair);
-    return text;
-}
-
-int KeyIndex(const FileDecl* file, const KeyDecl* key) {
-    for (uint32_t k = 0; k < file->key_count; k++)
-        if (file->keys[k] == key)
-            return int(k);
-    return -1;
-}
-
-std::string Trimmed(std::string_view text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\0'))
-        begin++;
-    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\0'))
-        end--;
-    return std::string(text.substr(begin, end - begin));
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// SEND: "QUICKSCAN=on|off" and "Recover=n" set the option and reply with its value, the name alone
-// replies with it, anything else replies with an empty text: the commands the SQLite drivers take,
-// so programs written for them run unchanged. Neither changes how the server reads or writes.
-std::string Send(State* state, const std::string& command) {
-    size_t equals = command.find('=');
-    std::string name = Lower(Trimmed(std::string_view(command).substr(0, equals)));
-    bool setting = equals != std::string::npos;
-    std::string value = setting ? Lower(Trimmed(std::string_view(command).substr(equals + 1))) : "";
-    if (name == "quickscan") {
-        if (setting && value != "on" && value != "off")
-            return "";
-        if (setting)
-            state->quickscan = value;
-        return state->quickscan;
-    }
-    if (name == "recover") {
-        if (setting && (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos))
-            return "";
-        if (setting)
-            state->recover = std::stoll(value);
-        return std::to_string(state->recover);
-    }
-    return "";
-}
+// ---- Properties ------------------------------------------------------------------------------
 
 void SetProperty(State* state, int32_t property, const std::string& value) {
     if (state == nullptr)
         return;
     switch (property) {
     case VRN_DRIVER_PROP_QUICKSCAN:
-        Send(state, "QUICKSCAN=" + value);
+        Send(&state->options, "QUICKSCAN=" + value);
         break;
     case VRN_DRIVER_PROP_RECOVER:
-        Send(state, "Recover=" + value);
+        Send(&state->options, "Recover=" + value);
         break;
     case VRN_DRIVER_PROP_WAIT: {
         // How long the file's writes wait for a table another station locked.
@@ -755,9 +696,9 @@ std::string GetProperty(const State* state, int32_t property) {
     case VRN_DRIVER_PROP_FILES:
         return "1";
     case VRN_DRIVER_PROP_QUICKSCAN:
-        return state->quickscan;
+        return state->options.quickscan;
     case VRN_DRIVER_PROP_RECOVER:
-        return std::to_string(state->recover);
+        return std::to_string(state->options.recover);
     case VRN_DRIVER_PROP_WAIT:
         return std::to_string(state->wait_milliseconds);
     case VRN_DRIVER_PROP_TRANSACTION:
@@ -959,7 +900,7 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         PushText(GetProperty(state, int32_t(argument(0))));
         break;
     case VRN_OP_SEND:
-        PushText(state != nullptr ? Send(state, text) : std::string());
+        PushText(state != nullptr ? Send(&state->options, text) : std::string());
         break;
     case VRN_OP_BUILD_FILE:
     case VRN_OP_BUILD_KEY:
@@ -995,6 +936,14 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         break;
     case VRN_OP_QUERY_KEY:
         result = state->sequence_key + 1;
+        break;
+    case VRN_OP_NOMEMO:
+        state->memo.SkipNextRead();
+        break;
+    case VRN_OP_BLOB_TAKE:
+    case VRN_OP_BLOB_YIELD:
+    case VRN_OP_BLOB_SIZE:
+        code = state->memo.Operate(operation, argument(0), argument(1), argument(2), &result);
         break;
     default:
         code = kUnsupported;

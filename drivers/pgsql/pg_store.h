@@ -11,7 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/driver_dispatch.h"
 #include "common/key_image.h"
+#include "common/memo_columns.h"
 #include "common/record_columns.h"
 #include "pgsql/pg_columns.h"
 #include "tarvex/file_decl.h"
@@ -74,13 +76,7 @@ int32_t ServerError(PGconn* conn, const PGresult* result);
 
 enum class Place { kNone, kEnds, kBefore, kOn };
 
-struct Key {
-    KeyDecl* decl = nullptr;
-    std::unique_ptr<KeyImage> image;
-    bool opt = false;
-    bool unique = false;
-    std::string column; // "k1"
-};
+using drivers::Key;
 
 struct State {
     std::unique_ptr<Connection> own;
@@ -90,12 +86,13 @@ struct State {
     std::vector<Key> keys;
     std::unique_ptr<RecordColumns> columns;
     std::unique_ptr<PgRecordCodec> codec;
-    std::string fields; // r."pat", r."lname", ...
+    std::unique_ptr<MemoColumns> memos; // the MEMO and BLOB fields, columns after the fields
+    MemoValues memo;                    // the current record's memo values
+    std::string fields; // r."pat", r."lname", ..., then the memos
     uint32_t record_length = 0;
     int32_t logout_seconds = 0;
     int32_t wait_milliseconds = kWaitMilliseconds; // set with the lock-wait property
-    std::string quickscan = "off";                  // SEND options, kept for programs that ask
-    int64_t recover = 0;
+    SendOptions options;                            // SEND's, kept for programs that ask
     bool locked = false;    // LOCK holds a server transaction on the own connection
     bool streaming = false; // so does STREAM until FLUSH
     int64_t current = 0;

@@ -34,6 +34,10 @@
  *   - SEND, SET_PROPERTY, GET_PROPERTY: those of the SQLite drivers (common/driver_properties.h);
  *     the lock wait is how long a write waits for a table another station locked; the files
  *     property is 1.
+ *   - MEMO and BLOB: columns of their own (text for a MEMO, bytea for a BLOB or MEMO,BINARY),
+ *     moved by BLOB_TAKE, BLOB_YIELD, BLOB_SIZE and NOMEMO as on the SQLite drivers
+ *     (kelstore/kelstore.h); a MEMO holding a zero byte cannot be stored (90), the server's text
+ *     has none.
  *   - Views: QUERY_VIEW names no driver function (80), so the runtime's view engine runs every view
  *     over the operations above, one query per step; no view runs as one server query yet.
  *   - Errors from the server: a duplicate key 40, a lock not had in time 32, a missing table 2,

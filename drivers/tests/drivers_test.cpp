@@ -70,24 +70,13 @@ uint32_t table_keys = 3;
 // PGSQL keeps its tables on a private server that the first test on it starts and the end of the
 // process stops (one server per test process); its tests run as one process for that reason.
 const DriverCase kServerDriver = {"PGSQL", PGSQL, ".kel", false};
-pgsql_testing::Server server;
-enum class ServerState { kNotStarted, kUp, kFailed } server_state = ServerState::kNotStarted;
-class ServerEnvironment : public ::testing::Environment {
-  public:
-    void TearDown() override { server.Stop(); }
-};
-const auto* const server_environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
+pgsql_testing::Server& server = pgsql_testing::ProcessServer();
 bool OnServer() {
     return driver->entry == PGSQL;
 }
 // Starts the server the first time; false when none can start (the reason printed once).
 bool ServerUp() {
-    if (server_state == ServerState::kNotStarted) {
-        server_state = server.Start() ? ServerState::kUp : ServerState::kFailed;
-        if (server_state == ServerState::kFailed)
-            std::printf("driver_tests: no PostgreSQL server could start: %s\n", server.Reason().c_str());
-    }
-    return server_state == ServerState::kUp;
+    return pgsql_testing::ProcessServerUp("driver_tests");
 }
 #else
 bool OnServer() {

@@ -53,6 +53,8 @@ struct Claims {
     KeyDecl no_key{};
     KeyDecl name_key{};
     KeyDecl* keys[2] = {&no_key, &name_key};
+    MemoDecl remark{};
+    MemoDecl* memos[1] = {&remark};
     FileDecl file{};
     std::string name;
 
@@ -297,7 +299,12 @@ TEST_P(TypedColumnsTest, AFileOfVersionOneIsRefusedAtOpenAndConvertedByBuild) {
     bool separate = GetParam().entry == VARNEL;
     MakeVersionOne(Path(), separate ? "var" : "kel", !separate, records);
 
+    // The declaration has gained a MEMO since: the converted table has its column, empty.
     Claims claims(GetParam());
+    claims.remark.name = "REMARK";
+    claims.remark.max_size = 40;
+    claims.file.memo_count = 1;
+    claims.file.memos = claims.memos;
     Vrn$FILE_OPEN(&claims.file, 0x42);
     EXPECT_EQ(Vrn$ERRCODE, 47);
     EXPECT_NE(FileErrorMessage().find("format version 1"), std::string::npos);
@@ -319,7 +326,13 @@ TEST_P(TypedColumnsTest, AFileOfVersionOneIsRefusedAtOpenAndConvertedByBuild) {
     for (Vrn$FILE_NEXT(&claims.file); Vrn$ERRCODE == 0; Vrn$FILE_NEXT(&claims.file))
         EXPECT_EQ(int32_t(claims.record.NO), ++walked);
     EXPECT_EQ(walked, 60);
-    EXPECT_EQ(Shell("SELECT count(*), sum(changes) FROM claims"), "60|60");
+    EXPECT_EQ(Shell("SELECT count(*), sum(changes), count(remark) FROM claims"), "60|60|0");
+    const std::string remark = "converted \xE9";
+    Vrn$FILE_GETfl(&claims.file, 7);
+    Vrn$BLOB_TAKE(&claims.file, 1, reinterpret_cast<intptr_t>(remark.data()), intptr_t(remark.size()));
+    Vrn$FILE_PUTf(&claims.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0) << FileErrorMessage();
+    EXPECT_EQ(Shell("SELECT no, remark FROM claims WHERE remark IS NOT NULL"), "7|converted \xC3\xA9");
     EXPECT_EQ(Shell("SELECT count(*) FROM sqlite_schema WHERE name LIKE '%_records'"), "0");
 }
 
