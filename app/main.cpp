@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// lumapp, for now a demonstration of the runtime: the billing program's procedures do not exist
-// yet. It starts as the program will (registers its module, checks the runtime's version,
-// installs the fault report), then computes string expressions on the runtime's string stack from
-// its command line:
+// lumapp, the billing program. It starts as every program on the runtime does (registers its
+// module, checks the runtime's version, installs the fault report), binds its sixteen files,
+// then runs the main frame; when the frame closes, the program ends.
 //
-//   lumapp Smith "John Q" /V
-//
-// prints each parameter as COMMAND(n) gives it, with UPPER, CENTER and a comparison, and the
-// value of the /V flag.
+// Windows need somewhere to be shown: a desktop (Qt), or a script that drives them headless
+// (TARVEX_SCRIPT). Without either it says so and ends, rather than wait for a person who cannot
+// see it.
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 
+#include "procedures/procedures.h"
 #include "tarvex/program.hpp"
 #include "data/move_data.h"
 #include "kelstore/kelstore.h"
@@ -45,31 +46,27 @@ void Initialise(int32_t terminating) {
 const VrnInitEntry kInitTable[] = {{5, &Initialise, &Initialise}};
 VrnModuleDescriptor module_descriptor = {nullptr, kInitTable, kInitTable + 1, 0, {}, nullptr, nullptr, 0, 0};
 
-void Print(const char* label, const CString<256>& value) { std::printf("%-16s '%s'\n", label, value.Data()); }
+bool CanShowWindows() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return set("TARVEX_SCRIPT") || set("DISPLAY") || set("WAYLAND_DISPLAY") ||
+           (set("TARVEX_UI") && std::string_view(std::getenv("TARVEX_UI")) == "qt");
+}
 
-void Demonstrate() {
-    std::printf("Lumarex runtime demonstration: the billing program is not built yet.\n");
-    std::printf("Runtime version word: 0x%07x\n", __getversion());
-    CString<256> text;
-    text = COMMAND("");
-    Print("COMMAND('')", text);
-    for (int32_t n = 1; n < 100; ++n) {
-        CString<256> parameter;
-        Vrn$PushLong(n);
-        Vrn$COMMAND();
-        parameter.Store();
-        if (parameter.Length() == 0) break;
-        std::printf("COMMAND('%d')     '%s'\n", n, parameter.Data());
-        text = upper(parameter);
-        Print("  UPPER", text);
-        text = "[" & center(parameter, 20) & "]";
-        Print("  CENTER(,20)", text);
-        std::printf("  %-14s %s\n", "vs 'M'", parameter < "M" ? "sorts before M" : "sorts at or after M");
+void Program() {
+    if (!CanShowWindows()) {
+        std::fprintf(stderr,
+                     "lumapp: there is no display to show its windows on.\n"
+                     "  Start it on a desktop, or under a virtual display: xvfb-run ./lum run\n"
+                     "  or drive it with a script: TARVEX_SCRIPT=steps.txt ./lum run (see the README)\n");
+        Vrw$Exit(1);
     }
-    text = COMMAND("/V");
-    Print("COMMAND('/V')", text);
+    lumarex::RequestedAction = lumarex::ActionResult = lumarex::FormNavigation = 0;
+    lumarex::MainFrame();
 }
 
 }  // namespace
 
-int main() { RunProgram(module_descriptor, &Demonstrate); }
+int main() { RunProgram(module_descriptor, &Program); }

@@ -21,8 +21,10 @@
 #include "data/dictionary.h"
 #include "kelstore/kelstore.h"
 #include "platform/platform.h"
+#include "procedures/procedures.h"
 #include "shared/backup_copies.h"
 #include "shared/data_files.h"
+#include "windows/driver.h"
 #include "tarvex/files.hpp"
 #include "tarvex/frame.h"
 #include "tarvex/program.hpp"
@@ -328,6 +330,39 @@ TEST_F(BackupCopiesTest, AReloadNeverLeavesAnOldSavesJournalBesideTheNewFile) {
 // kLinesPerClaim service lines in one transaction, until the file "stop" appears in the drive's
 // root. A transaction that big rewrites many pages of the file as it commits.
 constexpr int kLinesPerClaim = 20;
+// The program as a clerk uses it: the frame and its menu, an item that is not part of the program
+// yet, a reload cancelled, a backup confirmed, then Exit.
+TEST_F(BackupCopiesTest, TheFrameBacksUpThroughItsConfirmationAndCancelCopiesNothing) {
+    MakeData(3);
+    static std::vector<std::string> transcript;
+    transcript.clear();
+    int failed = -1;
+    std::thread clerk([&failed] {
+        tarvex::windows::Driver driver(std::chrono::seconds(10));
+        failed = tarvex::windows::RunScript(
+            "wait \"ORVANTIS [CMS 1500 - 02/2012]\"\n"
+            "choose \"ORVANTIS [CMS 1500 - 02/2012]\" \"&Account Menu|&Invoice Browser ...\"\n"
+            "message \"The Procedure Patient Account Browser has not been defined.\"\n"
+            "choose \"ORVANTIS [CMS 1500 - 02/2012]\" \"&Backup/Reload Utilities|Reload backup files\"\n"
+            "press \"Confirm Reload\" \"&Cancel\"\n"
+            "closed \"Confirm Reload\"\n"
+            "choose \"ORVANTIS [CMS 1500 - 02/2012]\" \"&Backup/Reload Utilities|Backup files\"\n"
+            "press \"Confirm Backup\" \"&OK\"\n"
+            "closed \"Confirm Backup\"\n"
+            "choose \"ORVANTIS [CMS 1500 - 02/2012]\" \"&Account Menu|E&xit\"\n"
+            "closed \"ORVANTIS [CMS 1500 - 02/2012]\"\n",
+            driver, [](std::string_view line) { transcript.emplace_back(line); });
+    });
+    MainFrame();
+    clerk.join();
+    EXPECT_EQ(failed, 0) << ::testing::PrintToString(transcript);
+    EXPECT_EQ(ActionResult, kCancelled);
+    ASSERT_EQ(Boxes().Transcript().size(), 1u);   // message 6 only: the cancelled reload said nothing
+    EXPECT_EQ(Boxes().Transcript()[0].request.caption, "Procedure not defined");
+    EXPECT_EQ(ShellRecordCount(backup / "Patient.kel"), "3");
+    EXPECT_EQ(ShellRecordCount(data / "Patient.kel"), "3");
+}
+
 TEST(BackupWriter, DISABLED_SavesClaimsUntilStopped) {
     const fs::path root = std::getenv("TARVEX_DRIVE_C");
     BindFileDrivers(KELSTORE, VARNEL);

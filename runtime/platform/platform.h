@@ -162,6 +162,7 @@ std::string EnvironmentFilePath();
 uint64_t AvailableMemory();
 // An opaque non-zero handle of the main program module.
 uintptr_t MainModuleHandle();
+// Ends the process with the code: standard streams flushed, no static destructors run.
 [[noreturn]] void ExitProcess(int code);
 // The load position of the module whose image holds `address`: 0 for the executable, 1, 2, ...
 // for the libraries in load order; -1 when no loaded module holds it (modules.cpp).

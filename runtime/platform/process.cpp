@@ -138,8 +138,11 @@ uintptr_t MainModuleHandle() {
 }
 
 void ExitProcess(int code) {
+    // The program's own end routines have run by now. The process ends at once, without the
+    // C++ static destructors: other threads (started procedures, the window toolkit's) may still
+    // be running, and tearing shared objects down under them corrupts memory instead of ending.
     std::fflush(nullptr);
-    std::exit(code);
+    _exit(code);
 }
 
 } // namespace tarvex::platform

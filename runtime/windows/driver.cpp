@@ -214,6 +214,19 @@ std::optional<std::string> Driver::Shown(std::string_view title, std::string_vie
     return c->spec.text;
 }
 
+bool Driver::WaitForMessage(std::string_view text) {
+    Clock::time_point until = Clock::now() + timeout_;
+    for (;;) {
+        if (platform::HeadlessMessageBoxes* boxes = platform::Headless())
+            for (const auto& shown : boxes->Transcript())
+                if (shown.request.text.find(text) != std::string::npos)
+                    return true;
+        if (Clock::now() >= until)
+            return Fail("no message box said \"" + std::string(text) + "\"");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 void Driver::Answer(uint32_t button) {
     if (platform::HeadlessMessageBoxes* boxes = platform::Headless())
         boxes->QueueAnswer(button);
@@ -373,13 +386,9 @@ bool Step(const std::vector<std::string>& w, Driver& driver, std::string& why) {
     if (verb == "message") {
         if (!ExpectWords(w, 2, why))
             return false;
-        platform::HeadlessMessageBoxes* boxes = platform::Headless();
-        if (boxes != nullptr)
-            for (const auto& shown : boxes->Transcript())
-                if (shown.request.text.find(w[1]) != std::string::npos)
-                    return true;
-        why = "no message box said \"" + w[1] + "\"";
-        return false;
+        if (driver.WaitForMessage(w[1]))
+            return true;
+        return failed();
     }
     why = "unknown step \"" + verb + "\"";
     return false;

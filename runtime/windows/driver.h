@@ -44,6 +44,8 @@ public:
     bool Screenshot(std::string_view title, const std::string& path);
     // What a control shows now.
     std::optional<std::string> Shown(std::string_view title, std::string_view control);
+    // Waits until a message box has shown a text holding `text` (headless message boxes).
+    bool WaitForMessage(std::string_view text);
     // Queues the answer for the next message box (a VRN_BUTTON_* value).
     void Answer(uint32_t button);
 

@@ -34,6 +34,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int32_t kAcceptNeedsWindow = 537;
 constexpr int32_t kEventToReport = 522;
+constexpr int32_t kStandardClose = 15;   // a menu item's or button's standard action
 
 // Virtual-key codes the windows act on themselves.
 constexpr uint32_t kKeyTab = 0x09, kKeyEnter = 0x0D, kKeyEscape = 0x1B, kKeySpace = 0x20,
@@ -224,6 +225,20 @@ void ButtonInput(VrnWindowObject& w, const NativeInput& in) {
         MoveFocus(w, c->field_number);
 }
 
+const MenuEntry* FindMenuIn(const MenuEntry& entry, int32_t field) {
+    for (const auto& child : entry.children) {
+        if (child->field_number == field)
+            return child.get();
+        if (const MenuEntry* found = FindMenuIn(*child, field))
+            return found;
+    }
+    return nullptr;
+}
+
+const MenuEntry* FindMenuEntry(const VrnWindowObject& w, int32_t field) {
+    return w.menubar ? FindMenuIn(*w.menubar, field) : nullptr;
+}
+
 // The window procedures: native input for window `w` becomes events in its queue.
 void Dispatch(VrnWindowObject& w, const NativeInput& in) {
     WindowEvents& ev = w.events;
@@ -250,7 +265,12 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
         break;
     case InputKind::kCommand:
         if (in.field < 0) {
-            Queue(w, MakeEvent(kEventAccepted, in.field));
+            // A menu item with the standard close action closes the window without program code.
+            const MenuEntry* item = FindMenuEntry(w, in.field);
+            if (item != nullptr && item->standard_action == kStandardClose)
+                Queue(w, MakeEvent(kEventCloseWindow, 0));
+            else if (item == nullptr || item->standard_action == 0)
+                Queue(w, MakeEvent(kEventAccepted, in.field));
         } else if (Control* c = FindControl(w, in.field); c != nullptr && Usable(*c)) {
             PressControl(w, *c);
         }
@@ -623,15 +643,18 @@ void CloseDownWindows(std::chrono::milliseconds patience) {
     for (SlotWindows& s : slots)
         for (VrnWindowObject* w : s.open)
             Queue(*w, MakeEvent(kEventCloseDown, 0));
+    if (RunningThreads() > 0) {
+        bool held = HoldsRuntimeLock();
+        GiveUpRuntimeLock();
+        Clock::time_point until = Clock::now() + patience;
+        while (RunningThreads() > 0 && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (held)
+            TakeRuntimeLock();
+    }
+    // Once no thread shows a window any more, the backend may stop.
     if (RunningThreads() == 0)
-        return;
-    bool held = HoldsRuntimeLock();
-    GiveUpRuntimeLock();
-    Clock::time_point until = Clock::now() + patience;
-    while (RunningThreads() > 0 && Clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (held)
-        TakeRuntimeLock();
+        Ui().Shutdown();
 }
 
 }  // namespace tarvex::windows

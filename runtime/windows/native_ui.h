@@ -97,6 +97,8 @@ public:
     virtual void SetFocus(NativeHandle window, NativeHandle control) = 0;
     // The default beep (a request the runtime refuses).
     virtual void Beep() {}
+    // The program is ending: whatever the backend runs of its own stops (its windows are gone).
+    virtual void Shutdown() {}
     // Saves a picture of the window as a PNG file; false (with the reason) when it cannot.
     virtual bool Screenshot(NativeHandle window, const std::string& path, std::string& why) = 0;
 };

@@ -149,6 +149,8 @@ struct QtUi::Widgets {
 
     // Runs `work` on the Qt thread and waits for it.
     void Run(const std::function<void()>& work) {
+        if (context == nullptr)
+            return;   // Qt has ended with the program
         if (QThread::currentThread() == context->thread()) {
             work();
             return;
@@ -373,7 +375,9 @@ QtUi::QtUi() : widgets_(std::make_unique<Widgets>()) {
     w->ready.wait(lock, [w] { return w->started; });
 }
 
-QtUi::~QtUi() {
+QtUi::~QtUi() { Shutdown(); }
+
+void QtUi::Shutdown() {
     if (widgets_->context != nullptr)
         widgets_->Run([this] {
             for (auto& [handle, window] : widgets_->windows) {

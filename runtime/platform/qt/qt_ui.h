@@ -34,6 +34,9 @@ public:
     void SetControlText(windows::NativeHandle control, const std::string& text) override;
     void SetFocus(windows::NativeHandle window, windows::NativeHandle control) override;
     void Beep() override;
+    // Quits Qt's loop and waits for its thread, so that Qt ends on its own thread before the
+    // process does.
+    void Shutdown() override;
     bool Screenshot(windows::NativeHandle window, const std::string& path, std::string& why) override;
 
     // Message boxes shown by Qt, on its thread.

@@ -189,6 +189,57 @@ TEST_F(Events, AlertKeysRaiseAlertKeyEscClosesAndPressedKeysComeFirst) {
     EXPECT_EQ(seen[3], "513 key 27");
 }
 
+int32_t TakesSelections() {
+    Log("handler saw " + std::to_string(EVENT()) + " of " + std::to_string(FIELD()));
+    return EVENT() == EVENT_Selected ? 1 : 0;
+}
+
+TEST_F(Events, HandlersSeeTheirEventsFirstAndMayTakeThem) {
+    Form form;
+    Vrn$REGISTEREVENT(EVENT_Selected, TakesSelections, 0);
+    Vrn$REGISTEREVENT(EVENT_Accepted, TakesSelections, kCode);
+    std::vector<int32_t> bodies;
+    for (Accept accept; accept.Next();) {
+        bodies.push_back(EVENT());
+        if (EVENT() == EVENT_OpenWindow) {
+            SELECT(kFirstName);                    // taken by the handler
+            POST(EVENT_Accepted, kCode);           // seen by the handler, left to the body
+            POST(EVENT_Accepted, kLastName);       // no handler for this field
+        }
+        if (ACCEPTED() == kLastName) {
+            Vrn$UNREGISTEREVENT(EVENT_Selected, TakesSelections, 0);
+            SELECT(kCode);                         // no handler now: the body sees it
+        }
+        if (SELECTED() == kCode)
+            break;
+    }
+    EXPECT_EQ(bodies, (std::vector<int32_t>{EVENT_OpenWindow, EVENT_Accepted, EVENT_Accepted, EVENT_Selected}));
+    EXPECT_EQ(Logged(), (std::vector<std::string>{"handler saw 257 of 4", "handler saw 1 of 5"}));
+}
+
+TEST_F(Events, ClosingAWindowClosesTheOnesItsThreadOpenedAfterIt) {
+    char unused = 0;
+    tarvex::Window first(kModule, "P1$CHILD", &unused), second(kModule, "P1$TICK", &unused),
+        third(kModule, "P1$PREVIEW", &unused);
+    first.Open();
+    second.Open();
+    third.Open();
+    EXPECT_EQ(Wsl$GetTargetWindow(), third.Object());
+    Vrn$CLOSEwindow(second.Object());
+    EXPECT_TRUE(first.Object()->open);
+    EXPECT_FALSE(second.Object()->open);
+    EXPECT_FALSE(third.Object()->open);
+    EXPECT_EQ(Wsl$GetTargetWindow(), first.Object());
+    Vrn$CLOSEwindow(second.Object());   // not open: nothing
+    EXPECT_TRUE(first.Object()->open);
+    // DoEvent lets waiting input reach the window queue without running a loop.
+    NativeInput close{.kind = InputKind::kClose, .window = first.Object()->handle};
+    ASSERT_TRUE(PostInput(close));
+    Wsl$DoEvent(0);
+    ASSERT_EQ(first.Object()->events.queue.size(), 2u);   // OpenWindow, then the close box's
+    EXPECT_EQ(first.Object()->events.queue.back().Number(), uint32_t(kEventCloseWindow));
+}
+
 TEST_F(Events, BreakOutOfAnOuterLoopUnwindsTheInnerOne) {
     Form form;
     int inner_passes = 0;
