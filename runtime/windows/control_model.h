@@ -60,6 +60,8 @@ struct ControlEventHooks {
     // The window's accept-all flag (property 0x7C9A).
     bool (*accept_all)(VrnWindowObject& window) = nullptr;
     void (*set_accept_all)(VrnWindowObject& window, bool on) = nullptr;
+    // The field number of the control of the window's current event (0 when none).
+    int32_t (*current_field)(VrnWindowObject& window) = nullptr;
 };
 void SetControlEventHooks(const ControlEventHooks& hooks);
 

@@ -19,6 +19,15 @@ public:
     struct Control {
         NativeHandle handle;
         NativeControlSpec spec;
+        // What the control shows now (spec keeps what it was created with, but for its rect).
+        std::string text;
+        bool visible = true;
+        bool enabled = true;
+        int32_t value = 0;
+        int32_t range_low = 0, range_high = 0;
+        std::string tip;
+        FontSpec font;
+        NativeListView list;
     };
     struct MenuEntry {
         NativeHandle handle;
@@ -30,6 +39,10 @@ public:
         std::vector<Control> controls;     // in creation order
         std::vector<MenuEntry> menu;       // in creation order
         uint32_t timer_milliseconds = 0;
+        NativeHandle default_button = 0;
+        std::string status_text;
+        NativeWindowState state = NativeWindowState::Normal;
+        std::vector<NativePopupItem> last_popup;
     };
 
     NativeRect DesktopRect() override { return desktop_; }
@@ -42,6 +55,23 @@ public:
     NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) override;
     NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) override;
     void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) override;
+    void DestroyControl(NativeHandle control) override;
+    void SetControlText(NativeHandle control, const std::string& text) override;
+    void SetControlVisible(NativeHandle control, bool visible) override;
+    void SetControlEnabled(NativeHandle control, bool enabled) override;
+    void SetControlRect(NativeHandle control, const NativeRect& rect) override;
+    void SetControlFont(NativeHandle control, const FontSpec& font) override;
+    void SetControlValue(NativeHandle control, int32_t value) override;
+    void SetControlRange(NativeHandle control, int32_t low, int32_t high) override;
+    void SetControlTip(NativeHandle control, const std::string& tip) override;
+    void SetDefaultButton(NativeHandle window, NativeHandle button) override;
+    void SetListView(NativeHandle control, const NativeListView& view) override;
+    void SetWindowTitle(NativeHandle window, const std::string& title) override;
+    void SetWindowRect(NativeHandle window, const NativeRect& rect) override;
+    void SetWindowState(NativeHandle window, NativeWindowState state) override;
+    NativeWindowState WindowState(NativeHandle window) override;
+    void SetStatusText(NativeHandle window, const std::string& text) override;
+    int32_t PopupMenu(NativeHandle window, const std::vector<NativePopupItem>& items) override;
 
     // Reading the state. Copies, so the caller may keep them while windows come and go.
     std::optional<Window> FindWindow(const std::string& title) const;
@@ -50,6 +80,10 @@ public:
     // Tests: the next CreateWindow fails (a native creation failure).
     void FailNextWindow() { fail_next_window_ = true; }
     void SetDesktop(NativeRect desktop) { desktop_ = desktop; }
+    // A control by its handle, wherever it is.
+    std::optional<Control> GetControl(NativeHandle handle) const;
+    // Tests: the item the next pop-up menu returns (0: none chosen).
+    void SetNextPopupChoice(int32_t item) { next_popup_choice_ = item; }
 
 private:
     mutable std::mutex mutex_;
@@ -57,6 +91,9 @@ private:
     NativeHandle next_handle_ = 1;
     NativeRect desktop_{0, 0, 1024, 768};
     bool fail_next_window_ = false;
+    int32_t next_popup_choice_ = 0;
+
+    Control* FindControlLocked(NativeHandle handle);
 };
 
 // The headless backend when it is the one in use, else null.

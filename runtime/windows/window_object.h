@@ -19,6 +19,16 @@
 
 namespace tarvex::windows {
 
+class ControlObject;
+struct WindowControlState;
+// The live objects are defined with the controls; these free them where they are complete.
+struct ControlObjectDeleter {
+    void operator()(ControlObject* object) const;
+};
+struct WindowControlStateDeleter {
+    void operator()(WindowControlState* state) const;
+};
+
 // A program variable bound to a control: its address and the descriptor of its type.
 struct BoundVariable {
     void* address = nullptr;
@@ -49,6 +59,9 @@ struct Control {
     int32_t standard_action = 0;          // BUTTON
     NativeHandle handle = 0;
     std::vector<std::unique_ptr<Control>> children;
+    // The live control object (controls.h): what the control does; null in report bands.
+    std::unique_ptr<ControlObject, ControlObjectDeleter> object;
+    Control* parent = nullptr;            // the GROUP, OPTION, SHEET or TAB holding it
 };
 
 struct MenuEntry {
@@ -109,6 +122,8 @@ struct VrnWindowObject {
     std::unique_ptr<tarvex::windows::MenuEntry> menubar;
     std::vector<std::unique_ptr<tarvex::windows::Control>> controls;
     std::vector<std::unique_ptr<tarvex::windows::Band>> bands;
+    // What the controls keep for the window (controls.h); made on first use.
+    std::unique_ptr<tarvex::windows::WindowControlState, tarvex::windows::WindowControlStateDeleter> control_state;
 
     bool IsReport() const { return opening == tarvex::windows::Opening::Report; }
 };
