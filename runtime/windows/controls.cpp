@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "core/picture.h"
+#include "tarvex/type_descriptor.h"
 #include "windows/description.h"
 #include "windows/list_box.h"
 #include "windows/properties.h"
@@ -206,11 +207,19 @@ void ControlObject::SetFont(const FontSpec& font) {
 
 // ---- FieldObject ----------------------------------------------------------------------------------
 
+StoredValue ValueOf(const BoundVariable& variable) {
+    uint32_t size = variable.size;
+    // A bound decimal's descriptor counts digits; its storage holds two to a byte and the sign.
+    if (variable.type == VRN_TYPE_DECIMAL || variable.type == VRN_TYPE_PDECIMAL)
+        size = variable.size / 2 + 1;
+    return {variable.address, variable.type, size, variable.places};
+}
+
 bool FieldObject::Incomplete() {
     if (!(c_.flags & kControlRequired))
         return false;
     if (c_.use.Bound())
-        return ValueEmpty({c_.use.address, c_.use.type, c_.use.size, c_.use.places});
+        return ValueEmpty(ValueOf(c_.use));
     return c_.text.find_first_not_of(' ') == std::string::npos;
 }
 
@@ -220,10 +229,6 @@ bool FieldObject::Completed() {
 }
 
 namespace {
-
-StoredValue ValueOf(const BoundVariable& variable) {
-    return {variable.address, variable.type, variable.size, variable.places};
-}
 
 // Menu and control texts mark their hot key with '&' ("&&" is a plain '&').
 std::string WithoutHotKey(std::string_view text) {

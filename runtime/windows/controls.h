@@ -34,6 +34,7 @@
 #include "tarvex/queue.h"
 #include "windows/control_model.h"
 #include "windows/placement.h"
+#include "windows/value_text.h"
 #include "windows/window_object.h"
 
 namespace tarvex::windows {
@@ -149,6 +150,9 @@ public:
 
 // The factory: the object for a control built from its record (null for a kind without a class).
 void AttachControlObject(VrnWindowObject& window, Control& control, const Record* record, const UnitScale& scale);
+
+// A bound variable as a stored value (a decimal's digits turned into its bytes).
+StoredValue ValueOf(const BoundVariable& variable);
 
 // The object of a control, or null.
 ControlObject* ObjectOf(Control& control);

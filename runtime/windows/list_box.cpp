@@ -100,7 +100,10 @@ std::string ListBox::Cell(int32_t row, size_t column) const {
     if (field.offset + field.size > queue_->type->size)
         return {};
     StoredValue value{record + field.offset, field.type, field.size, field.places};
-    return FormatValue(value, c.picture_text.empty() ? nullptr : &c.picture);
+    // Trailing blanks of a picture's width are not shown; leading ones align a number.
+    std::string text = FormatValue(value, c.picture_text.empty() ? nullptr : &c.picture);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
 }
 
 std::vector<std::string> ListBox::RowCells(int32_t row) const {

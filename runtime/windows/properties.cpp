@@ -195,7 +195,7 @@ bool ControlObject::SetIndexProperty(int32_t number, int32_t index, std::string_
 
 std::optional<std::string> FieldObject::GetProperty(int32_t number) {
     if ((number == kPropScreenText || number == kPropValue) && c_.use.Bound())
-        return FormatValue({c_.use.address, c_.use.type, c_.use.size, c_.use.places}, nullptr);
+        return FormatValue(ValueOf(c_.use), nullptr);
     return ControlObject::GetProperty(number);
 }
 

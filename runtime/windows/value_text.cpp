@@ -125,6 +125,10 @@ bool TextFitsPicture(const PicDesc& picture, std::string_view text) {
             month_names |= picture.Position(i).code == VRN_POS_MONTH_NAME;
         if (month_names)
             return true;
+        for (char c : typed)
+            if (!std::isdigit(static_cast<unsigned char>(c)) && c != ' ' && c != '/' && c != '-' && c != '.' &&
+                c != ',' && !LiteralOfPicture(picture, c))
+                return false;
         std::string shown(picture.Width(), ' ');
         picture.StoreLong(shown.data(), uint32_t(shown.size()), int32_t(std::stol(day)));
         std::vector<int64_t> a = DigitGroups(typed), b = DigitGroups(shown);
