@@ -43,6 +43,10 @@ void ControlTyped(VrnWindowObject& window, Control& control, std::string_view te
 // fields post EVENT:Accepted. False when the text was rejected.
 bool ControlCompleted(VrnWindowObject& window, Control& control);
 
+// The control got the focus: its message text (else the window's) goes to the status bar of the
+// APPLICATION frame (of the window itself when no frame is open).
+void ControlGainedFocus(VrnWindowObject& window, Control& control);
+
 // The default action of a control after its EVENT:Accepted has run through the loop body without
 // CYCLE: the standard action code of a BUTTON (8 help, 15 close, ...) for the loop to perform, else
 // 0.

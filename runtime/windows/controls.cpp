@@ -898,6 +898,14 @@ bool ControlCompleted(VrnWindowObject&, Control& control) {
     return control.object == nullptr || control.object->Completed();
 }
 
+void ControlGainedFocus(VrnWindowObject& window, Control& control) {
+    std::string text(control.message.empty() ? window.message : control.message);
+    VrnWindowObject* frame = ApplicationFrame();
+    VrnWindowObject& shows = frame != nullptr && frame->open ? *frame : window;
+    ControlStateOf(shows).status_text = text;
+    Ui().SetStatusText(shows.handle, text);
+}
+
 int32_t ControlDefaultAction(VrnWindowObject&, Control& control, int32_t event) {
     if (event != kEventAccepted || control.kind != uint8_t(Kind::Button))
         return 0;

@@ -431,8 +431,11 @@ void WriteHeader(std::string& out, std::string_view header, bool letter_given, i
         out += "(" + std::to_string(indent) + ")";
 }
 
-void WriteColumn(std::string& out, const ListColumn& c) {
-    if (c.width_given)
+// A column after another starts with its width (0 when none was written), and a column of a
+// width alone gets its letter: so no column's text runs on into the next one's.
+void WriteColumn(std::string& out, const ListColumn& c, bool follows) {
+    size_t start = out.size();
+    if (c.width_given || follows)
         out += std::to_string(c.width);
     if (c.justify_given)
         out += kJustifyLetters[c.justification & 3];
@@ -477,6 +480,8 @@ void WriteColumn(std::string& out, const ListColumn& c) {
         out += "@" + c.picture_text + "@";
     if ((c.flags & kColumnNewLine) == kColumnNewLine)
         out += '/';
+    if (out.size() > start && out.find_first_not_of("-0123456789", start) == std::string::npos)
+        out += kJustifyLetters[c.justification & 3];
 }
 
 }  // namespace
@@ -496,14 +501,14 @@ std::string WriteListFormat(const ListFormat& format) {
         }
         const ListColumn& c = format.columns[i];
         if (c.group < 0) {
-            WriteColumn(out, c);
+            WriteColumn(out, c, i > 0);
             i++;
             continue;
         }
         const ListGroup& g = format.groups[size_t(c.group)];
         out += '[';
         for (size_t k = 0; k < g.count; k++)
-            WriteColumn(out, format.columns[g.first + k]);
+            WriteColumn(out, format.columns[g.first + k], k > 0);
         out += ']';
         if (g.width_given)
             out += "(" + std::to_string(g.width) + ")";

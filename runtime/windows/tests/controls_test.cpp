@@ -489,6 +489,17 @@ TEST(Fields, ChecksOptionsSpinsAndButtonsAnswerTheirKeys) {
     EXPECT_EQ(ControlDefaultAction(*f.w, cancel, 1), 0);
 }
 
+TEST(Fields, TheFocusedControlsMessageGoesToTheStatusBar) {
+    Form f;
+    SetProp(f.w, 2, Hex(kPropMsg), "Enter the date of birth");
+    ControlGainedFocus(*f.w, *FindControl(*f.w, 2));
+    EXPECT_EQ(Headless().GetWindow(f.w->handle)->status_text, "Enter the date of birth");
+    EXPECT_EQ(GetProp(f.w, 0, Hex(kPropStatusText)), "Enter the date of birth");
+    SetProp(f.w, 0, Hex(kPropMsg), "Patient form");
+    ControlGainedFocus(*f.w, *FindControl(*f.w, 3));   // no message of its own: the window's
+    EXPECT_EQ(Headless().GetWindow(f.w->handle)->status_text, "Patient form");
+}
+
 // ---- A browse-shaped window -----------------------------------------------------------------------
 
 struct Browse {
