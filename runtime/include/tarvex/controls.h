@@ -24,6 +24,51 @@
 
 typedef struct VrnWindowObject VrnWindowObject;
 
+/* Property numbers. Below 0x7D00 an index counts on from the number (VRN_PROP_XPOS with index 3 is
+ * the width); from 0x7D00 up it is passed on. */
+#define VRN_PROP_TEXT 0x7C00
+#define VRN_PROP_TYPE 0x7C01
+#define VRN_PROP_X_POS 0x7C02 /* x, y, width, height: 0x7C02..0x7C05 */
+#define VRN_PROP_HEIGHT 0x7C05
+#define VRN_PROP_FONT_NAME 0x7C10 /* face, size, colour, style: 0x7C10..0x7C13 */
+#define VRN_PROP_FONT_STYLE 0x7C13
+#define VRN_PROP_RANGE_LOW 0x7C14
+#define VRN_PROP_RANGE_HIGH 0x7C15
+#define VRN_PROP_MSG 0x7C5D
+#define VRN_PROP_DEFAULT 0x7C5E
+#define VRN_PROP_DISABLE 0x7C5F
+#define VRN_PROP_CURSOR 0x7C61
+#define VRN_PROP_HIDE 0x7C65
+#define VRN_PROP_HELP 0x7C66
+#define VRN_PROP_REQUIRED 0x7C67 /* control flag 0x1 */
+#define VRN_PROP_ICON 0x7C68
+#define VRN_PROP_ICONIZE 0x7C69
+#define VRN_PROP_READ_ONLY 0x7C6A /* control flag 0x800 */
+#define VRN_PROP_MAXIMIZE 0x7C6F
+#define VRN_PROP_KEY 0x7C73 /* the companion of the help keyword */
+#define VRN_PROP_FORMAT 0x7C7C /* a LIST's format; setting it parses it again */
+#define VRN_PROP_VALUE 0x7C8A
+#define VRN_PROP_IMMEDIATE 0x7C8B /* control flag 0x2 */
+#define VRN_PROP_ITEMS 0x7C8E /* a LIST's rows on a page */
+#define VRN_PROP_SELECTED 0x7C8F
+#define VRN_PROP_ACCEPT_ALL 0x7C9A
+#define VRN_PROP_V_SCROLL_POS 0x7C9E
+#define VRN_PROP_TIP 0x7CA0
+#define VRN_PROP_VISIBLE 0x7CA7
+#define VRN_PROP_ENABLED 0x7CA8
+#define VRN_PROP_RESIZABLE 0x7CAD /* the window's frame can be sized */
+#define VRN_PROP_MAXIMIZED 0x7CAF /* the window is maximized now; 0 restores it */
+#define VRN_PROP_MINIMIZED 0x7CB0 /* the window is minimized now */
+#define VRN_PROP_STATUS_TEXT 0x7CBD /* the text in the frame's status bar */
+#define VRN_PROP_FROM 0x7CFA /* a LIST's FROM queue (SetPropQ); reads its records */
+#define VRN_PROP_SCREEN_TEXT 0x7A10
+#define VRN_PROP_FEQ 0x7A11
+#define VRN_PROP_AUTO_WIDTH 0x7A40
+#define VRN_PROP_AUTO_HEIGHT 0x7A41
+#define VRN_PROP_INDEXED 0x7D00 /* from here the index is passed on, counted from 0 */
+#define VRN_PROP_WINDOW_STRING 0x7D01 /* strings the program keeps on the window, by index */
+#define VRN_PROP_ALERT_KEY 0x7D06
+
 #define VRN_TARGET_CURRENT ((VrnWindowObject*)0)
 #define VRN_TARGET_PRINTER ((VrnWindowObject*)(intptr_t)-1)
 #define VRN_TARGET_SYSTEM ((VrnWindowObject*)(intptr_t)-4)

@@ -9,6 +9,7 @@
 
 #include "core/string_stack.h"
 #include "tarvex/controls.h"
+#include "tarvex/controls.hpp"
 #include "tarvex/dates.h"
 #include "tarvex/decimal.h"
 #include "tarvex/frame.h"
@@ -630,6 +631,37 @@ TEST(Lists, TheListFollowsItsQueueWhenTheProgramChangesIt) {
     EXPECT_EQ(b.View().records, 4);
     EXPECT_EQ(b.View().selected, 4);
     EXPECT_EQ(b.View().rows.size(), 4u);
+}
+
+}  // namespace
+}  // namespace tarvex::windows
+
+// ---- The C++ layer ----------------------------------------------------------------------------------
+
+namespace tarvex::windows {
+namespace {
+
+TEST(CppLayer, PropertiesStatementsAndAQueueOfRecords) {
+    Browse b(0);
+    tarvex::Window window(b.w);
+    window[{3, VRN_PROP_TEXT}] = "&Pick";
+    EXPECT_EQ(std::string(window[{3, VRN_PROP_TEXT}]), "&Pick");
+    EXPECT_EQ((window[{3, VRN_PROP_X_POS, 3}].Number()), 40);   // the width, through the index
+    tarvex::DISABLE(3, 4);
+    EXPECT_FALSE(Shown(b.w, 4).enabled);
+    tarvex::ENABLE(3, 4);
+    EXPECT_TRUE(Shown(b.w, 4).enabled);
+    Queue<ClaimRow> rows;
+    for (int i = 0; i < 3; i++) {
+        rows->DATE = DayNumber(2024, 2, i + 1);
+        rows.Add();
+    }
+    tarvex::SetFrom(b.w, 1, rows);
+    window[{1, VRN_PROP_SELECTED}] = 3;
+    EXPECT_EQ(tarvex::CHOICE(1), 3);
+    EXPECT_EQ(Shown(b.w, 1).list.rows[2][0], " 2/03/2024");
+    tarvex::HIDE(1);
+    EXPECT_FALSE(Shown(b.w, 1).visible);
 }
 
 }  // namespace
