@@ -24,25 +24,39 @@ void Walk(std::vector<std::unique_ptr<Control>>& controls, const std::function<v
     }
 }
 
+// The target window when it is an open window (the statements do nothing on a report).
+VrnWindowObject* TargetScreen() {
+    VrnWindowObject* window = TargetWindow();
+    return window != nullptr && window->open && !window->IsReport() ? window : nullptr;
+}
+
+// A range of field numbers: first 0 is every control, last 0 is first, and the two are swapped
+// when first is greater.
+struct FieldRange {
+    int32_t first, last;
+    bool all;
+    FieldRange(int32_t from, int32_t to) : first(from), last(to == 0 ? from : to), all(from == 0) {
+        if (first > last)
+            std::swap(first, last);
+    }
+    bool Holds(int32_t field) const { return all || (field >= first && field <= last); }
+};
+
 // Each control of the target window whose field number lies in the range, in construction order.
 void ForRange(int32_t first, int32_t last, const std::function<void(ControlObject&)>& action) {
-    VrnWindowObject* window = TargetWindow();
-    if (window == nullptr || !window->open || window->IsReport())
+    VrnWindowObject* window = TargetScreen();
+    if (window == nullptr)
         return;
-    bool all = first == 0;
-    if (last == 0)
-        last = first;
-    if (first > last)
-        std::swap(first, last);
+    FieldRange range(first, last);
     Walk(window->controls, [&](Control& control) {
-        if (control.object && (all || (control.field_number >= first && control.field_number <= last)))
+        if (control.object && range.Holds(control.field_number))
             action(*control.object);
     });
 }
 
 ControlObject* TargetControl(int32_t field) {
-    VrnWindowObject* window = TargetWindow();
-    if (window == nullptr || !window->open || window->IsReport())
+    VrnWindowObject* window = TargetScreen();
+    if (window == nullptr)
         return nullptr;
     Control* control = FindControl(*window, field);
     return control ? control->object.get() : nullptr;
@@ -55,11 +69,10 @@ int32_t HighestField(std::vector<std::unique_ptr<Control>>& controls) {
 }
 
 // Takes the controls of the range out of the tree (their children with them).
-void DestroyIn(std::vector<std::unique_ptr<Control>>& controls, int32_t first, int32_t last, bool all,
-               WindowControlState& state) {
+void DestroyIn(std::vector<std::unique_ptr<Control>>& controls, const FieldRange& range, WindowControlState& state) {
     for (auto it = controls.begin(); it != controls.end();) {
         Control& control = **it;
-        if (all || (control.field_number >= first && control.field_number <= last)) {
+        if (range.Holds(control.field_number)) {
             Walk(control.children, [&](Control& child) { Ui().DestroyControl(child.handle); });
             Ui().DestroyControl(control.handle);
             if (state.default_button == control.field_number)
@@ -67,7 +80,7 @@ void DestroyIn(std::vector<std::unique_ptr<Control>>& controls, int32_t first, i
             it = controls.erase(it);
             continue;
         }
-        DestroyIn(control.children, first, last, all, state);
+        DestroyIn(control.children, range, state);
         ++it;
     }
 }
@@ -188,8 +201,8 @@ TARVEX_API int32_t Vrn$CREATE(int32_t field, int32_t kind, int32_t parent) {
         Vrn$rterr(541, nullptr);
         return 0;
     }
-    VrnWindowObject* window = TargetWindow();
-    if (window == nullptr || !window->open || window->IsReport() || kind <= 0 || kind > 0xFF)
+    VrnWindowObject* window = TargetScreen();
+    if (window == nullptr || kind <= 0 || kind > 0xFF)
         return 0;
     const KindSpec* spec = FindKind(uint8_t(kind));
     if (spec == nullptr || spec->role != Role::Control)
@@ -217,15 +230,8 @@ TARVEX_API int32_t Vrn$CREATE(int32_t field, int32_t kind, int32_t parent) {
 }
 
 TARVEX_API void Vrn$DESTROY(int32_t first, int32_t last) {
-    VrnWindowObject* window = TargetWindow();
-    if (window == nullptr || !window->open || window->IsReport())
-        return;
-    bool all = first == 0;
-    if (last == 0)
-        last = first;
-    if (first > last)
-        std::swap(first, last);
-    DestroyIn(window->controls, first, last, all, ControlStateOf(*window));
+    if (VrnWindowObject* window = TargetScreen())
+        DestroyIn(window->controls, FieldRange(first, last), ControlStateOf(*window));
 }
 
 TARVEX_API int32_t Vrn$POPUP(void) {

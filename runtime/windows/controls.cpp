@@ -497,10 +497,33 @@ private:
     bool checked_ = false;
 };
 
-// OPTION: its RADIOs; the variable holds the chosen radio's text (without the hot-key mark).
-class OptionControl : public FieldObject {
+// A field whose value is a choice among its children (OPTION, SHEET), read and set as 0x7C8F.
+class ChoiceField : public FieldObject {
 public:
     using FieldObject::FieldObject;
+    int32_t Choice() const override { return choice_; }
+    // The user (or the program, through the property) picks child n.
+    virtual void Choose(int32_t n) = 0;
+    std::optional<std::string> GetProperty(int32_t number) override {
+        if (number == kPropSelected)
+            return std::to_string(choice_);
+        return FieldObject::GetProperty(number);
+    }
+    bool SetProperty(int32_t number, std::string_view value) override {
+        if (number != kPropSelected)
+            return FieldObject::SetProperty(number, value);
+        Choose(PropertyNumber(value));
+        return true;
+    }
+
+protected:
+    int32_t choice_ = 0;
+};
+
+// OPTION: its RADIOs; the variable holds the chosen radio's text (without the hot-key mark).
+class OptionControl : public ChoiceField {
+public:
+    using ChoiceField::ChoiceField;
     std::vector<Control*> Radios() const {
         std::vector<Control*> radios;
         for (auto& child : c_.children)
@@ -536,9 +559,7 @@ public:
         choice_ = 0;
         Ui().SetControlValue(c_.handle, 0);
     }
-    int32_t Choice() const override { return choice_; }
-    // The user picks radio n (1-based).
-    void Pick(int32_t n) {
+    void Choose(int32_t n) override {
         if (n < 1 || size_t(n) > Radios().size())
             return;
         choice_ = n;
@@ -546,26 +567,12 @@ public:
         Update();
         Post(kEventAccepted);
     }
-    std::optional<std::string> GetProperty(int32_t number) override {
-        if (number == kPropSelected)
-            return std::to_string(choice_);
-        return FieldObject::GetProperty(number);
-    }
-    bool SetProperty(int32_t number, std::string_view value) override {
-        if (number != kPropSelected)
-            return FieldObject::SetProperty(number, value);
-        Pick(PropertyNumber(value));
-        return true;
-    }
-
-private:
-    int32_t choice_ = 0;
 };
 
 // SHEET: its TABs; the variable (a number) holds the chosen tab.
-class SheetControl : public FieldObject {
+class SheetControl : public ChoiceField {
 public:
-    using FieldObject::FieldObject;
+    SheetControl(VrnWindowObject& w, Control& c) : ChoiceField(w, c) { choice_ = 1; }
     int32_t Tabs() const {
         return int32_t(std::count_if(c_.children.begin(), c_.children.end(),
                                      [](const auto& child) { return child->kind == uint8_t(Kind::Tab); }));
@@ -584,7 +591,7 @@ public:
         Update();
     }
     void Erase() override { Select(1, false); }
-    int32_t Choice() const override { return choice_; }
+    void Choose(int32_t n) override { Select(n, true); }
     void Select(int32_t tab, bool post) {
         if (Tabs() == 0)
             return;
@@ -597,20 +604,6 @@ public:
             Post(kEventNewSelection);
         }
     }
-    std::optional<std::string> GetProperty(int32_t number) override {
-        if (number == kPropSelected)
-            return std::to_string(choice_);
-        return FieldObject::GetProperty(number);
-    }
-    bool SetProperty(int32_t number, std::string_view value) override {
-        if (number != kPropSelected)
-            return FieldObject::SetProperty(number, value);
-        Select(PropertyNumber(value), true);
-        return true;
-    }
-
-private:
-    int32_t choice_ = 1;
 };
 
 // PROGRESS: the variable's value within the range.
@@ -914,10 +907,8 @@ int32_t ControlDefaultAction(VrnWindowObject&, Control& control, int32_t event) 
 
 // The OPTION's radio n and the SHEET's tab n, as a person picks them.
 void PickChoice(Control& control, int32_t n) {
-    if (auto* option = dynamic_cast<OptionControl*>(control.object.get()))
-        option->Pick(n);
-    else if (auto* sheet = dynamic_cast<SheetControl*>(control.object.get()))
-        sheet->Select(n, true);
+    if (auto* field = dynamic_cast<ChoiceField*>(control.object.get()))
+        field->Choose(n);
 }
 
 }  // namespace tarvex::windows
