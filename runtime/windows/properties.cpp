@@ -202,8 +202,8 @@ std::optional<std::string> FieldObject::GetProperty(int32_t number) {
 bool FieldObject::SetFieldProperty(int32_t number, const BoundVariable& field) {
     if (number != kPropScreenText && number != kPropValue)
         return ControlObject::SetFieldProperty(number, field);
+    // Bound only: the next DISPLAY shows the variable, the next UPDATE fills it.
     c_.use = field;
-    Display();
     return true;
 }
 

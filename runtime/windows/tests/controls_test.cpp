@@ -16,6 +16,7 @@
 #include "tarvex/queue.hpp"
 #include "tarvex/string_stack.h"
 #include "tarvex/type_descriptor.h"
+#include "tarvex/values.h"
 #include "tarvex/windows.h"
 #include "windows/control_model.h"
 #include "windows/controls.h"
@@ -601,6 +602,30 @@ TEST(Lists, AnImmediateListLeavesScrollingToItsProgram) {
     SetProp(b.w, 2, Hex(kPropVScrollPos), "40");
     EXPECT_EQ(GetProp(b.w, 2, Hex(kPropVScrollPos)), "40");
     EXPECT_EQ(b.View(2).thumb, 40);
+}
+
+TEST(Lists, ValuesAndFieldsByProperty) {
+    Browse b(30);
+    Ufo* row = Vrn$Long2Ufo(17);
+    PushCopy(Hex(kPropSelected));
+    Vrn$SetPropV(1, 0, b.w, row);   // a LIST's selected row from a LONG
+    Vrn$FreeUfo(row);
+    EXPECT_EQ(b.View().selected, 17);
+    EXPECT_EQ(GetProp(b.w, 1, "items"), "12");
+    // A variable bound by property: the list's choice goes into it on UPDATE.
+    int32_t chosen = 0;
+    Ufo* variable = Vrn$Mem2Ufo(&chosen, VRN_TYPE_LONG, 0, 4, 0);
+    PushCopy(Hex(kPropValue));
+    Vrn$SetPropF(1, 0, b.w, variable);
+    Vrn$FreeUfo(variable);
+    Vrn$UPDATE(1, 1);
+    EXPECT_EQ(chosen, 17);
+    chosen = 3;
+    Vrn$DISPLAY(1, 1);
+    EXPECT_EQ(b.View().selected, 3);
+    PushCopy(Hex(kPropSelected));
+    Vrn$DoProp(1, 0, b.w);   // no action property: nothing happens
+    EXPECT_EQ(b.View().selected, 3);
 }
 
 TEST(Lists, AnEmptyQueueShowsNoRowsAndNoSelection) {
