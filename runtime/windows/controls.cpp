@@ -148,7 +148,7 @@ bool ControlObject::Enabled() const {
 }
 
 int32_t ControlObject::DefaultWidth() const {
-    FontMetrics metrics = Ui().Measure(font_.face.empty() && font_.points == 0 ? FontSpec{} : font_);
+    FontMetrics metrics = Ui().Measure(font_);
     size_t shown = 0;
     for (char ch : c_.text)
         shown += ch != '&';

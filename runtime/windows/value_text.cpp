@@ -3,6 +3,8 @@
 #include "windows/value_text.h"
 
 #include <cctype>
+#include <charconv>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -117,7 +119,9 @@ bool TextFitsPicture(const PicDesc& picture, std::string_view text) {
         return true;
     case PictureKind::Date: {
         std::string day = picture.DeformatPict(typed);
-        if (day.empty() || day == "0" || day[0] == '-')
+        int64_t number = 0;
+        auto [end, error] = std::from_chars(day.data(), day.data() + day.size(), number);
+        if (error != std::errc() || end != day.data() + day.size() || number <= 0 || number > INT32_MAX)
             return false;
         // Typed numbers must come back as typed: "13/45/24" would otherwise roll over into a date.
         bool month_names = false;
@@ -130,7 +134,7 @@ bool TextFitsPicture(const PicDesc& picture, std::string_view text) {
                 c != ',' && !LiteralOfPicture(picture, c))
                 return false;
         std::string shown(picture.Width(), ' ');
-        picture.StoreLong(shown.data(), uint32_t(shown.size()), int32_t(std::stol(day)));
+        picture.StoreLong(shown.data(), uint32_t(shown.size()), int32_t(number));
         std::vector<int64_t> a = DigitGroups(typed), b = DigitGroups(shown);
         if (a.size() != b.size())
             return false;
