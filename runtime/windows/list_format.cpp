@@ -142,7 +142,9 @@ private:
     }
     static void SetHeaderIndent(ListGroup&, int32_t) {}
 
+    // A column entry; nothing is added when no character could start one.
     void Column(int group) {
+        size_t entry = p_;
         ListColumn c;
         c.group = group;
         c.width_given = Number(c.width);
@@ -227,7 +229,8 @@ private:
                 break;
             }
         }
-        f_.columns.push_back(std::move(c));
+        if (p_ > entry)
+            f_.columns.push_back(std::move(c));
     }
 
     void Colours(ListColumn& c) {

@@ -186,6 +186,8 @@ TEST(ListFormat, DamagedFormatsEndAndSayWhere) {
         ListFormat f = Parse(text);
         EXPECT_NE(f.damage_at, std::string_view::npos) << text;
     }
+    EXPECT_EQ(Parse("[:20L]").columns.size(), 1u);   // what starts no entry adds no column
+    EXPECT_EQ(Parse("20L::30R").columns.size(), 2u);
     ListFormat huge = Parse("99999999999999999999L99999999999999999999L");
     EXPECT_EQ(huge.columns.size(), 2u);
     EXPECT_GT(huge.columns[1].right, huge.columns[1].left);   // held in range, no overflow
