@@ -435,7 +435,8 @@ void WriteHeader(std::string& out, std::string_view header, bool letter_given, i
 }
 
 // A column after another starts with its width (0 when none was written), and a column of a
-// width alone gets its letter: so no column's text runs on into the next one's.
+// width alone (or of nothing written, such as an empty header) gets its letter: so no column's
+// text runs on into the next one's or vanishes.
 void WriteColumn(std::string& out, const ListColumn& c, bool follows) {
     size_t start = out.size();
     if (c.width_given || follows)
@@ -483,7 +484,7 @@ void WriteColumn(std::string& out, const ListColumn& c, bool follows) {
         out += "@" + c.picture_text + "@";
     if ((c.flags & kColumnNewLine) == kColumnNewLine)
         out += '/';
-    if (out.size() > start && out.find_first_not_of("-0123456789", start) == std::string::npos)
+    if (out.find_first_not_of("-0123456789", start) == std::string::npos)   // nothing, or a width alone
         out += kJustifyLetters[c.justification & 3];
 }
 
