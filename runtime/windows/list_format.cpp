@@ -505,7 +505,7 @@ std::string WriteListFormat(const ListFormat& format) {
         }
         const ListColumn& c = format.columns[i];
         if (c.group < 0) {
-            WriteColumn(out, c, i > 0);
+            WriteColumn(out, c, !out.empty());
             i++;
             continue;
         }

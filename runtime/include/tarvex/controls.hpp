@@ -55,10 +55,8 @@ public:
     operator std::string() const { return Text(); }   // NOLINT: reads like a variable
 
 private:
-    void PushNumber() const {
-        std::string number = std::to_string(which_.property);
-        Vrn$PushString(number.data(), uint32_t(number.size()));
-    }
+    // Strings are pushed by reference, so the property goes as a number the stack holds itself.
+    void PushNumber() const { Vrn$PushLong(which_.property); }
     VrnWindowObject* window_;
     FieldProperty which_;
 };
@@ -94,8 +92,7 @@ inline int32_t POPUP(std::string_view menu) {
 // A LIST shows the queue (its FROM property).
 template <class Record>
 void SetFrom(VrnWindowObject* window, int32_t field, Queue<Record>& queue) {
-    std::string number = std::to_string(VRN_PROP_FROM);
-    Vrn$PushString(number.data(), uint32_t(number.size()));
+    Vrn$PushLong(VRN_PROP_FROM);
     Vrn$SetPropQ(field, 0, window, queue.Declaration());
 }
 

@@ -189,6 +189,7 @@ TEST(ListFormat, DamagedFormatsEndAndSayWhere) {
     EXPECT_EQ(Parse("[:20L]").columns.size(), 1u);   // what starts no entry adds no column
     EXPECT_EQ(Parse("20L::30R").columns.size(), 2u);
     EXPECT_EQ(Parse(WriteListFormat(Parse("[~~20L]"))).columns.size(), 2u);   // an empty header's column stays
+    EXPECT_EQ(Parse(WriteListFormat(Parse("[]]|R"))).columns[0].flags, kColumnRightBorder);   // not the group's
     ListFormat huge = Parse("99999999999999999999L99999999999999999999L");
     EXPECT_EQ(huge.columns.size(), 2u);
     EXPECT_GT(huge.columns[1].right, huge.columns[1].left);   // held in range, no overflow
