@@ -17,10 +17,11 @@ void ListBox::SetFormat(std::string_view text, int32_t average_char_width) {
 void ListBox::SetQueue(QueueDecl* queue) { queue_ = queue; }
 
 void ListBox::SetGeometry(int32_t height, int32_t line_height) {
-    line_height = std::max(line_height, 1);
-    int32_t lines = format_.lines_per_row > 0 ? format_.lines_per_row : 1;
-    int32_t body = height - format_.header_lines * line_height;
-    page_rows_ = std::max(1, body / (line_height * lines));
+    // In 64 bits and held to a queue's most rows: a damaged description may give any height.
+    int64_t line = std::max(line_height, 1);
+    int64_t lines = format_.lines_per_row > 0 ? format_.lines_per_row : 1;
+    int64_t body = int64_t(height) - int64_t(format_.header_lines) * line;
+    page_rows_ = int32_t(std::clamp<int64_t>(body / (line * lines), 1, VRN_QUEUE_MAX_ENTRIES));
 }
 
 int32_t ListBox::Records() const {

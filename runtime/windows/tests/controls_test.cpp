@@ -628,6 +628,17 @@ TEST(Lists, ValuesAndFieldsByProperty) {
     EXPECT_EQ(b.View().selected, 3);
 }
 
+TEST(Lists, AnyHeightGivesAPageOfAtLeastOneRow) {
+    ListBox list;
+    list.SetFormat("20L~A~", 6);
+    list.SetGeometry(INT32_MIN + 1, 13);   // a damaged description's height
+    EXPECT_EQ(list.PageRows(), 1);
+    list.SetGeometry(INT32_MAX, 1);
+    EXPECT_EQ(list.PageRows(), VRN_QUEUE_MAX_ENTRIES);
+    list.SetGeometry(13 * 11, 13);         // a header line and ten rows
+    EXPECT_EQ(list.PageRows(), 10);
+}
+
 TEST(Lists, AnEmptyQueueShowsNoRowsAndNoSelection) {
     Browse b(0);
     EXPECT_TRUE(b.View().rows.empty());
