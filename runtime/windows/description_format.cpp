@@ -30,7 +30,8 @@ constexpr FlagName kFrameFlags[] = {
 constexpr FlagName kControlFlags[] = {
     {"LEFT", kJustifyMask, 0x04}, {"RIGHT", kJustifyMask, 0x08},
     {"DECIMAL", kJustifyMask, 0x0c}, {"CENTER", kJustifyMask, 0x10},
-    {"DISABLE", kControlDisabled, kControlDisabled}, {"HIDE", kControlHidden, kControlHidden}};
+    {"DISABLE", kControlDisabled, kControlDisabled}, {"HIDE", kControlHidden, kControlHidden},
+    {"REQ", 0x01, 0x01}, {"IMM", 0x02, 0x02}, {"READONLY", 0x800, 0x800}};
 constexpr FlagName kItemFlags[] = {{"SEPARATOR", kItemSeparator, kItemSeparator}};
 constexpr FlagName kButtonFlags[] = {{"DEFAULT", 0x01, 0x01}};
 constexpr FlagName kSheetFlags[] = {

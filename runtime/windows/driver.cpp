@@ -74,7 +74,7 @@ const HeadlessUi::Control* Driver::Find(const HeadlessUi::Window& window, std::s
         std::string wanted = Plain(control);
         for (size_t i = 0; i < window.controls.size(); i++) {
             const auto& c = window.controls[i];
-            if (Plain(c.spec.text) != wanted)
+            if (Plain(c.text) != wanted)
                 continue;
             if (c.spec.kind != Code(Kind::Prompt) && c.spec.kind != Code(Kind::StringText))
                 return &c;
@@ -211,7 +211,7 @@ std::optional<std::string> Driver::Shown(std::string_view title, std::string_vie
     const HeadlessUi::Control* c = window ? Find(*window, control) : nullptr;
     if (c == nullptr)
         return std::nullopt;
-    return c->spec.text;
+    return c->text;
 }
 
 bool Driver::WaitForMessage(std::string_view text) {

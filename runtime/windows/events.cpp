@@ -21,6 +21,7 @@
 #include "core/keystrokes.h"
 #include "core/thread_instances.h"
 #include "tarvex/frame.h"
+#include "windows/control_model.h"
 #include "windows/description_format.h"
 #include "windows/driver.h"
 #include "windows/keys.h"
@@ -100,11 +101,17 @@ Event MakeEvent(uint32_t number, int32_t field, int32_t data = 0) {
     return Event{number, field, LastKeyCode(), data};
 }
 
-// The focused field's edited text is complete: it is accepted.
+// The focused field's edited text is complete: the control takes it into its variable and posts
+// EVENT:Accepted (or EVENT:Rejected when it does not fit the picture).
 void AcceptEdited(VrnWindowObject& w) {
     WindowEvents& ev = w.events;
-    if (ev.edited != 0 && ev.edited == ev.focus)
-        Queue(w, MakeEvent(kEventAccepted, ev.focus));
+    if (ev.edited != 0 && ev.edited == ev.focus) {
+        Control* c = FindControl(w, ev.focus);
+        if (c != nullptr && c->object)
+            ControlCompleted(w, *c);
+        else
+            Queue(w, MakeEvent(kEventAccepted, ev.focus));
+    }
     ev.edited = 0;
 }
 
@@ -115,8 +122,12 @@ void MoveFocus(VrnWindowObject& w, int32_t field) {
     AcceptEdited(w);
     ev.focus = field;
     ev.selected = field;
-    if (Control* c = FindControl(w, field); c != nullptr && c->handle != 0)
-        Ui().SetFocus(w.handle, c->handle);
+    if (Control* c = FindControl(w, field); c != nullptr) {
+        if (c->handle != 0)
+            Ui().SetFocus(w.handle, c->handle);
+        if (c->object)
+            ControlGainedFocus(w, *c);
+    }
     Queue(w, MakeEvent(kEventSelected, field));
 }
 
@@ -170,6 +181,9 @@ void KeyInput(VrnWindowObject& w, const NativeInput& in) {
         return;
     }
     if (focused == nullptr)
+        return;
+    // The control's own keys first (a LIST's arrows and pages, Enter on it).
+    if (focused->object && ControlKey(w, *focused, code))
         return;
     bool pressable = focused->kind == Code(Kind::Button) || focused->kind == Code(Kind::Check) ||
                      focused->kind == Code(Kind::Radio);
@@ -254,8 +268,11 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
     case InputKind::kCharacter: CharacterTyped(char(in.code)); break;
     case InputKind::kText:
         if (Control* c = FindControl(w, in.field)) {
-            c->text = in.text;
             MoveFocus(w, in.field);
+            if (c->object)
+                ControlTyped(w, *c, in.text);
+            else
+                c->text = in.text;
             ev.edited = in.field;
         }
         break;
@@ -429,9 +446,10 @@ bool HandlersTake(VrnWindowObject& w, const Event& event) {
 void NextAcceptAll(VrnWindowObject& w) {
     WindowEvents& ev = w.events;
     std::vector<Control*> fields = FieldOrder(w);
+    std::erase_if(fields, [](Control* c) { return !TakesValue(*c); });
     if (ev.accept_next < fields.size()) {
         Control& field = *fields[ev.accept_next++];
-        if (FieldIncomplete(w, field)) {
+        if (ControlIncomplete(w, field)) {
             ev.accept_all = false;
             ev.focus = 0;   // so that the focus moves there with its selection
             MoveFocus(w, field.field_number);
@@ -507,6 +525,17 @@ const Event* CurrentEvent() {
     return nullptr;
 }
 
+// The event the innermost loop over `w` on the calling thread is running for.
+const Event* CurrentEventOf(VrnWindowObject& w) {
+    SlotWindows* mine = Mine();
+    if (mine == nullptr)
+        return nullptr;
+    for (auto it = mine->loops.rbegin(); it != mine->loops.rend(); ++it)
+        if (it->window == &w)
+            return it->current ? &*it->current : nullptr;
+    return nullptr;
+}
+
 bool ModalWindowOpen() {
     VrnWindowObject* frame = ApplicationFrame();
     if (frame == nullptr || !frame->open)
@@ -525,8 +554,27 @@ void CloseFrom(SlotWindows& s, const VrnWindowObject* first) {
         TakeDown(*s.open.back());
 }
 
+const Event* CurrentEventOf(VrnWindowObject& w);
+
 [[maybe_unused]] const bool installed = [] {
     SetModalWindowQuery(ModalWindowOpen);
+    ControlEventHooks hooks;
+    hooks.post = [](VrnWindowObject& w, Control* control, int32_t event) {
+        Queue(w, MakeEvent(uint32_t(event), control != nullptr ? control->field_number : 0));
+    };
+    hooks.target_window = [] { return Target(); };
+    hooks.system_modal = [] { return ModalWindowOpen(); };
+    hooks.accept_all = [](VrnWindowObject& w) { return w.events.accept_all; };
+    hooks.set_accept_all = [](VrnWindowObject& w, bool on) {
+        w.events.accept_all = on;
+        if (on)
+            w.events.accept_next = 0;
+    };
+    hooks.current_field = [](VrnWindowObject& w) {
+        const Event* event = CurrentEventOf(w);
+        return event != nullptr ? event->field : 0;
+    };
+    SetControlEventHooks(hooks);
     SetCloseDownHook([] { CloseDownWindows(std::chrono::seconds(3)); });
     return true;
 }();
@@ -541,16 +589,6 @@ bool IsField(const Control& c) {
         return true;
     default: return false;
     }
-}
-
-std::vector<Control*> FieldOrder(VrnWindowObject& w) {
-    std::vector<Control*> fields = Focusable(w);
-    std::erase_if(fields, [](Control* c) { return !TakesValue(*c); });
-    return fields;
-}
-
-bool FieldIncomplete(VrnWindowObject&, Control& c) {
-    return c.required && c.text.find_first_not_of(' ') == std::string::npos;
 }
 
 std::vector<VrnWindowObject*> OpenWindowsOf(int slot) {

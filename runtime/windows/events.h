@@ -25,11 +25,6 @@ void CloseDownWindows(std::chrono::milliseconds patience);
 
 // Whether a control is a field: it takes the focus, and FIELD, ACCEPTED and SELECTED report it.
 bool IsField(const Control& control);
-// The fields that take a value, in field order (depth first as built), hidden or disabled ones
-// left out: accept-all mode walks them.
-std::vector<Control*> FieldOrder(VrnWindowObject& window);
-// A required field that shows nothing.
-bool FieldIncomplete(VrnWindowObject& window, Control& control);
 
 // The open windows of a thread slot, oldest first (under the runtime lock).
 std::vector<VrnWindowObject*> OpenWindowsOf(int slot);

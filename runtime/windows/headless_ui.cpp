@@ -96,7 +96,11 @@ NativeHandle HeadlessUi::CreateControl(NativeHandle window, const NativeControlS
     if (it == windows_.end())
         return 0;
     NativeHandle handle = next_handle_++;
-    it->second.controls.push_back({handle, spec});
+    Control control{handle, spec};
+    control.text = spec.text;
+    control.visible = (spec.flags & 0x400) == 0;
+    control.enabled = (spec.flags & 0x40) == 0;
+    it->second.controls.push_back(std::move(control));
     return handle;
 }
 
@@ -114,16 +118,6 @@ void HeadlessUi::StartTimer(NativeHandle window, int32_t, uint32_t milliseconds)
     std::lock_guard lock(mutex_);
     if (auto it = windows_.find(window); it != windows_.end())
         it->second.timer_milliseconds = milliseconds;
-}
-
-void HeadlessUi::SetControlText(NativeHandle control, const std::string& text) {
-    std::lock_guard lock(mutex_);
-    for (auto& [handle, window] : windows_)
-        for (Control& c : window.controls)
-            if (c.handle == control) {
-                c.spec.text = text;
-                return;
-            }
 }
 
 void HeadlessUi::SetFocus(NativeHandle window, NativeHandle control) {
@@ -160,6 +154,89 @@ std::optional<HeadlessUi::Window> HeadlessUi::GetWindow(NativeHandle handle) con
 size_t HeadlessUi::WindowCount() const {
     std::lock_guard lock(mutex_);
     return windows_.size();
+}
+
+HeadlessUi::Control* HeadlessUi::FindControlLocked(NativeHandle handle) {
+    if (handle == 0)
+        return nullptr;
+    for (auto& [window_handle, window] : windows_)
+        for (Control& control : window.controls)
+            if (control.handle == handle)
+                return &control;
+    return nullptr;
+}
+
+std::optional<HeadlessUi::Control> HeadlessUi::GetControl(NativeHandle handle) const {
+    std::lock_guard lock(mutex_);
+    Control* control = const_cast<HeadlessUi*>(this)->FindControlLocked(handle);
+    return control ? std::optional<Control>(*control) : std::nullopt;
+}
+
+void HeadlessUi::DestroyControl(NativeHandle control) {
+    std::lock_guard lock(mutex_);
+    for (auto& [window_handle, window] : windows_)
+        std::erase_if(window.controls, [control](const Control& c) { return c.handle == control; });
+}
+
+// Each setter changes one thing a control shows.
+#define HEADLESS_CONTROL_SETTER(Name, Type, member)                                   \
+    void HeadlessUi::Name(NativeHandle control, Type value) {                          \
+        std::lock_guard lock(mutex_);                                                  \
+        if (Control* found = FindControlLocked(control))                               \
+            found->member = value;                                                     \
+    }
+HEADLESS_CONTROL_SETTER(SetControlText, const std::string&, text)
+HEADLESS_CONTROL_SETTER(SetControlVisible, bool, visible)
+HEADLESS_CONTROL_SETTER(SetControlEnabled, bool, enabled)
+HEADLESS_CONTROL_SETTER(SetControlRect, const NativeRect&, spec.rect)
+HEADLESS_CONTROL_SETTER(SetControlFont, const FontSpec&, font)
+HEADLESS_CONTROL_SETTER(SetControlValue, int32_t, value)
+HEADLESS_CONTROL_SETTER(SetControlTip, const std::string&, tip)
+HEADLESS_CONTROL_SETTER(SetListView, const NativeListView&, list)
+#undef HEADLESS_CONTROL_SETTER
+
+void HeadlessUi::SetControlRange(NativeHandle control, int32_t low, int32_t high) {
+    std::lock_guard lock(mutex_);
+    if (Control* found = FindControlLocked(control)) {
+        found->range_low = low;
+        found->range_high = high;
+    }
+}
+
+#define HEADLESS_WINDOW_SETTER(Name, Type, member)                                    \
+    void HeadlessUi::Name(NativeHandle window, Type value) {                           \
+        std::lock_guard lock(mutex_);                                                  \
+        if (auto it = windows_.find(window); it != windows_.end())                     \
+            it->second.member = value;                                                 \
+    }
+HEADLESS_WINDOW_SETTER(SetDefaultButton, NativeHandle, default_button)
+HEADLESS_WINDOW_SETTER(SetWindowTitle, const std::string&, spec.title)
+HEADLESS_WINDOW_SETTER(SetWindowRect, const NativeRect&, spec.rect)
+HEADLESS_WINDOW_SETTER(SetWindowState, NativeWindowState, state)
+HEADLESS_WINDOW_SETTER(SetStatusText, const std::string&, status_text)
+#undef HEADLESS_WINDOW_SETTER
+
+NativeWindowState HeadlessUi::WindowState(NativeHandle window) {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(window);
+    return it == windows_.end() ? NativeWindowState::Normal : it->second.state;
+}
+
+int32_t HeadlessUi::PopupMenu(NativeHandle window, const std::vector<NativePopupItem>& items) {
+    std::lock_guard lock(mutex_);
+    if (auto it = windows_.find(window); it != windows_.end())
+        it->second.last_popup = items;
+    int32_t choice = next_popup_choice_;
+    next_popup_choice_ = 0;
+    // A separator or a disabled item cannot be chosen.
+    int32_t number = 0;
+    for (const NativePopupItem& item : items) {
+        if (item.separator)
+            continue;
+        if (++number == choice)
+            return item.enabled ? choice : 0;
+    }
+    return 0;
 }
 
 }  // namespace tarvex::windows

@@ -20,6 +20,15 @@ public:
     struct Control {
         NativeHandle handle;
         NativeControlSpec spec;
+        // What the control shows now (spec keeps what it was created with, but for its rect).
+        std::string text;
+        bool visible = true;
+        bool enabled = true;
+        int32_t value = 0;
+        int32_t range_low = 0, range_high = 0;
+        std::string tip;
+        FontSpec font;
+        NativeListView list;
     };
     struct MenuEntry {
         NativeHandle handle;
@@ -32,6 +41,10 @@ public:
         std::vector<MenuEntry> menu;       // in creation order
         uint32_t timer_milliseconds = 0;
         NativeHandle focus = 0;
+        NativeHandle default_button = 0;
+        std::string status_text;
+        NativeWindowState state = NativeWindowState::Normal;
+        std::vector<NativePopupItem> last_popup;
     };
 
     NativeRect DesktopRect() override { return desktop_; }
@@ -44,7 +57,23 @@ public:
     NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) override;
     NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) override;
     void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) override;
+    void DestroyControl(NativeHandle control) override;
     void SetControlText(NativeHandle control, const std::string& text) override;
+    void SetControlVisible(NativeHandle control, bool visible) override;
+    void SetControlEnabled(NativeHandle control, bool enabled) override;
+    void SetControlRect(NativeHandle control, const NativeRect& rect) override;
+    void SetControlFont(NativeHandle control, const FontSpec& font) override;
+    void SetControlValue(NativeHandle control, int32_t value) override;
+    void SetControlRange(NativeHandle control, int32_t low, int32_t high) override;
+    void SetControlTip(NativeHandle control, const std::string& tip) override;
+    void SetDefaultButton(NativeHandle window, NativeHandle button) override;
+    void SetListView(NativeHandle control, const NativeListView& view) override;
+    void SetWindowTitle(NativeHandle window, const std::string& title) override;
+    void SetWindowRect(NativeHandle window, const NativeRect& rect) override;
+    void SetWindowState(NativeHandle window, NativeWindowState state) override;
+    NativeWindowState WindowState(NativeHandle window) override;
+    void SetStatusText(NativeHandle window, const std::string& text) override;
+    int32_t PopupMenu(NativeHandle window, const std::vector<NativePopupItem>& items) override;
     void SetFocus(NativeHandle window, NativeHandle control) override;
     bool Screenshot(NativeHandle window, const std::string& path, std::string& why) override;
     void Beep() override { beeps_++; }
@@ -59,6 +88,10 @@ public:
     // Tests: the next CreateWindow fails (a native creation failure).
     void FailNextWindow() { fail_next_window_ = true; }
     void SetDesktop(NativeRect desktop) { desktop_ = desktop; }
+    // A control by its handle, wherever it is.
+    std::optional<Control> GetControl(NativeHandle handle) const;
+    // Tests: the item the next pop-up menu returns (0: none chosen).
+    void SetNextPopupChoice(int32_t item) { next_popup_choice_ = item; }
 
 private:
     mutable std::mutex mutex_;
@@ -67,6 +100,9 @@ private:
     NativeRect desktop_{0, 0, 1024, 768};
     bool fail_next_window_ = false;
     std::atomic<int> beeps_{0};
+    int32_t next_popup_choice_ = 0;
+
+    Control* FindControlLocked(NativeHandle handle);
 };
 
 // The backend in use when it keeps the headless state (the headless one, or the Qt one, which

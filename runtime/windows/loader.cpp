@@ -17,6 +17,7 @@
 
 #include "tarvex/frame.h"
 #include "tarvex/windows.h"
+#include "windows/controls.h"
 #include "windows/description.h"
 #include "windows/events.h"
 #include "windows/placement.h"
@@ -266,10 +267,17 @@ private:
             c.handle = Ui().CreateControl(w_.handle, spec);
         }
         Control& added = *out.emplace_back(std::move(control));
+        added.parent = parent_control_;
+        if (w_.handle != 0)
+            AttachControlObject(w_, added, &record, scale_);
+        Control* outer = parent_control_;
+        parent_control_ = &added;
+        bool built = true;
         for (const Record& child : record.children)
-            if (!BuildControl(child, added.handle, added.children))
-                return false;
-        return true;
+            if (built && !BuildControl(child, added.handle, added.children))
+                built = false;
+        parent_control_ = outer;
+        return built;
     }
 
     bool BuildBand(const Record& record, std::vector<std::unique_ptr<Band>>& out) {
@@ -298,6 +306,7 @@ private:
     VrnWindowObject& w_;
     FontSpec font_;
     UnitScale scale_;
+    Control* parent_control_ = nullptr;
 };
 
 }  // namespace
@@ -312,6 +321,7 @@ void TakeDown(VrnWindowObject& w) {
     w.menubar.reset();
     w.controls.clear();
     w.bands.clear();
+    w.control_state.reset();
     w.alert_keys.clear();
     w.timer = 0;
     w.timer_id = 0;

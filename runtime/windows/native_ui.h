@@ -75,6 +75,31 @@ struct NativeMenuSpec {
     NativeHandle parent_menu = 0;      // 0: the menubar
 };
 
+// What a LIST shows: its header texts, the visible page (each row its cells, through the column
+// pictures), the number of the page's first row, the selected row (0: none), the thumb (0..100)
+// and the number of rows behind the list.
+struct NativeListView {
+    std::vector<std::string> headers;
+    std::vector<std::vector<std::string>> rows;
+    int32_t first_row = 1;
+    int32_t selected = 0;
+    int32_t thumb = 0;
+    int32_t records = 0;
+    bool operator==(const NativeListView&) const = default;
+};
+
+// One entry of a pop-up menu.
+struct NativePopupItem {
+    std::string text;             // without the marks of the menu text
+    bool enabled = true;
+    bool checked = false;
+    bool separator = false;
+    bool operator==(const NativePopupItem&) const = default;
+};
+
+// A window's show state.
+enum class NativeWindowState : uint8_t { Normal, Maximized, Minimized };
+
 class TARVEX_API NativeUi {
 public:
     virtual ~NativeUi() = default;
@@ -91,16 +116,41 @@ public:
     virtual NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) = 0;
     virtual NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) = 0;
     virtual void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) = 0;
-    // Shows a text in a control (what an entry, a string or a button shows now).
-    virtual void SetControlText(NativeHandle control, const std::string& text) = 0;
+
+    // What the controls show. A backend that cannot show something leaves it.
+    virtual void DestroyControl(NativeHandle /*control*/) {}
+    virtual void SetControlText(NativeHandle /*control*/, const std::string& /*text*/) {}
+    virtual void SetControlVisible(NativeHandle /*control*/, bool /*visible*/) {}
+    virtual void SetControlEnabled(NativeHandle /*control*/, bool /*enabled*/) {}
+    virtual void SetControlRect(NativeHandle /*control*/, const NativeRect& /*rect*/) {}
+    virtual void SetControlFont(NativeHandle /*control*/, const FontSpec& /*font*/) {}
+    // The state of a CHECK (0, 1), the chosen RADIO of an OPTION or TAB of a SHEET (1-based), the
+    // position of a PROGRESS or SPIN.
+    virtual void SetControlValue(NativeHandle /*control*/, int32_t /*value*/) {}
+    virtual void SetControlRange(NativeHandle /*control*/, int32_t /*low*/, int32_t /*high*/) {}
+    virtual void SetControlTip(NativeHandle /*control*/, const std::string& /*tip*/) {}
+    virtual void SetDefaultButton(NativeHandle /*window*/, NativeHandle /*button*/) {}
+    virtual void SetListView(NativeHandle /*control*/, const NativeListView& /*view*/) {}
+    virtual void SetWindowTitle(NativeHandle /*window*/, const std::string& /*title*/) {}
+    virtual void SetWindowRect(NativeHandle /*window*/, const NativeRect& /*rect*/) {}
+    virtual void SetWindowState(NativeHandle /*window*/, NativeWindowState /*state*/) {}
+    virtual NativeWindowState WindowState(NativeHandle /*window*/) { return NativeWindowState::Normal; }
+    // The text of the frame's status bar.
+    virtual void SetStatusText(NativeHandle /*window*/, const std::string& /*text*/) {}
+    // Shows a pop-up menu at the mouse and returns the chosen item (1-based, separators counted
+    // out), 0 when none.
+    virtual int32_t PopupMenu(NativeHandle /*window*/, const std::vector<NativePopupItem>& /*items*/) { return 0; }
     // Gives a control the keyboard focus (the runtime decides where the focus goes).
-    virtual void SetFocus(NativeHandle window, NativeHandle control) = 0;
+    virtual void SetFocus(NativeHandle /*window*/, NativeHandle /*control*/) {}
     // The default beep (a request the runtime refuses).
     virtual void Beep() {}
     // The program is ending: whatever the backend runs of its own stops (its windows are gone).
     virtual void Shutdown() {}
     // Saves a picture of the window as a PNG file; false (with the reason) when it cannot.
-    virtual bool Screenshot(NativeHandle window, const std::string& path, std::string& why) = 0;
+    virtual bool Screenshot(NativeHandle /*window*/, const std::string& /*path*/, std::string& why) {
+        why = "this backend shows nothing";
+        return false;
+    }
 };
 
 // The backend in use (headless unless another was installed).

@@ -20,6 +20,16 @@
 
 namespace tarvex::windows {
 
+class ControlObject;
+struct WindowControlState;
+// The live objects are defined with the controls; these free them where they are complete.
+struct ControlObjectDeleter {
+    void operator()(ControlObject* object) const;
+};
+struct WindowControlStateDeleter {
+    void operator()(WindowControlState* state) const;
+};
+
 // A program variable bound to a control: its address and the descriptor of its type.
 struct BoundVariable {
     void* address = nullptr;
@@ -48,9 +58,11 @@ struct Control {
     BoundVariable accumulated;
     std::vector<int32_t> band_references;
     int32_t standard_action = 0;          // BUTTON
-    bool required = false;                // incomplete while it shows nothing
     NativeHandle handle = 0;
     std::vector<std::unique_ptr<Control>> children;
+    // The live control object (controls.h): what the control does; null in report bands.
+    std::unique_ptr<ControlObject, ControlObjectDeleter> object;
+    Control* parent = nullptr;            // the GROUP, OPTION, SHEET or TAB holding it
 };
 
 struct MenuEntry {
@@ -112,6 +124,8 @@ struct VrnWindowObject {
     std::vector<std::unique_ptr<tarvex::windows::Control>> controls;
     std::vector<std::unique_ptr<tarvex::windows::Band>> bands;
     tarvex::windows::WindowEvents events;
+    // What the controls keep for the window (controls.h); made on first use.
+    std::unique_ptr<tarvex::windows::WindowControlState, tarvex::windows::WindowControlStateDeleter> control_state;
 
     bool IsReport() const { return opening == tarvex::windows::Opening::Report; }
 };

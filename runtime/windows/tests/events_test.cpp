@@ -64,7 +64,11 @@ struct Form {
     char last[20], first[20], code[5];
     int queue = 0;
     tarvex::Window window{kModule, "P1$FORM", last, first, code, &queue};
-    Form() {
+    explicit Form(const char* first_name = "") {
+        std::memset(last, ' ', sizeof last);
+        std::memset(first, ' ', sizeof first);
+        std::memset(code, ' ', sizeof code);
+        std::memcpy(first, first_name, std::strlen(first_name));
         window.Open();
         EXPECT_TRUE(window.Object()->open);
     }
@@ -97,12 +101,13 @@ TEST_F(Events, APersonTypesAndSavesAndTheBodySeesEachStep) {
     // The text is accepted when the person tabs away from it; a Selected event is not an
     // Accepted one even though FIELD names the control.
     EXPECT_EQ(Logged(), (std::vector<std::string>{"515/0/0/0", "1/2/2/0", "257/4/0/4", "257/7/0/7", "1/7/7/0"}));
-    EXPECT_EQ(form.Field(kLastName).text, "Smith");
+    EXPECT_EQ(std::string(form.last, 20), "Smith               ");
+    EXPECT_EQ(form.Field(kLastName).text, "Smith               ");   // shown through @s20
     EXPECT_EQ(FOCUS(), kSave);
     EXPECT_EQ(FIRSTFIELD(), 1);
     EXPECT_EQ(LASTFIELD(), 8);
     EXPECT_EQ(EVENT(), 0);   // the loop is over
-    EXPECT_EQ(*Driver(std::chrono::milliseconds(100)).Shown(kFormTitle, "#2"), "Smith");
+    EXPECT_EQ(*Driver(std::chrono::milliseconds(100)).Shown(kFormTitle, "#2"), "Smith               ");
 }
 
 TEST_F(Events, APostedCloseArrivesAfterTheBodyAndCycleRefusesIt) {
@@ -127,9 +132,8 @@ TEST_F(Events, APostedCloseArrivesAfterTheBodyAndCycleRefusesIt) {
 
 TEST_F(Events, AcceptAllStopsAtTheFirstIncompleteFieldOrCompletes) {
     for (bool second_complete : {false, true}) {
-        Form form;
-        form.Field(kFirstName).required = true;
-        form.Field(kFirstName).text = second_complete ? "Ann" : "";
+        Form form(second_complete ? "Ann" : "");
+        form.Field(kFirstName).flags |= 0x1;   // REQ
         std::vector<std::string> seen;
         for (Accept accept; accept.Next();) {
             seen.push_back(Seen());
@@ -434,7 +438,7 @@ TEST_F(Events, AScriptDrivesTheFormAndAFailedStepNamesItsLine) {
     EXPECT_EQ(transcript[3], "step 5: expect \"Update Patient\" #2 \"O'Neil\": ok");
     EXPECT_EQ(transcript.back(),
               "step 7: press \"Update Patient\" \"&Nope\": FAILED: no control \"&Nope\" in \"Update Patient\"");
-    EXPECT_EQ(form.Field(kLastName).text, "O'Neil");
+    EXPECT_EQ(std::string(form.last, 20), "O'Neil              ");
 }
 
 TEST_F(Events, TheTimerQueuesOneEventAtATime) {

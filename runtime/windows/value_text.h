@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A program value as a control shows it, and typed text read back into the value: through the
+// control's picture when it has one, else as the value's plain text. Used by the controls for
+// their bound variables and by the LIST for the cells of its queue.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/picture.h"
+
+namespace tarvex::windows {
+
+// A value in program memory: its address and the storage descriptor (VRN_TYPE_* code, the bytes
+// of a string or decimal, its decimal places).
+struct StoredValue {
+    void* address = nullptr;
+    uint8_t type = 0;
+    uint32_t size = 0;
+    uint32_t places = 0;
+};
+
+// The value's text: formatted through `picture` when it is valid, else the plain text (a string
+// without its trailing blanks, a number in its shortest form).
+std::string FormatValue(const StoredValue& value, const PicDesc* picture);
+
+// Whether typed text can be read back through the picture: the characters a number, pattern, date
+// or time can hold, a date whose day and month are in range, a number that fits the picture's
+// digits. String and key-in pictures take any text.
+bool TextFitsPicture(const PicDesc& picture, std::string_view text);
+
+// Reads the text back (deformatted through a valid picture) and stores it with the value's type.
+void StoreValueText(const StoredValue& value, const PicDesc* picture, std::string_view text);
+
+// A blank string or a zero number.
+bool ValueEmpty(const StoredValue& value);
+// Blanks a string, zeroes a number.
+void ClearValue(const StoredValue& value);
+
+}  // namespace tarvex::windows
