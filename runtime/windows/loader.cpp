@@ -15,6 +15,7 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "report/report_engine.h"
 #include "tarvex/frame.h"
 #include "tarvex/windows.h"
 #include "windows/description.h"
@@ -299,8 +300,11 @@ private:
     UnitScale scale_;
 };
 
-// Takes the native window down and forgets everything built from the description.
+// Takes the native window down and forgets everything built from the description. A report's
+// job is finished first (its last page printed, its temporary page files deleted).
 void Close(VrnWindowObject& w) {
+    if (w.IsReport())
+        report::CloseReport(w);
     if (w.handle != 0)
         Ui().DestroyWindow(w.handle);
     w.handle = 0;
@@ -492,7 +496,7 @@ TARVEX_API void Vrn$OPENwindow(VrnWindowObject* window) {
     window->resource_module = found.module;
     window->cursor = 0;
     Builder builder(*window);
-    bool built = report ? builder.BuildReport(record) : builder.BuildWindow(record);
+    bool built = report ? builder.BuildReport(record) && tarvex::report::OpenReport(*window) : builder.BuildWindow(record);
     if (!built) {
         Close(*window);
         return;

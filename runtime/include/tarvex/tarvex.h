@@ -19,5 +19,6 @@
 #include "tarvex/views.h"
 #include "tarvex/resources.h"
 #include "tarvex/windows.h"
+#include "tarvex/reports.h"
 
 #endif
