@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "platform/platform.h"
 #include "tarvex/frame.h"
@@ -57,10 +58,10 @@ public:
     int32_t AddPage(std::span<const uint8_t> page) override {
         if (cancelled_)
             return 0;
-        pages_++;
-        std::string name = folder_ + "/" + job_ + "-" + std::to_string(pages_) + ".wmf";
+        std::string name = folder_ + "/" + job_ + "-" + std::to_string(written_.size() + 1) + ".wmf";
         if (!platform::WriteFileAtomically(name, std::string_view(reinterpret_cast<const char*>(page.data()), page.size())))
             return 524;
+        written_.push_back(name);
         return 0;
     }
     int32_t Finish(std::string* output) override {
@@ -68,12 +69,18 @@ public:
             *output = cancelled_ ? std::string() : folder_;
         return 0;
     }
-    void Cancel() override { cancelled_ = true; }
+    // A cancelled job is taken back whole, as a print queue drops a cancelled job.
+    void Cancel() override {
+        cancelled_ = true;
+        for (const std::string& name : written_)
+            platform::RemoveFile(name);
+        written_.clear();
+    }
 
 private:
     std::string folder_;
     std::string job_;
-    int pages_ = 0;
+    std::vector<std::string> written_;
     bool cancelled_ = false;
 };
 

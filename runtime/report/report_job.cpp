@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/picture.h"
 #include "core/string_stack.h"
 #include "platform/platform.h"
 #include "report/band_painter.h"
@@ -241,11 +242,17 @@ std::string ReportJob::TextOf(const Control& control) {
     if (function == kComputePageNumber || (function == 0 && !control.use.Bound()))
         return FormatDecimal(TextToDecimal(std::to_string(page_number_).c_str(), std::to_string(page_number_).size()),
                              control.picture);
-    if (function != 0)
-        for (const Total& total : totals_)
-            if (total.control == &control)
-                return FormatDecimal(ValueOf(total), control.picture);
-    return FormatBound(control.use, control.picture);
+    std::string text;
+    for (const Total& total : totals_)
+        if (function != 0 && total.control == &control)
+            text = FormatDecimal(ValueOf(total), control.picture);
+    if (function == 0)
+        text = FormatBound(control.use, control.picture);
+    // Numbers, dates and times start where their first character does; strings keep their blanks.
+    const PicDesc& picture = CachedPicture(control.picture);
+    if (picture.Kind() != PictureKind::String && picture.Kind() != PictureKind::KeyIn)
+        text.erase(0, std::min(text.find_first_not_of(' '), text.size()));
+    return text;
 }
 
 // ---- Totals ------------------------------------------------------------------------------------
