@@ -107,7 +107,7 @@ TEST_F(ReportTest, ClaimOfThirteenLinesPrintsThreePagesWithTheFormOnEach) {
         EXPECT_EQ(contents.Find("DOE JANE")->x, 250);            // 417 thousandths
         EXPECT_EQ(contents.Find("DOE JANE")->y, 1075);           // 1792
         ASSERT_NE(contents.Find(PageText(page)), nullptr);
-        const PageContents::Shown* total = contents.Find(totals[page - 1]);
+        const PageContents::Shown* total = contents.FindLast(totals[page - 1]);
         ASSERT_NE(total, nullptr) << ::testing::PrintToString(contents.All());
         EXPECT_EQ(total->align & kAlignRight, kAlignRight);
         EXPECT_EQ(total->x, 3231 + 480);                         // right edge: (5385 + 800) thousandths

@@ -144,6 +144,13 @@ struct PageContents : Canvas {
                 return &t;
         return nullptr;
     }
+    // The last text drawn with these characters (a footer is drawn after the lines).
+    const Shown* FindLast(const std::string& text) const {
+        for (auto t = texts.rbegin(); t != texts.rend(); ++t)
+            if (t->text == text)
+                return &*t;
+        return nullptr;
+    }
     std::vector<std::string> All() const {
         std::vector<std::string> all;
         for (const Shown& t : texts)
