@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "tarvex/export.h"
+
 namespace tarvex::report {
 
 // Paper size codes of the settings.
@@ -29,6 +31,7 @@ constexpr uint16_t kPaperCustom = 256;
 // The printer settings (device-mode block). Paper sizes are in tenths of a millimetre.
 struct PrinterSettings {
     std::string device;           // the printer's name; empty: the system's default printer
+    std::string output_file;      // print to this file (a PDF) instead of a printer; empty: none
     uint16_t paper = kPaperLetter;
     uint16_t paper_width = 0;     // custom paper only
     uint16_t paper_length = 0;
@@ -40,7 +43,7 @@ struct PrinterSettings {
 
 // The paper's width and length in tenths of a millimetre for the settings (orientation applied);
 // zeros for a code the table does not know.
-void PaperSize(const PrinterSettings& settings, int32_t* width, int32_t* length);
+TARVEX_API void PaperSize(const PrinterSettings& settings, int32_t* width, int32_t* length);
 
 // What a printer tells of itself for the settings it was opened with.
 struct PrinterDevice {
@@ -81,11 +84,11 @@ public:
 };
 
 // The service in use (headless unless another was installed); installing returns the previous one.
-PrintService& Printing();
-std::unique_ptr<PrintService> SetPrinting(std::unique_ptr<PrintService> service);
+TARVEX_API PrintService& Printing();
+TARVEX_API std::unique_ptr<PrintService> SetPrinting(std::unique_ptr<PrintService> service);
 
 // The runtime's own headless service (see the top of this file).
-std::unique_ptr<PrintService> MakeHeadlessPrinting();
+TARVEX_API std::unique_ptr<PrintService> MakeHeadlessPrinting();
 
 // The settings that reports opened from now on start from (the print dialog's choice, the printer
 // object's properties), and the printer object's properties on them.

@@ -3,13 +3,9 @@
 // window and viewport, so fonts, pens and positions all scale with the page; text is placed by
 // the alignment it was recorded with (top, baseline or bottom; left, centre or right of x).
 #include "platform/qt/page_painter.h"
+#include "platform/qt/qt_printing.h"
 
 #include <QFontMetricsF>
-#include <QPageLayout>
-#include <QPageSize>
-#include <QPdfWriter>
-#include <QPrinter>
-#include <QPrinterInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -292,23 +288,6 @@ void PagePainter::IntersectClip(const report::Rect& rect) {
     painter_.setClipRect(RectOf(rect), Qt::IntersectClip);
 }
 
-namespace {
-
-// The size and orientation of a page as its box gives them.
-QPageLayout LayoutOf(const report::PageBox& page) {
-    QSizeF points((page.box.right - page.box.left) * 72.0 / page.units_per_inch,
-                  (page.box.bottom - page.box.top) * 72.0 / page.units_per_inch);
-    QPageLayout::Orientation orientation = QPageLayout::Portrait;
-    if (points.width() > points.height()) {
-        points.transpose();
-        orientation = QPageLayout::Landscape;
-    }
-    return QPageLayout(QPageSize(points, QPageSize::Point, QString(), QPageSize::FuzzyMatch), orientation,
-                       QMarginsF(0, 0, 0, 0));
-}
-
-} // namespace
-
 int32_t PageImage(std::span<const uint8_t> file, double dots_per_inch, QImage* image) {
     report::PageBox page;
     if (!report::ReadPageBox(file, &page) || page.units_per_inch == 0)
@@ -327,71 +306,31 @@ int32_t PageImage(std::span<const uint8_t> file, double dots_per_inch, QImage* i
 }
 
 int32_t PagesToPdf(const std::vector<std::vector<uint8_t>>& pages, const std::string& path) {
-    QPdfWriter writer(QString::fromStdString(path));
-    writer.setResolution(1200);
-    writer.setCreator("Lumarex");
-    QPainter painter;
-    int32_t code = 0;
-    for (size_t i = 0; i < pages.size() && code == 0; i++) {
-        report::PageBox page;
-        if (!report::ReadPageBox(pages[i], &page) || page.units_per_inch == 0)
-            return report::kRecordTooLarge;
-        writer.setPageLayout(LayoutOf(page));
-        if (i == 0) {
-            if (!painter.begin(&writer))
-                return 5;
-        } else {
-            writer.newPage();
-        }
-        PagePainter canvas(painter, QRectF(0, 0, writer.width(), writer.height()));
-        canvas.SetWindowOrigin(page.box.left, page.box.top);
-        canvas.SetWindowExtent(int16_t(page.box.right - page.box.left), int16_t(page.box.bottom - page.box.top));
-        code = report::Play(pages[i], canvas);
-    }
-    if (painter.isActive() && !painter.end() && code == 0)
-        code = 5;
-    return code;
+    std::unique_ptr<report::PrintJob> job = StartPdfJob(path);
+    for (const std::vector<uint8_t>& page : pages)
+        if (int32_t code = job->AddPage(page); code != 0)
+            return code;
+    return job->Finish(nullptr);
 }
 
 int32_t PagesToPrinter(const std::vector<std::vector<uint8_t>>& pages, const std::string& printer,
                        const std::string& job, int copies) {
     // Every page is checked before anything reaches the printer: a job is whole or not sent.
-    std::vector<report::PageBox> boxes(pages.size());
-    for (size_t i = 0; i < pages.size(); i++)
-        if (!report::ReadPageBox(pages[i], &boxes[i]) || boxes[i].units_per_inch == 0)
+    for (const std::vector<uint8_t>& page : pages) {
+        report::PageBox box;
+        if (!report::ReadPageBox(page, &box) || box.units_per_inch == 0)
             return report::kRecordTooLarge;
-    QPrinterInfo info = printer.empty() ? QPrinterInfo::defaultPrinter()
-                                        : QPrinterInfo::printerInfo(QString::fromStdString(printer));
-    if (info.isNull())
-        return 524;
-    QPrinter device(info, QPrinter::HighResolution);
-    device.setOutputFormat(QPrinter::NativeFormat);
-    device.setDocName(QString::fromStdString(AnsiToUtf8(job)));
-    device.setCopyCount(std::max(copies, 1));
-    device.setFullPage(true);
-    QPainter painter;
-    int32_t code = 0;
-    for (size_t i = 0; i < pages.size() && code == 0; i++) {
-        device.setPageLayout(LayoutOf(boxes[i]));
-        if (i == 0) {
-            if (!painter.begin(&device))
-                return 524;
-        } else if (!device.newPage()) {
-            code = 524;
-            break;
-        }
-        QRectF sheet = device.pageLayout().fullRectPixels(device.resolution());
-        PagePainter canvas(painter, QRectF(0, 0, sheet.width(), sheet.height()));
-        const report::Rect& box = boxes[i].box;
-        canvas.SetWindowOrigin(box.left, box.top);
-        canvas.SetWindowExtent(int16_t(box.right - box.left), int16_t(box.bottom - box.top));
-        code = report::Play(pages[i], canvas);
     }
-    if (code != 0)
-        device.abort();
-    if (painter.isActive() && !painter.end() && code == 0)
-        code = 524;
-    return code;
+    std::unique_ptr<report::PrintJob> printing = StartPrinterJob(printer, job, copies);
+    if (!printing)
+        return 524;
+    for (const std::vector<uint8_t>& page : pages) {
+        if (int32_t code = printing->AddPage(page); code != 0) {
+            printing->Finish(nullptr);
+            return code;
+        }
+    }
+    return printing->Finish(nullptr);
 }
 
 } // namespace tarvex::platform::qt

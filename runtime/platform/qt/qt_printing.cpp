@@ -1,0 +1,256 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Print jobs on Qt: each page file is played onto a QPainter as it arrives, so a job of any
+// length holds one page at a time. Pages are printed on the whole sheet (the device's margins are
+// not added): a page file's positions are measured from the sheet's corner, which is where a
+// pre-printed form's boxes are measured from too.
+#include "platform/qt/qt_printing.h"
+
+#include <QGuiApplication>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QPrinterInfo>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/qt/page_painter.h"
+#include "tarvex/ansi_text.hpp"
+
+namespace tarvex::platform::qt {
+
+namespace {
+
+// The size and orientation of a page as its box gives them.
+QPageLayout LayoutOf(const report::PageBox& page) {
+    QSizeF points((page.box.right - page.box.left) * 72.0 / page.units_per_inch,
+                  (page.box.bottom - page.box.top) * 72.0 / page.units_per_inch);
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    if (points.width() > points.height()) {
+        points.transpose();
+        orientation = QPageLayout::Landscape;
+    }
+    return QPageLayout(QPageSize(points, QPageSize::Point, QString(), QPageSize::FuzzyMatch), orientation,
+                       QMarginsF(0, 0, 0, 0));
+}
+
+// Plays one page onto a painter whose device shows the sheet in `sheet` (device units).
+int32_t PlayOnto(QPainter& painter, const QRectF& sheet, std::span<const uint8_t> file, const report::PageBox& page) {
+    PagePainter canvas(painter, sheet);
+    canvas.SetWindowOrigin(page.box.left, page.box.top);
+    canvas.SetWindowExtent(int16_t(page.box.right - page.box.left), int16_t(page.box.bottom - page.box.top));
+    return report::Play(file, canvas);
+}
+
+bool ReadBox(std::span<const uint8_t> file, report::PageBox* page) {
+    return report::ReadPageBox(file, page) && page->units_per_inch != 0 && page->box.right > page->box.left &&
+           page->box.bottom > page->box.top;
+}
+
+class PdfJob final : public report::PrintJob {
+public:
+    explicit PdfJob(const std::string& path) : path_(path), writer_(QString::fromStdString(path)) {
+        writer_.setResolution(1200);
+        writer_.setCreator("Lumarex");
+    }
+    int32_t AddPage(std::span<const uint8_t> file) override {
+        if (failed_ != 0)
+            return failed_;
+        report::PageBox page;
+        if (!ReadBox(file, &page))
+            return failed_ = report::kRecordTooLarge;
+        writer_.setPageLayout(LayoutOf(page));
+        if (!painter_.isActive()) {
+            if (!painter_.begin(&writer_))
+                return failed_ = 5;
+        } else {
+            writer_.newPage();
+        }
+        int32_t code = PlayOnto(painter_, QRectF(0, 0, writer_.width(), writer_.height()), file, page);
+        return failed_ = code;
+    }
+    int32_t Finish(std::string* output) override {
+        if (painter_.isActive() && !painter_.end() && failed_ == 0)
+            failed_ = 5;
+        if (output != nullptr)
+            *output = failed_ == 0 ? path_ : std::string();
+        return failed_;
+    }
+    void Cancel() override {
+        if (painter_.isActive())
+            painter_.end();
+        failed_ = failed_ != 0 ? failed_ : -1;
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+
+private:
+    std::string path_;
+    QPdfWriter writer_;
+    QPainter painter_;
+    int32_t failed_ = 0;
+};
+
+class PrinterJob final : public report::PrintJob {
+public:
+    PrinterJob(const QPrinterInfo& info, const std::string& job, int copies) : device_(info, QPrinter::HighResolution) {
+        device_.setOutputFormat(QPrinter::NativeFormat);
+        device_.setDocName(QString::fromStdString(AnsiToUtf8(job)));
+        device_.setCopyCount(std::max(copies, 1));
+        device_.setFullPage(true);
+    }
+    int32_t AddPage(std::span<const uint8_t> file) override {
+        if (failed_ != 0)
+            return failed_;
+        report::PageBox page;
+        if (!ReadBox(file, &page))
+            return failed_ = report::kRecordTooLarge;
+        device_.setPageLayout(LayoutOf(page));
+        if (!painter_.isActive()) {
+            if (!painter_.begin(&device_))
+                return failed_ = 524;
+        } else if (!device_.newPage()) {
+            return failed_ = 524;
+        }
+        QRectF sheet = device_.pageLayout().fullRectPixels(device_.resolution());
+        return failed_ = PlayOnto(painter_, QRectF(0, 0, sheet.width(), sheet.height()), file, page);
+    }
+    int32_t Finish(std::string* output) override {
+        if (failed_ != 0)
+            device_.abort();
+        if (painter_.isActive() && !painter_.end() && failed_ == 0)
+            failed_ = 524;
+        if (output != nullptr)
+            output->clear();
+        return failed_;
+    }
+    void Cancel() override {
+        device_.abort();
+        if (painter_.isActive())
+            painter_.end();
+        failed_ = failed_ != 0 ? failed_ : -1;
+    }
+
+private:
+    QPrinter device_;
+    QPainter painter_;
+    int32_t failed_ = 0;
+};
+
+void EnsureApplication() {
+    if (QGuiApplication::instance() != nullptr)
+        return;
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "tarvex";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication* application = new QGuiApplication(argc, argv);
+    (void)application;
+}
+
+QPrinterInfo PrinterFor(const std::string& name) {
+    return name.empty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo::printerInfo(QString::fromStdString(name));
+}
+
+class QtPrinting final : public report::PrintService {
+public:
+    bool Open(const report::PrinterSettings& settings, report::PrinterDevice* device) override {
+        EnsureApplication();
+        int32_t width = 0, length = 0;
+        report::PaperSize(settings, &width, &length);
+        if (width <= 0 || length <= 0)
+            return false;
+        int dpi = 600;
+        if (settings.output_file.empty()) {
+            QPrinterInfo info = PrinterFor(settings.device);
+            if (info.isNull() && !settings.device.empty())
+                return false;   // a printer named but not there
+            if (!info.isNull()) {
+                QPrinter printer(info, QPrinter::HighResolution);
+                dpi = std::max(printer.resolution(), 72);
+                device->name = info.printerName().toStdString();
+            } else {
+                device->name = "PDF";
+            }
+        } else {
+            device->name = settings.output_file;
+        }
+        // Page coordinates are 16-bit: the resolution is lowered until the sheet fits them.
+        while (int64_t(std::max(width, length)) * dpi / 254 > 32000 && dpi > 72)
+            dpi /= 2;
+        device->dpi_x = device->dpi_y = dpi;
+        device->width = int32_t((int64_t(width) * dpi + 127) / 254);
+        device->height = int32_t((int64_t(length) * dpi + 127) / 254);
+        device->offset_x = device->offset_y = 0;
+        return true;
+    }
+
+    std::unique_ptr<report::PrintJob> StartJob(const report::PrinterSettings& settings, std::string_view job,
+                                               int32_t* error) override {
+        EnsureApplication();
+        if (settings.output_file.empty()) {
+            QPrinterInfo info = PrinterFor(settings.device);
+            if (!info.isNull())
+                return std::make_unique<PrinterJob>(info, std::string(job), settings.copies);
+            if (!settings.device.empty()) {
+                *error = 524;
+                return nullptr;
+            }
+        }
+        std::string path = settings.output_file.empty() ? DefaultPdfPath(std::string(job)) : settings.output_file;
+        if (path.empty()) {
+            *error = 524;
+            return nullptr;
+        }
+        return std::make_unique<PdfJob>(path);
+    }
+
+    bool Dialog(std::string_view title, uint32_t flags, report::PrinterSettings& settings) override {
+        // The dialog of the headless service until the toolkit side shows windows of its own.
+        return report::MakeHeadlessPrinting()->Dialog(title, flags, settings);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<report::PrintJob> StartPdfJob(const std::string& path) {
+    return std::make_unique<PdfJob>(path);
+}
+
+std::unique_ptr<report::PrintJob> StartPrinterJob(const std::string& printer, const std::string& job, int copies) {
+    QPrinterInfo info = PrinterFor(printer);
+    if (info.isNull())
+        return nullptr;
+    return std::make_unique<PrinterJob>(info, job, copies);
+}
+
+std::unique_ptr<report::PrintService> MakeQtPrinting() {
+    return std::make_unique<QtPrinting>();
+}
+
+std::string DefaultPdfPath(const std::string& job) {
+    std::filesystem::path folder;
+    if (const char* documents = std::getenv("XDG_DOCUMENTS_DIR"); documents != nullptr && *documents != '\0')
+        folder = documents;
+    else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        folder = std::filesystem::path(home) / "Documents";
+    else
+        folder = std::filesystem::temp_directory_path();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    std::string stem;
+    for (char c : job)
+        stem += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    if (stem.empty())
+        stem = "Report";
+    for (int n = 1; n < 100000; n++) {
+        std::filesystem::path path = folder / (stem + "-" + std::to_string(n) + ".pdf");
+        if (!std::filesystem::exists(path, error))
+            return path.string();
+    }
+    return {};
+}
+
+} // namespace tarvex::platform::qt
