@@ -48,21 +48,32 @@ QImage ImageOf(std::span<const uint8_t> dib) {
     const uint8_t* palette = dib.data() + header;
     const uint8_t* pixels = palette + colours * 4;
     size_t stride = (size_t(width) * bits + 31) / 32 * 4;
+    if (bits <= 8) {
+        // Palette bitmaps stay palette images: smaller in a PDF, and quicker to unpack.
+        QImage image(width, rows, QImage::Format_Indexed8);
+        QList<QRgb> table;
+        for (uint32_t i = 0; i < colours; i++)
+            table.push_back(qRgb(palette[i * 4 + 2], palette[i * 4 + 1], palette[i * 4]));
+        image.setColorTable(table);
+        for (int32_t row = 0; row < rows; row++) {
+            const uint8_t* line = pixels + stride * size_t(bottom_up ? rows - 1 - row : row);
+            uchar* out = image.scanLine(row);
+            for (int32_t x = 0; x < width; x++) {
+                uint32_t index = bits == 8 ? line[x]
+                                 : bits == 4 ? (line[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xF
+                                             : (line[x / 8] >> (7 - x % 8)) & 1;
+                out[x] = uchar(index < colours ? index : 0);
+            }
+        }
+        return image;
+    }
     QImage image(width, rows, QImage::Format_RGB32);
     for (int32_t row = 0; row < rows; row++) {
         const uint8_t* line = pixels + stride * size_t(bottom_up ? rows - 1 - row : row);
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(row));
         for (int32_t x = 0; x < width; x++) {
-            if (bits >= 24) {
-                const uint8_t* p = line + size_t(x) * (bits / 8);
-                out[x] = qRgb(p[2], p[1], p[0]);
-                continue;
-            }
-            uint32_t index = bits == 8 ? line[x]
-                             : bits == 4 ? (line[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xF
-                                         : (line[x / 8] >> (7 - x % 8)) & 1;
-            const uint8_t* c = index < colours ? palette + index * 4 : nullptr;
-            out[x] = c != nullptr ? qRgb(c[2], c[1], c[0]) : qRgb(0, 0, 0);
+            const uint8_t* p = line + size_t(x) * (bits / 8);
+            out[x] = qRgb(p[2], p[1], p[0]);
         }
     }
     return image;
@@ -93,7 +104,19 @@ struct PagePainter::Object {
     QBrush brush;
 };
 
-PagePainter::PagePainter(QPainter& painter, const QRectF& target) : painter_(painter), target_(target) {
+const QImage& BitmapCache::Find(std::span<const uint8_t> dib) {
+    for (const Entry& entry : entries_)
+        if (entry.dib.size() == dib.size() && std::equal(dib.begin(), dib.end(), entry.dib.begin()))
+            return entry.image;
+    // A job holds a handful of different bitmaps at most; the oldest goes when more come.
+    if (entries_.size() >= 8)
+        entries_.erase(entries_.begin());
+    entries_.push_back({std::vector<uint8_t>(dib.begin(), dib.end()), ImageOf(dib)});
+    return entries_.back().image;
+}
+
+PagePainter::PagePainter(QPainter& painter, const QRectF& target, BitmapCache* bitmaps)
+    : painter_(painter), target_(target), bitmaps_(bitmaps) {
     painter_.save();
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.setRenderHint(QPainter::TextAntialiasing, true);
@@ -265,7 +288,8 @@ void PagePainter::Rectangle(const report::Rect& rect) {
 
 void PagePainter::StretchBitmap(const report::Rect& destination, const report::Rect& source,
                                 std::span<const uint8_t> dib) {
-    QImage image = ImageOf(dib);
+    QImage decoded;
+    const QImage& image = bitmaps_ != nullptr ? bitmaps_->Find(dib) : (decoded = ImageOf(dib));
     painter_.save();
     painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter_.drawImage(RectOf(destination), image, RectOf(source));

@@ -36,8 +36,9 @@ QPageLayout LayoutOf(const report::PageBox& page) {
 }
 
 // Plays one page onto a painter whose device shows the sheet in `sheet` (device units).
-int32_t PlayOnto(QPainter& painter, const QRectF& sheet, std::span<const uint8_t> file, const report::PageBox& page) {
-    PagePainter canvas(painter, sheet);
+int32_t PlayOnto(QPainter& painter, const QRectF& sheet, std::span<const uint8_t> file, const report::PageBox& page,
+                 BitmapCache& bitmaps) {
+    PagePainter canvas(painter, sheet, &bitmaps);
     canvas.SetWindowOrigin(page.box.left, page.box.top);
     canvas.SetWindowExtent(int16_t(page.box.right - page.box.left), int16_t(page.box.bottom - page.box.top));
     return report::Play(file, canvas);
@@ -67,7 +68,7 @@ public:
         } else {
             writer_.newPage();
         }
-        int32_t code = PlayOnto(painter_, QRectF(0, 0, writer_.width(), writer_.height()), file, page);
+        int32_t code = PlayOnto(painter_, QRectF(0, 0, writer_.width(), writer_.height()), file, page, bitmaps_);
         return failed_ = code;
     }
     int32_t Finish(std::string* output) override {
@@ -89,6 +90,7 @@ private:
     std::string path_;
     QPdfWriter writer_;
     QPainter painter_;
+    BitmapCache bitmaps_;
     int32_t failed_ = 0;
 };
 
@@ -114,7 +116,7 @@ public:
             return failed_ = 524;
         }
         QRectF sheet = device_.pageLayout().fullRectPixels(device_.resolution());
-        return failed_ = PlayOnto(painter_, QRectF(0, 0, sheet.width(), sheet.height()), file, page);
+        return failed_ = PlayOnto(painter_, QRectF(0, 0, sheet.width(), sheet.height()), file, page, bitmaps_);
     }
     int32_t Finish(std::string* output) override {
         if (failed_ != 0)
@@ -135,6 +137,7 @@ public:
 private:
     QPrinter device_;
     QPainter painter_;
+    BitmapCache bitmaps_;
     int32_t failed_ = 0;
 };
 
