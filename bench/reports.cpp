@@ -107,6 +107,14 @@ struct Program {
                 if (band->field_number == kDetail)
                     line_variables.push_back(control->use);
             }
+        // The page total adds up the lines' fees, as the claim binds it: its accumulated value is
+        // the line's DECIMAL.
+        for (const auto& band : report->bands)
+            for (const auto& control : band->controls)
+                if (control->accumulated.Bound())
+                    for (const auto& line : line_variables)
+                        if (line.type == VRN_TYPE_DECIMAL)
+                            control->accumulated = line;
         if (preview)
             report::BindPreviewQueue(*report, &queue, name, VRN_TYPE_STRING, sizeof name);
         return true;
