@@ -214,4 +214,14 @@ bool GetPrinterProperty(const PrinterSettings& settings, int32_t property, std::
     }
 }
 
+bool SetPrinterObjectProperty(int32_t property, std::string_view value) {
+    std::lock_guard lock(stored_mutex);
+    return SetPrinterProperty(Stored(), property, value);
+}
+
+bool GetPrinterObjectProperty(int32_t property, std::string* value) {
+    std::lock_guard lock(stored_mutex);
+    return GetPrinterProperty(Stored(), property, value);
+}
+
 } // namespace tarvex::report

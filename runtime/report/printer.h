@@ -109,4 +109,8 @@ bool SetPrinterProperty(PrinterSettings& settings, int32_t property, std::string
 // The property's text; false when the number is not a printer property.
 bool GetPrinterProperty(const PrinterSettings& settings, int32_t property, std::string* value);
 
+// The printer object (property target -1): its properties are those of the stored settings.
+bool SetPrinterObjectProperty(int32_t property, std::string_view value);
+bool GetPrinterObjectProperty(int32_t property, std::string* value);
+
 } // namespace tarvex::report

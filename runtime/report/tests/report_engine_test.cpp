@@ -319,6 +319,17 @@ TEST_F(ReportTest, ACancelledJobIgnoresFurtherPrinting) {
 }
 
 TEST_F(ReportTest, JobNameAndPrinterSettingsAreProperties) {
+    // The printer object's paper serves the reports opened afterwards (this one's paper cell
+    // then gives its own size).
+    ASSERT_TRUE(SetPrinterObjectProperty(kPropOrientation, "2"));
+    EXPECT_FALSE(SetPrinterObjectProperty(0x7C00, "x"));
+    VrnWindowObject* full = nullptr;
+    int32_t number = 0;
+    Vrn$propen(&full, testing::kModule, "P1$FULL", &number, nullptr);
+    Vrn$OPENwindow(full);
+    EXPECT_EQ(StateOf(*full).device.width, 6600);   // Letter across
+    Vrn$freewindow(&full);
+    StorePrinterSettings(PrinterSettings{});
     ClaimReport claim;
     Vrn$OPENwindow(claim.report);
     std::string value;
