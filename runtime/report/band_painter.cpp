@@ -133,31 +133,17 @@ const DrawStyle& ReportStyles::Of(const Band& band) const {
 }
 
 bool CheckDib(std::span<const uint8_t> dib, int32_t* width, int32_t* height) {
-    auto u16 = [&](size_t at) { return uint32_t(dib[at] | dib[at + 1] << 8); };
-    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
-    if (dib.size() < 40)
+    if (!WholeBitmap(dib))
         return false;
-    uint32_t header = u32(0);
-    int32_t w = int32_t(u32(4));
-    int32_t h = int32_t(u32(8));
-    uint32_t bits = u16(14);
-    uint32_t compression = u32(16);
-    uint32_t used = u32(32);
-    if (header < 40 || header > dib.size() || w <= 0 || h == 0 || h == INT32_MIN || compression != 0)
+    auto u32 = [&](size_t at) { return uint32_t(dib[at] | dib[at + 1] << 8 | dib[at + 2] << 16 | uint32_t(dib[at + 3]) << 24); };
+    int64_t w = int32_t(u32(4));
+    int64_t h = int32_t(u32(8));
+    h = h < 0 ? -h : h;
+    // The source rectangle of a page's bitmap record is 16-bit.
+    if (w > 32767 || h > 32767)
         return false;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
-        return false;
-    int64_t rows = h < 0 ? -int64_t(h) : h;
-    if (w > 30000 || rows > 30000)
-        return false;
-    uint64_t colours = used != 0 ? used : (bits <= 8 ? 1u << bits : 0);
-    if (colours > 256)
-        return false;
-    uint64_t stride = (uint64_t(w) * bits + 31) / 32 * 4;
-    if (header + colours * 4 + stride * uint64_t(rows) > dib.size())
-        return false;
-    *width = w;
-    *height = int32_t(rows);
+    *width = int32_t(w);
+    *height = int32_t(h);
     return true;
 }
 

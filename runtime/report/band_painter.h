@@ -68,8 +68,7 @@ private:
     std::map<std::string, Image> images_;
 };
 
-// Checks a device-independent bitmap that the player can draw: an uncompressed info header of at
-// least 40 bytes, 1, 4, 8, 24 or 32 bits per pixel, every row present. Gives its size in pixels.
+// A whole device-independent bitmap (WholeBitmap) that a page can carry; gives its size in pixels.
 bool CheckDib(std::span<const uint8_t> dib, int32_t* width, int32_t* height);
 
 // A band's height in dots from its controls (for a band whose AT gives none).

@@ -42,15 +42,6 @@ std::unique_ptr<PrintService>& Service() {
     return *service;
 }
 
-bool ParseNumber(std::string_view text, int32_t* value) {
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
-    return error == std::errc() && end == text.data() + text.size();
-}
-
 // The headless printer: a job's pages become page files in a folder.
 class FolderJob final : public PrintJob {
 public:
@@ -136,6 +127,15 @@ public:
 
 } // namespace
 
+bool WholeNumber(std::string_view text, int64_t* value) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
 void PaperSize(const PrinterSettings& settings, int32_t* width, int32_t* length) {
     *width = *length = 0;
     if (settings.paper == kPaperCustom) {
@@ -180,9 +180,9 @@ void StorePrinterSettings(const PrinterSettings& settings) {
 }
 
 bool SetPrinterProperty(PrinterSettings& settings, int32_t property, std::string_view value) {
-    int32_t number = 0;
-    bool numeric = ParseNumber(value, &number);
-    auto word = [&](uint16_t& field, int32_t low, int32_t high) {
+    int64_t number = 0;
+    bool numeric = WholeNumber(value, &number);
+    auto word = [&](uint16_t& field, int64_t low, int64_t high) {
         if (numeric && number >= low && number <= high)
             field = uint16_t(number);
     };

@@ -104,6 +104,9 @@ constexpr int32_t kPropCopies = 0x7B05;
 constexpr int32_t kPropDevice = 0x7B06;       // the printer's name
 constexpr int32_t kPropNote = 0x7B21;
 
+// A property's text as a whole number (blanks around it allowed); false when it is not one.
+bool WholeNumber(std::string_view text, int64_t* value);
+
 // Sets a printer property from its text; false when the number is not a printer property.
 bool SetPrinterProperty(PrinterSettings& settings, int32_t property, std::string_view value);
 // The property's text; false when the number is not a printer property.

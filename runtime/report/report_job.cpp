@@ -106,6 +106,7 @@ private:
     void StartPage();
     void FinishPage();
     void Draw(const Band& band, int32_t x, int32_t y);
+    void Draw(Recorder& recorder, const Band& band, int32_t x, int32_t y);
     bool DeliverPage(const std::string& file);
     bool EnsureJob();
     void PrintRecorded();
@@ -133,7 +134,9 @@ private:
     bool cancelled_ = false;
     int32_t page_number_ = 1;
     int32_t pages_finished_ = 0;
-    std::unique_ptr<Recorder> page_;      // the page in progress, null between pages
+    Recorder page_;                       // the page in progress (its memory kept from page to page)
+    bool page_open_ = false;
+    std::string page_file_;               // the ended page's file, its memory kept likewise
     std::string form_file_;               // the FORM band, drawn once, replayed on every page
     bool form_drawn_ = false;
     int32_t row_top_ = 0, row_x_ = 0, row_height_ = 0;
@@ -158,15 +161,6 @@ ReportJob* JobOf(const VrnWindowObject& report) {
     std::lock_guard lock(jobs_mutex);
     auto found = Jobs().find(&report);
     return found != Jobs().end() ? found->second.get() : nullptr;
-}
-
-bool ParseLong(std::string_view text, int64_t* value) {
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
-    return error == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
 // ---- Opening ----------------------------------------------------------------------------------
@@ -385,7 +379,11 @@ void ReportJob::Print(int32_t field_number) {
 // ---- Pages -------------------------------------------------------------------------------------
 
 void ReportJob::Draw(const Band& band, int32_t x, int32_t y) {
-    BandPainter painter(*page_, scale_, unit_, styles_, images_, [this](const Control& c) { return TextOf(c); });
+    Draw(page_, band, x, y);
+}
+
+void ReportJob::Draw(Recorder& recorder, const Band& band, int32_t x, int32_t y) {
+    BandPainter painter(recorder, scale_, unit_, styles_, images_, [this](const Control& c) { return TextOf(c); });
     painter.Draw(band, x, y);
 }
 
@@ -395,7 +393,7 @@ void ReportJob::PrintFlowBand(const Band& band) {
     int32_t width = band.at[2] == windows::kNotGiven ? area_width_ : Dots(band.at[2], Axis::Horizontal);
     int32_t height = band.at[3] == windows::kNotGiven ? BandContentHeight(band, scale_, unit_)
                                                       : Dots(band.at[3], Axis::Vertical);
-    if (!page_)
+    if (!page_open_)
         StartPage();
     int32_t x = area_x_, y = area_y_ + row_top_ + row_height_;
     if (width > 0 && height > 0) {
@@ -428,11 +426,12 @@ void ReportJob::PrintFlowBand(const Band& band) {
 }
 
 void ReportJob::StartPage() {
-    page_ = std::make_unique<Recorder>();
+    page_.Reset();
+    page_open_ = true;
     // The page's logical origin is the printable area's corner; the page file spans the sheet.
-    page_->SetWindowOrigin(int16_t(-device_.offset_x), int16_t(-device_.offset_y));
-    page_->SetWindowExtent(int16_t(device_.width + 2 * device_.offset_x), int16_t(device_.height + 2 * device_.offset_y));
-    page_->SetBackgroundMode(true);
+    page_.SetWindowOrigin(int16_t(-device_.offset_x), int16_t(-device_.offset_y));
+    page_.SetWindowExtent(int16_t(device_.width + 2 * device_.offset_x), int16_t(device_.height + 2 * device_.offset_y));
+    page_.SetBackgroundMode(true);
     row_top_ = row_x_ = row_height_ = 0;
     page_has_bands_ = false;
     for (Total& total : totals_)
@@ -441,14 +440,12 @@ void ReportJob::StartPage() {
     if (const Band* form = Own(w_.bands, Code(Kind::Form))) {
         if (!form_drawn_) {
             // Drawn once, with the values of the first page, and replayed on every page.
-            std::unique_ptr<Recorder> page = std::move(page_);
-            page_ = std::make_unique<Recorder>();
-            Draw(*form, AtValue(form->at, 0, Axis::Horizontal), AtValue(form->at, 1, Axis::Vertical));
-            form_file_ = page_->Finish({0, 0, 1, 1}, uint16_t(std::max(device_.dpi_x, device_.dpi_y)));
+            Recorder recorder;
+            Draw(recorder, *form, AtValue(form->at, 0, Axis::Horizontal), AtValue(form->at, 1, Axis::Vertical));
+            form_file_ = recorder.Finish({0, 0, 1, 1}, uint16_t(std::max(device_.dpi_x, device_.dpi_y)));
             form_drawn_ = true;
-            page_ = std::move(page);
         }
-        RecordingCanvas canvas(*page_, 0, 0);
+        RecordingCanvas canvas(page_, 0, 0);
         Play(std::span(reinterpret_cast<const uint8_t*>(form_file_.data()), form_file_.size()), canvas);
     }
     if (const Band* header = Own(w_.bands, Code(Kind::Header)))
@@ -456,18 +453,18 @@ void ReportJob::StartPage() {
 }
 
 void ReportJob::FinishPage() {
-    if (!page_)
+    if (!page_open_)
         return;
     if (const Band* footer = Own(w_.bands, Code(Kind::Footer)))
         Draw(*footer, AtValue(footer->at, 0, Axis::Horizontal), AtValue(footer->at, 1, Axis::Vertical));
     int32_t upi = std::max(device_.dpi_x, device_.dpi_y);
     Rect box{0, 0, int16_t(int64_t(device_.width + 2 * device_.offset_x) * upi / device_.dpi_x),
              int16_t(int64_t(device_.height + 2 * device_.offset_y) * upi / device_.dpi_y)};
-    std::string file = page_->Finish(box, uint16_t(upi));
-    page_.reset();
+    page_.FinishInto(box, uint16_t(upi), page_file_);
+    page_open_ = false;
     page_has_bands_ = false;
     row_top_ = row_x_ = row_height_ = 0;
-    if (DeliverPage(file)) {
+    if (DeliverPage(page_file_)) {
         pages_finished_++;
         page_number_++;
     }
@@ -568,7 +565,7 @@ void ReportJob::EndPage(bool close_groups) {
 
 void ReportJob::Cancel() {
     cancelled_ = true;
-    page_.reset();
+    page_open_ = false;
     if (job_)
         job_->Cancel();
 }
@@ -591,7 +588,7 @@ void ReportJob::Close() {
 
 bool ReportJob::SetProperty(int32_t property, std::string_view value) {
     int64_t number = 0;
-    bool numeric = ParseLong(value, &number);
+    bool numeric = WholeNumber(value, &number);
     switch (property) {
     case kPropPreview:
         if (numeric && number == 1)

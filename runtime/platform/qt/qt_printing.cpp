@@ -49,79 +49,80 @@ bool ReadBox(std::span<const uint8_t> file, report::PageBox* page) {
            page->box.bottom > page->box.top;
 }
 
-class PdfJob final : public report::PrintJob {
+// Pages played one by one onto a painter on a paged device: what a PDF and a printer share.
+class PaintingJob : public report::PrintJob {
 public:
-    explicit PdfJob(const std::string& path) : path_(path), writer_(QString::fromStdString(path)) {
-        writer_.setResolution(1200);
-        writer_.setCreator("Lumarex");
-    }
     int32_t AddPage(std::span<const uint8_t> file) override {
         if (failed_ != 0)
             return failed_;
         report::PageBox page;
         if (!ReadBox(file, &page))
             return failed_ = report::kRecordTooLarge;
-        writer_.setPageLayout(LayoutOf(page));
+        Device().setPageLayout(LayoutOf(page));
         if (!painter_.isActive()) {
-            if (!painter_.begin(&writer_))
-                return failed_ = 5;
-        } else {
-            writer_.newPage();
+            if (!painter_.begin(&Device()))
+                return failed_ = device_error_;
+        } else if (!Device().newPage()) {
+            return failed_ = device_error_;
         }
-        int32_t code = PlayOnto(painter_, QRectF(0, 0, writer_.width(), writer_.height()), file, page, bitmaps_);
-        return failed_ = code;
+        return failed_ = PlayOnto(painter_, Sheet(), file, page, bitmaps_);
+    }
+
+protected:
+    explicit PaintingJob(int32_t device_error) : device_error_(device_error) {}
+    virtual QPagedPaintDevice& Device() = 0;
+    // The whole sheet in device units.
+    virtual QRectF Sheet() = 0;
+    // Ends the painting: false when the device failed.
+    bool EndPainting() { return !painter_.isActive() || painter_.end(); }
+
+    QPainter painter_;
+    BitmapCache bitmaps_;
+    int32_t failed_ = 0;
+    int32_t device_error_;
+};
+
+class PdfJob final : public PaintingJob {
+public:
+    explicit PdfJob(const std::string& path) : PaintingJob(5), path_(path), writer_(QString::fromStdString(path)) {
+        writer_.setResolution(1200);
+        writer_.setCreator("Lumarex");
     }
     int32_t Finish(std::string* output) override {
-        if (painter_.isActive() && !painter_.end() && failed_ == 0)
+        if (!EndPainting() && failed_ == 0)
             failed_ = 5;
         if (output != nullptr)
             *output = failed_ == 0 ? path_ : std::string();
         return failed_;
     }
     void Cancel() override {
-        if (painter_.isActive())
-            painter_.end();
+        EndPainting();
         failed_ = failed_ != 0 ? failed_ : -1;
         std::error_code ignored;
         std::filesystem::remove(path_, ignored);
     }
 
 private:
+    QPagedPaintDevice& Device() override { return writer_; }
+    QRectF Sheet() override { return QRectF(0, 0, writer_.width(), writer_.height()); }
+
     std::string path_;
     QPdfWriter writer_;
-    QPainter painter_;
-    BitmapCache bitmaps_;
-    int32_t failed_ = 0;
 };
 
-class PrinterJob final : public report::PrintJob {
+class PrinterJob final : public PaintingJob {
 public:
-    PrinterJob(const QPrinterInfo& info, const std::string& job, int copies) : device_(info, QPrinter::HighResolution) {
+    PrinterJob(const QPrinterInfo& info, const std::string& job, int copies)
+        : PaintingJob(524), device_(info, QPrinter::HighResolution) {
         device_.setOutputFormat(QPrinter::NativeFormat);
         device_.setDocName(QString::fromStdString(AnsiToUtf8(job)));
         device_.setCopyCount(std::max(copies, 1));
         device_.setFullPage(true);
     }
-    int32_t AddPage(std::span<const uint8_t> file) override {
-        if (failed_ != 0)
-            return failed_;
-        report::PageBox page;
-        if (!ReadBox(file, &page))
-            return failed_ = report::kRecordTooLarge;
-        device_.setPageLayout(LayoutOf(page));
-        if (!painter_.isActive()) {
-            if (!painter_.begin(&device_))
-                return failed_ = 524;
-        } else if (!device_.newPage()) {
-            return failed_ = 524;
-        }
-        QRectF sheet = device_.pageLayout().fullRectPixels(device_.resolution());
-        return failed_ = PlayOnto(painter_, QRectF(0, 0, sheet.width(), sheet.height()), file, page, bitmaps_);
-    }
     int32_t Finish(std::string* output) override {
         if (failed_ != 0)
             device_.abort();
-        if (painter_.isActive() && !painter_.end() && failed_ == 0)
+        if (!EndPainting() && failed_ == 0)
             failed_ = 524;
         if (output != nullptr)
             output->clear();
@@ -129,16 +130,18 @@ public:
     }
     void Cancel() override {
         device_.abort();
-        if (painter_.isActive())
-            painter_.end();
+        EndPainting();
         failed_ = failed_ != 0 ? failed_ : -1;
     }
 
 private:
+    QPagedPaintDevice& Device() override { return device_; }
+    QRectF Sheet() override {
+        QRectF sheet = device_.pageLayout().fullRectPixels(device_.resolution());
+        return QRectF(0, 0, sheet.width(), sheet.height());
+    }
+
     QPrinter device_;
-    QPainter painter_;
-    BitmapCache bitmaps_;
-    int32_t failed_ = 0;
 };
 
 void EnsureApplication() {
