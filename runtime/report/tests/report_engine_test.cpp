@@ -188,7 +188,8 @@ TEST_F(ReportTest, PrintingAfterPreviewGivesTheSamePagesAsPrintingDirectly) {
     EXPECT_EQ(after[1], direct[1]);
 }
 
-// A DETAIL band as high as the detail area: one band a page, each page with its decorations.
+// A DETAIL band as high as the detail area: one band a page, each page with its decorations; the
+// footer's STRING bound to nothing shows the page number through its picture.
 TEST_F(ReportTest, ABandAsHighAsTheDetailAreaPrintsOneAPage) {
     int32_t number = 0;
     VrnWindowObject* report = nullptr;
@@ -202,7 +203,8 @@ TEST_F(ReportTest, ABandAsHighAsTheDetailAreaPrintsOneAPage) {
     ASSERT_EQ(pages.size(), 3u);
     for (size_t i = 0; i < pages.size(); i++) {
         PageContents page = Contents(pages[i]);
-        EXPECT_EQ(page.All(), (std::vector<std::string>{"FORM", "HEADER", std::to_string(i + 1), "FOOTER"}));
+        EXPECT_EQ(page.All(),
+                  (std::vector<std::string>{"FORM", "HEADER", std::to_string(i + 1), "FOOTER", PageText(int(i) + 1)}));
         EXPECT_EQ(page.Find(std::to_string(i + 1))->y, 600);   // the top of the detail area
     }
 }
