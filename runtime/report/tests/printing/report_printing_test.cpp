@@ -228,6 +228,21 @@ TEST_F(ReportPrinting, ClaimPrintsThroughARealQueue) {
     }
 }
 
+// A recorded page that cannot be played stops the printing with run-time error 523.
+TEST_F(ReportPrinting, ADamagedRecordedPageIsARunTimeError) {
+    PrintTo((folder_ / "damaged.pdf").string());
+    ClaimReport claim;
+    PageQueue queue;
+    Vrn$OPENwindow(claim.report);
+    BindPreviewQueue(*claim.report, &queue.decl, queue.buffer, VRN_TYPE_STRING, sizeof queue.buffer);
+    claim.PrintLine(1);
+    Vrn$ENDPAGE(claim.report, 0);
+    ASSERT_EQ(queue.Names().size(), 1u);
+    std::filesystem::resize_file(queue.Names()[0], 30);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT({ SetReportProperty(*claim.report, kPropPreview, "1"); std::exit(0); }, ::testing::ExitedWithCode(2), "");
+}
+
 // With no printer and no file chosen, the pages become a PDF in the documents folder, and the
 // job says where.
 TEST_F(ReportPrinting, WithoutAPrinterThePagesBecomeAPdfTheUserCanFind) {
