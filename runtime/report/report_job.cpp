@@ -44,8 +44,8 @@ struct Total {
     const Band* group = nullptr;          // the band group holding that band, if any
     uint8_t function = 0;
     bool page_reset = false;
-    DecimalAccumulator sum;
-    DecimalAccumulator extreme;           // minimum or maximum so far
+    DecimalAccumulator sum = DecimalAccumulator::Zero();
+    DecimalAccumulator extreme = DecimalAccumulator::Zero();   // minimum or maximum so far
     int64_t count = 0;
 };
 
