@@ -88,6 +88,8 @@ public:
         writer_.setResolution(1200);
         writer_.setCreator("Lumarex");
     }
+    // The painter lets go of the writer before the writer goes (a job abandoned after a failure).
+    ~PdfJob() override { EndPainting(); }
     int32_t Finish(std::string* output) override {
         if (!EndPainting() && failed_ == 0)
             failed_ = 5;
@@ -118,6 +120,13 @@ public:
         device_.setDocName(QString::fromStdString(AnsiToUtf8(job)));
         device_.setCopyCount(std::max(copies, 1));
         device_.setFullPage(true);
+    }
+    // A job that was never finished is not sent.
+    ~PrinterJob() override {
+        if (painter_.isActive()) {
+            device_.abort();
+            EndPainting();
+        }
     }
     int32_t Finish(std::string* output) override {
         if (failed_ != 0)
@@ -222,10 +231,12 @@ public:
 } // namespace
 
 std::unique_ptr<report::PrintJob> StartPdfJob(const std::string& path) {
+    EnsureApplication();
     return std::make_unique<PdfJob>(path);
 }
 
 std::unique_ptr<report::PrintJob> StartPrinterJob(const std::string& printer, const std::string& job, int copies) {
+    EnsureApplication();
     QPrinterInfo info = PrinterFor(printer);
     if (info.isNull())
         return nullptr;

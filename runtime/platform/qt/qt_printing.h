@@ -13,7 +13,8 @@
 
 namespace tarvex::platform::qt {
 
-// A job into a PDF at `path`.
+// A job into a PDF at `path`. Both jobs need a QGuiApplication and make one (on the offscreen
+// platform when there is no display) if none exists.
 std::unique_ptr<report::PrintJob> StartPdfJob(const std::string& path);
 // A job on the named system printer (empty: the default one); null when it cannot be opened.
 std::unique_ptr<report::PrintJob> StartPrinterJob(const std::string& printer, const std::string& job, int copies);
