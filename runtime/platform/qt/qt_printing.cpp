@@ -69,13 +69,17 @@ public:
     }
 
 protected:
-    explicit PaintingJob(int32_t device_error) : device_error_(device_error) {}
-    virtual QPagedPaintDevice& Device() = 0;
+    PaintingJob(std::unique_ptr<QPagedPaintDevice> device, int32_t device_error)
+        : device_(std::move(device)), device_error_(device_error) {}
+    QPagedPaintDevice& Device() { return *device_; }
     // The whole sheet in device units.
     virtual QRectF Sheet() = 0;
     // Ends the painting: false when the device failed.
     bool EndPainting() { return !painter_.isActive() || painter_.end(); }
 
+    // The device is declared before the painter, so a painter still active when a job is dropped
+    // ends on a device that is still there.
+    std::unique_ptr<QPagedPaintDevice> device_;
     QPainter painter_;
     BitmapCache bitmaps_;
     int32_t failed_ = 0;
@@ -84,12 +88,11 @@ protected:
 
 class PdfJob final : public PaintingJob {
 public:
-    explicit PdfJob(const std::string& path) : PaintingJob(5), path_(path), writer_(QString::fromStdString(path)) {
-        writer_.setResolution(1200);
-        writer_.setCreator("Lumarex");
+    explicit PdfJob(const std::string& path)
+        : PaintingJob(std::make_unique<QPdfWriter>(QString::fromStdString(path)), 5), path_(path) {
+        Writer().setResolution(1200);
+        Writer().setCreator("Lumarex");
     }
-    // The painter lets go of the writer before the writer goes (a job abandoned after a failure).
-    ~PdfJob() override { EndPainting(); }
     int32_t Finish(std::string* output) override {
         if (!EndPainting() && failed_ == 0)
             failed_ = 5;
@@ -105,32 +108,31 @@ public:
     }
 
 private:
-    QPagedPaintDevice& Device() override { return writer_; }
-    QRectF Sheet() override { return QRectF(0, 0, writer_.width(), writer_.height()); }
+    QPdfWriter& Writer() { return static_cast<QPdfWriter&>(*device_); }
+    QRectF Sheet() override { return QRectF(0, 0, Writer().width(), Writer().height()); }
 
     std::string path_;
-    QPdfWriter writer_;
 };
 
 class PrinterJob final : public PaintingJob {
 public:
     PrinterJob(const QPrinterInfo& info, const std::string& job, int copies)
-        : PaintingJob(524), device_(info, QPrinter::HighResolution) {
-        device_.setOutputFormat(QPrinter::NativeFormat);
-        device_.setDocName(QString::fromStdString(AnsiToUtf8(job)));
-        device_.setCopyCount(std::max(copies, 1));
-        device_.setFullPage(true);
+        : PaintingJob(std::make_unique<QPrinter>(info, QPrinter::HighResolution), 524) {
+        Printer().setOutputFormat(QPrinter::NativeFormat);
+        Printer().setDocName(QString::fromStdString(AnsiToUtf8(job)));
+        Printer().setCopyCount(std::max(copies, 1));
+        Printer().setFullPage(true);
     }
     // A job that was never finished is not sent.
     ~PrinterJob() override {
         if (painter_.isActive()) {
-            device_.abort();
+            Printer().abort();
             EndPainting();
         }
     }
     int32_t Finish(std::string* output) override {
         if (failed_ != 0)
-            device_.abort();
+            Printer().abort();
         if (!EndPainting() && failed_ == 0)
             failed_ = 524;
         if (output != nullptr)
@@ -138,19 +140,17 @@ public:
         return failed_;
     }
     void Cancel() override {
-        device_.abort();
+        Printer().abort();
         EndPainting();
         failed_ = failed_ != 0 ? failed_ : -1;
     }
 
 private:
-    QPagedPaintDevice& Device() override { return device_; }
+    QPrinter& Printer() { return static_cast<QPrinter&>(*device_); }
     QRectF Sheet() override {
-        QRectF sheet = device_.pageLayout().fullRectPixels(device_.resolution());
+        QRectF sheet = Printer().pageLayout().fullRectPixels(Printer().resolution());
         return QRectF(0, 0, sheet.width(), sheet.height());
     }
-
-    QPrinter device_;
 };
 
 void EnsureApplication() {
