@@ -44,3 +44,14 @@ function(lum_add_resources target)
   target_sources(${target} PRIVATE ${dir}/resources.cpp)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/runtime/include)
 endfunction()
+
+# A palette PNG converted into a Windows bitmap (`halvings` times half its size) at `output`, for
+# report pages, which carry device-independent bitmaps: FILES BITMAP NAME.BMP <output>.
+function(lum_bitmap_from_png output png halvings)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  get_filename_component(source ${png} ABSOLUTE)
+  add_custom_command(OUTPUT ${output}
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/png_to_bmp.py ${source} ${output} --halve ${halvings}
+    DEPENDS ${source} ${PROJECT_SOURCE_DIR}/tools/png_to_bmp.py
+    COMMENT "Converting ${png} into a bitmap" VERBATIM)
+endfunction()

@@ -2,6 +2,7 @@
 // File operations the data layer needs beyond whole-file helpers: directory checks, copying a file
 // atomically over another, renaming without replacing, removing.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -162,6 +163,38 @@ bool AppendToFile(const std::string& path, std::string_view text) {
     if (!ok)
         RecordErrno(error);
     return ok;
+}
+
+// A name no file has yet: the prefix, six random hexadecimal digits, the suffix. O_EXCL refuses
+// any name that exists (a link planted there included), so the file is always our own.
+std::string CreateUniqueFile(const std::string& folder, std::string_view prefix, std::string_view suffix,
+                             std::string_view contents) {
+    static std::atomic<uint32_t> counter{0};
+    for (int attempt = 0; attempt < 100; attempt++) {
+        uint32_t seed = uint32_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                        (uint32_t(getpid()) << 12) ^ (counter.fetch_add(1) * 2654435761u);
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%06X", seed & 0xFFFFFF);
+        std::string path = folder + "/" + std::string(prefix) + digits + std::string(suffix);
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            RecordErrno(errno);
+            return {};
+        }
+        bool ok = WriteAllBytes(fd, contents.data(), contents.size());
+        int error = errno;
+        ok = close(fd) == 0 && ok;
+        if (!ok) {
+            unlink(path.c_str());
+            RecordErrno(error);
+            return {};
+        }
+        return path;
+    }
+    RecordErrno(EEXIST);
+    return {};
 }
 
 } // namespace tarvex::platform

@@ -213,6 +213,11 @@ int32_t CopyFileReplacing(const std::string& from, const std::string& to);
 int RenameFileNoReplace(const std::string& from, const std::string& to);
 // Deletes a file (not a folder). 0 or the C library errno.
 int RemoveFile(const std::string& path);
+// Creates a new file in `folder` named prefix, six random hexadecimal digits and suffix, with mode
+// 0600, holding `contents`. Never opens an existing name (nor follows a link). The path, or empty
+// on failure (the last error set).
+std::string CreateUniqueFile(const std::string& folder, std::string_view prefix, std::string_view suffix,
+                             std::string_view contents);
 // Creates a folder and any missing folders above it, each with mode 0700 (they hold patient data).
 // 0 when the folder exists afterwards, else a Windows error (5 when a file is in the way).
 int32_t MakeFolders(const std::string& path);

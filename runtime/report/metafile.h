@@ -132,6 +132,11 @@ class TARVEX_API Recorder {
     // The complete file: placeable header for `box` at `units_per_inch`, metafile header,
     // the records so far and the EOF record. The recorder can go on recording afterwards.
     std::string Finish(const Rect& box, uint16_t units_per_inch) const;
+    // The same into `out`, whose memory is reused: a recorder that records page after page keeps
+    // its buffers rather than taking fresh ones for each.
+    void FinishInto(const Rect& box, uint16_t units_per_inch, std::string& out) const;
+    // Starts over with no records and no objects, keeping the memory.
+    void Reset();
     size_t RecordBytes() const { return records_.size(); }
 
   private:
@@ -193,6 +198,10 @@ struct PageBox {
 
 // Reads the placeable header alone: false when the bytes do not begin a placeable metafile.
 TARVEX_API bool ReadPageBox(std::span<const uint8_t> file, PageBox* page);
+
+// Whether a device-independent bitmap (info header, colour table, uncompressed bits of 1, 4, 8, 24
+// or 32 bits a pixel) is whole: every byte its header promises is there.
+TARVEX_API bool WholeBitmap(std::span<const uint8_t> dib);
 
 // The player is exported for the runtime's toolkit side (libtarvex_qt.so), which draws pages.
 // Plays a placeable metafile onto `canvas`: 0, or 523 when the file is not a placeable metafile

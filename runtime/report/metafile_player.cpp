@@ -52,31 +52,6 @@ class Params {
     size_t bytes_;
 };
 
-// Whether a device-independent bitmap (info header, colour table, uncompressed bits) is whole.
-bool WholeBitmap(std::span<const uint8_t> dib) {
-    if (dib.size() < 40)
-        return false;
-    auto word = [&](size_t at) { return uint32_t(dib[at] | dib[at + 1] << 8); };
-    auto dword = [&](size_t at) { return word(at) | word(at + 2) << 16; };
-    uint32_t header = dword(0);
-    int64_t width = int32_t(dword(4));
-    int64_t height = int32_t(dword(8));
-    uint32_t bit_count = word(14);
-    uint32_t compression = dword(16);
-    uint32_t colours_used = dword(32);
-    if (header < 40 || header > dib.size() || width <= 0 || height == 0 || compression != 0)
-        return false;
-    if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 24 && bit_count != 32)
-        return false;
-    uint64_t colours = colours_used != 0 ? colours_used : (bit_count <= 8 ? 1u << bit_count : 0);
-    if (bit_count <= 8 && colours > (1u << bit_count))
-        return false;
-    uint64_t stride = (uint64_t(width) * bit_count + 31) / 32 * 4;
-    uint64_t rows = uint64_t(height < 0 ? -height : height);
-    uint64_t needed = header + colours * 4 + stride * rows;
-    return needed <= dib.size();
-}
-
 class Player {
   public:
     Player(Canvas& canvas, uint32_t object_count) : canvas_(canvas), slots_(object_count, false) {}
@@ -292,6 +267,30 @@ int32_t Play(std::span<const uint8_t> bytes, Canvas& canvas, PageBox* page) {
         at += size_t(size);
     }
     return kRecordTooLarge; // the file ends without its EOF record
+}
+
+bool WholeBitmap(std::span<const uint8_t> dib) {
+    if (dib.size() < 40)
+        return false;
+    auto word = [&](size_t at) { return uint32_t(dib[at] | dib[at + 1] << 8); };
+    auto dword = [&](size_t at) { return word(at) | word(at + 2) << 16; };
+    uint32_t header = dword(0);
+    int64_t width = int32_t(dword(4));
+    int64_t height = int32_t(dword(8));
+    uint32_t bit_count = word(14);
+    uint32_t compression = dword(16);
+    uint32_t colours_used = dword(32);
+    if (header < 40 || header > dib.size() || width <= 0 || height == 0 || compression != 0)
+        return false;
+    if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 24 && bit_count != 32)
+        return false;
+    uint64_t colours = colours_used != 0 ? colours_used : (bit_count <= 8 ? 1u << bit_count : 0);
+    if (bit_count <= 8 && colours > (1u << bit_count))
+        return false;
+    uint64_t stride = (uint64_t(width) * bit_count + 31) / 32 * 4;
+    uint64_t rows = uint64_t(height < 0 ? -height : height);
+    uint64_t needed = header + colours * 4 + stride * rows;
+    return needed <= dib.size();
 }
 
 } // namespace tarvex::report

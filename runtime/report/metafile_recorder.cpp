@@ -28,13 +28,6 @@ int16_t High(uint32_t value) {
     return int16_t(value >> 16);
 }
 
-// Text as the records carry it: the bytes, padded to whole words.
-std::string Padded(std::string_view text) {
-    std::string out(text);
-    if (out.size() % 2 != 0)
-        out += '\0';
-    return out;
-}
 
 } // namespace
 
@@ -43,14 +36,16 @@ Recorder::Recorder() {
     Record(kSetMapMode, anisotropic);
 }
 
+// Bytes (text, a bitmap) go into the record as they are, padded with a zero to whole words.
 void Recorder::Record(uint16_t function, std::span<const int16_t> words, std::string_view bytes) {
-    assert(bytes.size() % 2 == 0);
-    uint32_t size = uint32_t(3 + words.size() + bytes.size() / 2);
+    uint32_t size = uint32_t(3 + words.size() + (bytes.size() + 1) / 2);
     PutLong(records_, size);
     PutWord(records_, function);
     for (int16_t word : words)
         PutWord(records_, uint16_t(word));
     records_ += bytes;
+    if (bytes.size() % 2 != 0)
+        records_ += '\0';
     largest_record_ = std::max(largest_record_, size);
 }
 
@@ -135,7 +130,7 @@ void Recorder::Text(int16_t x, int16_t y, std::string_view text, const Rect* cli
     std::vector<int16_t> words = {y, x, int16_t(text.size()), int16_t(clip != nullptr ? kTextClipped : 0)};
     if (clip != nullptr)
         words.insert(words.end(), {clip->left, clip->top, clip->right, clip->bottom});
-    Record(kExtTextOut, words, Padded(text));
+    Record(kExtTextOut, words, text);
 }
 
 void Recorder::MoveTo(int16_t x, int16_t y) {
@@ -165,8 +160,7 @@ void Recorder::StretchBitmap(const Rect& destination, const Rect& source, std::s
                              int16_t(destination.right - destination.left),
                              destination.top,
                              destination.left};
-    std::string bytes(reinterpret_cast<const char*>(dib.data()), dib.size());
-    Record(kStretchDib, words, Padded(bytes));
+    Record(kStretchDib, words, std::string_view(reinterpret_cast<const char*>(dib.data()), dib.size()));
 }
 
 void Recorder::SaveState() {
@@ -185,6 +179,20 @@ void Recorder::IntersectClip(const Rect& rect) {
 
 std::string Recorder::Finish(const Rect& box, uint16_t units_per_inch) const {
     std::string out;
+    FinishInto(box, units_per_inch, out);
+    return out;
+}
+
+void Recorder::Reset() {
+    records_.clear();
+    largest_record_ = 3;
+    slots_.clear();
+    const int16_t anisotropic[] = {kMapAnisotropic};
+    Record(kSetMapMode, anisotropic);
+}
+
+void Recorder::FinishInto(const Rect& box, uint16_t units_per_inch, std::string& out) const {
+    out.clear();
     out.reserve(kPlaceableBytes + kHeaderBytes + records_.size() + 6);
     const uint16_t placeable[10] = {uint16_t(kPlaceableKey & 0xFFFF),
                                     uint16_t(kPlaceableKey >> 16),
@@ -213,7 +221,6 @@ std::string Recorder::Finish(const Rect& box, uint16_t units_per_inch) const {
     out += records_;
     PutLong(out, 3);
     PutWord(out, kEof);
-    return out;
 }
 
 // ---- Replaying into a recorder -------------------------------------------------------------------

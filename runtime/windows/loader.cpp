@@ -15,6 +15,7 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "report/report_engine.h"
 #include "tarvex/frame.h"
 #include "tarvex/windows.h"
 #include "windows/controls.h"
@@ -311,9 +312,13 @@ private:
 
 }  // namespace
 
+// Takes the native window down and forgets everything built from the description. A report's
+// job is finished first (its last page printed, its temporary page files deleted).
 void TakeDown(VrnWindowObject& w) {
     if (w.open)
         WindowClosing(w);
+    if (w.IsReport())
+        report::CloseReport(w);
     if (w.handle != 0)
         Ui().DestroyWindow(w.handle);
     w.handle = 0;
@@ -508,7 +513,7 @@ TARVEX_API void Vrn$OPENwindow(VrnWindowObject* window) {
     window->resource_module = found.module;
     window->cursor = 0;
     Builder builder(*window);
-    bool built = report ? builder.BuildReport(record) : builder.BuildWindow(record);
+    bool built = report ? builder.BuildReport(record) && tarvex::report::OpenReport(*window) : builder.BuildWindow(record);
     if (!built) {
         TakeDown(*window);
         return;

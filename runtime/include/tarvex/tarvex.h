@@ -22,5 +22,6 @@
 #include "tarvex/events.h"
 #include "tarvex/threads.h"
 #include "tarvex/keys.h"
+#include "tarvex/reports.h"
 
 #endif

@@ -3,13 +3,9 @@
 // window and viewport, so fonts, pens and positions all scale with the page; text is placed by
 // the alignment it was recorded with (top, baseline or bottom; left, centre or right of x).
 #include "platform/qt/page_painter.h"
+#include "platform/qt/qt_printing.h"
 
 #include <QFontMetricsF>
-#include <QPageLayout>
-#include <QPageSize>
-#include <QPdfWriter>
-#include <QPrinter>
-#include <QPrinterInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -52,21 +48,32 @@ QImage ImageOf(std::span<const uint8_t> dib) {
     const uint8_t* palette = dib.data() + header;
     const uint8_t* pixels = palette + colours * 4;
     size_t stride = (size_t(width) * bits + 31) / 32 * 4;
+    if (bits <= 8) {
+        // Palette bitmaps stay palette images: smaller in a PDF, and quicker to unpack.
+        QImage image(width, rows, QImage::Format_Indexed8);
+        QList<QRgb> table;
+        for (uint32_t i = 0; i < colours; i++)
+            table.push_back(qRgb(palette[i * 4 + 2], palette[i * 4 + 1], palette[i * 4]));
+        image.setColorTable(table);
+        for (int32_t row = 0; row < rows; row++) {
+            const uint8_t* line = pixels + stride * size_t(bottom_up ? rows - 1 - row : row);
+            uchar* out = image.scanLine(row);
+            for (int32_t x = 0; x < width; x++) {
+                uint32_t index = bits == 8 ? line[x]
+                                 : bits == 4 ? (line[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xF
+                                             : (line[x / 8] >> (7 - x % 8)) & 1;
+                out[x] = uchar(index < colours ? index : 0);
+            }
+        }
+        return image;
+    }
     QImage image(width, rows, QImage::Format_RGB32);
     for (int32_t row = 0; row < rows; row++) {
         const uint8_t* line = pixels + stride * size_t(bottom_up ? rows - 1 - row : row);
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(row));
         for (int32_t x = 0; x < width; x++) {
-            if (bits >= 24) {
-                const uint8_t* p = line + size_t(x) * (bits / 8);
-                out[x] = qRgb(p[2], p[1], p[0]);
-                continue;
-            }
-            uint32_t index = bits == 8 ? line[x]
-                             : bits == 4 ? (line[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xF
-                                         : (line[x / 8] >> (7 - x % 8)) & 1;
-            const uint8_t* c = index < colours ? palette + index * 4 : nullptr;
-            out[x] = c != nullptr ? qRgb(c[2], c[1], c[0]) : qRgb(0, 0, 0);
+            const uint8_t* p = line + size_t(x) * (bits / 8);
+            out[x] = qRgb(p[2], p[1], p[0]);
         }
     }
     return image;
@@ -97,7 +104,19 @@ struct PagePainter::Object {
     QBrush brush;
 };
 
-PagePainter::PagePainter(QPainter& painter, const QRectF& target) : painter_(painter), target_(target) {
+const QImage& BitmapCache::Find(std::span<const uint8_t> dib) {
+    for (const Entry& entry : entries_)
+        if (entry.dib.size() == dib.size() && std::equal(dib.begin(), dib.end(), entry.dib.begin()))
+            return entry.image;
+    // A job holds a handful of different bitmaps at most; the oldest goes when more come.
+    if (entries_.size() >= 8)
+        entries_.erase(entries_.begin());
+    entries_.push_back({std::vector<uint8_t>(dib.begin(), dib.end()), ImageOf(dib)});
+    return entries_.back().image;
+}
+
+PagePainter::PagePainter(QPainter& painter, const QRectF& target, BitmapCache* bitmaps)
+    : painter_(painter), target_(target), bitmaps_(bitmaps) {
     painter_.save();
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.setRenderHint(QPainter::TextAntialiasing, true);
@@ -269,7 +288,8 @@ void PagePainter::Rectangle(const report::Rect& rect) {
 
 void PagePainter::StretchBitmap(const report::Rect& destination, const report::Rect& source,
                                 std::span<const uint8_t> dib) {
-    QImage image = ImageOf(dib);
+    QImage decoded;
+    const QImage& image = bitmaps_ != nullptr ? bitmaps_->Find(dib) : (decoded = ImageOf(dib));
     painter_.save();
     painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter_.drawImage(RectOf(destination), image, RectOf(source));
@@ -292,23 +312,6 @@ void PagePainter::IntersectClip(const report::Rect& rect) {
     painter_.setClipRect(RectOf(rect), Qt::IntersectClip);
 }
 
-namespace {
-
-// The size and orientation of a page as its box gives them.
-QPageLayout LayoutOf(const report::PageBox& page) {
-    QSizeF points((page.box.right - page.box.left) * 72.0 / page.units_per_inch,
-                  (page.box.bottom - page.box.top) * 72.0 / page.units_per_inch);
-    QPageLayout::Orientation orientation = QPageLayout::Portrait;
-    if (points.width() > points.height()) {
-        points.transpose();
-        orientation = QPageLayout::Landscape;
-    }
-    return QPageLayout(QPageSize(points, QPageSize::Point, QString(), QPageSize::FuzzyMatch), orientation,
-                       QMarginsF(0, 0, 0, 0));
-}
-
-} // namespace
-
 int32_t PageImage(std::span<const uint8_t> file, double dots_per_inch, QImage* image) {
     report::PageBox page;
     if (!report::ReadPageBox(file, &page) || page.units_per_inch == 0)
@@ -327,71 +330,31 @@ int32_t PageImage(std::span<const uint8_t> file, double dots_per_inch, QImage* i
 }
 
 int32_t PagesToPdf(const std::vector<std::vector<uint8_t>>& pages, const std::string& path) {
-    QPdfWriter writer(QString::fromStdString(path));
-    writer.setResolution(1200);
-    writer.setCreator("Lumarex");
-    QPainter painter;
-    int32_t code = 0;
-    for (size_t i = 0; i < pages.size() && code == 0; i++) {
-        report::PageBox page;
-        if (!report::ReadPageBox(pages[i], &page) || page.units_per_inch == 0)
-            return report::kRecordTooLarge;
-        writer.setPageLayout(LayoutOf(page));
-        if (i == 0) {
-            if (!painter.begin(&writer))
-                return 5;
-        } else {
-            writer.newPage();
-        }
-        PagePainter canvas(painter, QRectF(0, 0, writer.width(), writer.height()));
-        canvas.SetWindowOrigin(page.box.left, page.box.top);
-        canvas.SetWindowExtent(int16_t(page.box.right - page.box.left), int16_t(page.box.bottom - page.box.top));
-        code = report::Play(pages[i], canvas);
-    }
-    if (painter.isActive() && !painter.end() && code == 0)
-        code = 5;
-    return code;
+    std::unique_ptr<report::PrintJob> job = StartPdfJob(path);
+    for (const std::vector<uint8_t>& page : pages)
+        if (int32_t code = job->AddPage(page); code != 0)
+            return code;
+    return job->Finish(nullptr);
 }
 
 int32_t PagesToPrinter(const std::vector<std::vector<uint8_t>>& pages, const std::string& printer,
                        const std::string& job, int copies) {
     // Every page is checked before anything reaches the printer: a job is whole or not sent.
-    std::vector<report::PageBox> boxes(pages.size());
-    for (size_t i = 0; i < pages.size(); i++)
-        if (!report::ReadPageBox(pages[i], &boxes[i]) || boxes[i].units_per_inch == 0)
+    for (const std::vector<uint8_t>& page : pages) {
+        report::PageBox box;
+        if (!report::ReadPageBox(page, &box) || box.units_per_inch == 0)
             return report::kRecordTooLarge;
-    QPrinterInfo info = printer.empty() ? QPrinterInfo::defaultPrinter()
-                                        : QPrinterInfo::printerInfo(QString::fromStdString(printer));
-    if (info.isNull())
-        return 524;
-    QPrinter device(info, QPrinter::HighResolution);
-    device.setOutputFormat(QPrinter::NativeFormat);
-    device.setDocName(QString::fromStdString(AnsiToUtf8(job)));
-    device.setCopyCount(std::max(copies, 1));
-    device.setFullPage(true);
-    QPainter painter;
-    int32_t code = 0;
-    for (size_t i = 0; i < pages.size() && code == 0; i++) {
-        device.setPageLayout(LayoutOf(boxes[i]));
-        if (i == 0) {
-            if (!painter.begin(&device))
-                return 524;
-        } else if (!device.newPage()) {
-            code = 524;
-            break;
-        }
-        QRectF sheet = device.pageLayout().fullRectPixels(device.resolution());
-        PagePainter canvas(painter, QRectF(0, 0, sheet.width(), sheet.height()));
-        const report::Rect& box = boxes[i].box;
-        canvas.SetWindowOrigin(box.left, box.top);
-        canvas.SetWindowExtent(int16_t(box.right - box.left), int16_t(box.bottom - box.top));
-        code = report::Play(pages[i], canvas);
     }
-    if (code != 0)
-        device.abort();
-    if (painter.isActive() && !painter.end() && code == 0)
-        code = 524;
-    return code;
+    std::unique_ptr<report::PrintJob> printing = StartPrinterJob(printer, job, copies);
+    if (!printing)
+        return 524;
+    for (const std::vector<uint8_t>& page : pages) {
+        if (int32_t code = printing->AddPage(page); code != 0) {
+            printing->Finish(nullptr);
+            return code;
+        }
+    }
+    return printing->Finish(nullptr);
 }
 
 } // namespace tarvex::platform::qt

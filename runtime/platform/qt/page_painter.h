@@ -21,11 +21,26 @@ namespace tarvex::platform::qt {
 // Sans Narrow (the same widths), Times New Roman Liberation Serif, Courier New Liberation Mono.
 QString FaceFor(const std::string& face);
 
+// Bitmaps decoded once for a whole job: the same bitmap on every page (a form image) becomes the
+// same QImage, which a PDF then holds once and a printer is sent once.
+class BitmapCache {
+  public:
+    const QImage& Find(std::span<const uint8_t> dib);
+
+  private:
+    struct Entry {
+        std::vector<uint8_t> dib;
+        QImage image;
+    };
+    std::vector<Entry> entries_;
+};
+
 // Plays page records onto a painter whose device shows the page in `target` (device units):
 // the page's window (its logical units) is mapped onto that rectangle.
 class PagePainter : public report::Canvas {
   public:
-    PagePainter(QPainter& painter, const QRectF& target);
+    // `bitmaps` (optional) keeps decoded bitmaps beyond this page.
+    PagePainter(QPainter& painter, const QRectF& target, BitmapCache* bitmaps = nullptr);
     ~PagePainter() override;
 
     void SetWindowOrigin(int16_t x, int16_t y) override;
@@ -55,6 +70,7 @@ class PagePainter : public report::Canvas {
     QPainter& painter_;
     QRectF target_;
     QRect window_;
+    BitmapCache* bitmaps_ = nullptr;
     std::vector<Object*> objects_;
     QFont font_;
     double font_scale_ = 1.0; // a cell height asks for a smaller character height
