@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -42,6 +43,7 @@
 #include "platform/platform.h"
 #include "platform/qt/page_painter.h"
 #include "tarvex/frame.h"
+#include "tarvex/resources.h"
 #include "windows/description_format.h"
 #include "windows/keys.h"
 #include "windows/native_input.h"
@@ -296,7 +298,25 @@ QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, Na
         box->setFrameShape(QFrame::Box);
         return box;
     }
-    case Kind::Image: return new QLabel(client);
+    case Kind::Image: {
+        // The picture is one of the program's icon or bitmap resources, named as the description
+        // names it ('~LUMAREX.ICO').
+        auto* image = new QLabel(client);
+        image->setScaledContents(true);
+        for (const char* type : {"ICON", "BITMAP"}) {
+            uint32_t size = 0;
+            const void* bytes = WslUtil$LoadNamedResource(spec.text.c_str(), type, &size);
+            QPixmap picture;
+            if (bytes != nullptr && picture.loadFromData(static_cast<const uchar*>(bytes), size)) {
+                image->setPixmap(picture);
+                WslUtil$FreeResourcePtr(bytes);
+                break;
+            }
+            if (bytes != nullptr)
+                WslUtil$FreeResourcePtr(bytes);
+        }
+        return image;
+    }
     default: return new QLabel(text, client);
     }
 }
