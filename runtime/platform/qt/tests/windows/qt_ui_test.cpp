@@ -21,6 +21,11 @@
 #include "tarvex/windows.hpp"
 #include "windows/driver.h"
 
+// The font library's lifelong cache is no leak of ours.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace tarvex::platform::qt {
 namespace {
 
