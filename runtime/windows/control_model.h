@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -51,6 +52,9 @@ void ControlGainedFocus(VrnWindowObject& window, Control& control);
 // CYCLE: the standard action code of a BUTTON (8 help, 15 close, ...) for the loop to perform, else
 // 0.
 int32_t ControlDefaultAction(VrnWindowObject& window, Control& control, int32_t event);
+
+// A menu or control text without the '&' that marks its hot key ("&&" is a plain '&').
+std::string WithoutHotKey(std::string_view text);
 
 // ---- Hooks the event loop installs ----------------------------------------------------------------
 struct ControlEventHooks {

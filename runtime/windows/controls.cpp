@@ -48,6 +48,20 @@ constexpr uint32_t kLeftDoubleClick = 5;
 
 }  // namespace
 
+// Menu and control texts mark their hot key with '&' ("&&" is a plain '&').
+std::string WithoutHotKey(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '&' && i + 1 < text.size()) {
+            out += text[++i];
+            continue;
+        }
+        if (text[i] != '&')
+            out += text[i];
+    }
+    return out;
+}
+
 ControlEventHooks SetControlEventHooks(const ControlEventHooks& hooks) {
     std::lock_guard lock(hooks_mutex);
     return std::exchange(installed_hooks, hooks);
@@ -221,19 +235,6 @@ bool FieldObject::Completed() {
 
 namespace {
 
-// Menu and control texts mark their hot key with '&' ("&&" is a plain '&').
-std::string WithoutHotKey(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] == '&' && i + 1 < text.size()) {
-            out += text[++i];
-            continue;
-        }
-        if (text[i] != '&')
-            out += text[i];
-    }
-    return out;
-}
 
 std::string_view TrimBlanks(std::string_view text) {
     size_t first = text.find_first_not_of(' ');

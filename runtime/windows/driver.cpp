@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "tarvex/frame.h"
+#include "windows/control_model.h"
 #include "windows/description_format.h"
 #include "windows/events.h"
 
@@ -29,13 +30,7 @@ uint8_t Code(Kind kind) { return static_cast<uint8_t>(kind); }
 }  // namespace
 
 std::string Driver::Plain(std::string_view text) {
-    std::string plain;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] == '&' && i + 1 < text.size() && text[i + 1] == '&')
-            plain += text[++i];
-        else if (text[i] != '&')
-            plain += text[i];
-    }
+    std::string plain = WithoutHotKey(text);
     size_t first = plain.find_first_not_of(" |");
     size_t last = plain.find_last_not_of(" |");
     return first == std::string::npos ? std::string() : plain.substr(first, last - first + 1);
