@@ -218,7 +218,7 @@ private:
     void CreateMenus(MenuEntry& entry, NativeHandle parent) {
         for (auto& child : entry.children) {
             NativeMenuSpec spec{child->kind, child->field_number, child->text,
-                                (child->flags & kItemSeparator) != 0, parent};
+                                (child->flags & kItemSeparator) != 0, parent, std::string(child->message)};
             child->handle = Ui().CreateMenuEntry(w_.handle, spec);
             CreateMenus(*child, child->handle);
         }
