@@ -450,7 +450,15 @@ QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, Na
         QObject::connect(radio, &QRadioButton::clicked, radio, command);
         return radio;
     }
-    case Kind::Option: case Kind::Group: return new QGroupBox(text, client);
+    case Kind::Option: case Kind::Group: {
+        // The frame runs through the middle of the title, so that the controls placed just below
+        // the box's top edge sit inside it, as the description lays them out.
+        auto* box = new QGroupBox(text, client);
+        box->setStyleSheet("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+                           "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                           " left: 6px; padding: 0 2px; }");
+        return box;
+    }
     case Kind::List: case Kind::ListVariant: return new ListView(client, window, field);
     case Kind::Combo: case Kind::ComboVariant: return new QComboBox(client);
     case Kind::Spin: return new QSpinBox(client);
