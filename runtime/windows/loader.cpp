@@ -145,6 +145,9 @@ public:
         scale_.dpi_x = ui.DotsPerInchX();
         scale_.dpi_y = ui.DotsPerInchY();
         scale_.report = false;
+        // The window's own units convert with this scale too (its position properties), controls
+        // or none.
+        ControlStateOf(w_).scale = scale_;
         w_.rect = PlaceWindow(w_.at, w_.flags, scale_, parent);
 
         NativeWindowSpec spec{w_.title, w_.native_style, parent_handle, w_.rect, std::string(w_.icon), font_};

@@ -703,7 +703,7 @@ namespace {
 
 TEST(CppLayer, PropertiesStatementsAndAQueueOfRecords) {
     Browse b(0);
-    tarvex::Window window(b.w);
+    tarvex::Target window(b.w);
     window[{3, VRN_PROP_TEXT}] = "&Pick";
     EXPECT_EQ(std::string(window[{3, VRN_PROP_TEXT}]), "&Pick");
     EXPECT_EQ((window[{3, VRN_PROP_X_POS, 3}].Number()), 40);   // the width, through the index
