@@ -698,6 +698,15 @@ void CloseDownWindows(std::chrono::milliseconds patience) {
         if (held)
             TakeRuntimeLock();
     }
+    // A script driving the program runs its last steps (the windows' closing) before the end.
+    {
+        bool held = HoldsRuntimeLock();
+        if (held)
+            GiveUpRuntimeLock();
+        WaitForScriptEnd();
+        if (held)
+            TakeRuntimeLock();
+    }
     // Once no thread shows a window any more, the backend may stop.
     if (RunningThreads() == 0)
         Ui().Shutdown();
