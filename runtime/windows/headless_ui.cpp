@@ -217,6 +217,7 @@ HEADLESS_WINDOW_SETTER(SetWindowTitle, const std::string&, spec.title)
 HEADLESS_WINDOW_SETTER(SetWindowRect, const NativeRect&, spec.rect)
 HEADLESS_WINDOW_SETTER(SetWindowState, NativeWindowState, state)
 HEADLESS_WINDOW_SETTER(SetStatusText, const std::string&, status_text)
+HEADLESS_WINDOW_SETTER(SetWindowCursor, const std::string&, cursor)
 #undef HEADLESS_WINDOW_SETTER
 
 NativeWindowState HeadlessUi::WindowState(NativeHandle window) {

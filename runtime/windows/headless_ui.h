@@ -43,6 +43,7 @@ public:
         NativeHandle focus = 0;
         NativeHandle default_button = 0;
         std::string status_text;
+        std::string cursor;
         NativeWindowState state = NativeWindowState::Normal;
         std::vector<NativePopupItem> last_popup;
     };
@@ -73,6 +74,7 @@ public:
     void SetWindowState(NativeHandle window, NativeWindowState state) override;
     NativeWindowState WindowState(NativeHandle window) override;
     void SetStatusText(NativeHandle window, const std::string& text) override;
+    void SetWindowCursor(NativeHandle window, const std::string& name) override;
     int32_t PopupMenu(NativeHandle window, const std::vector<NativePopupItem>& items) override;
     void SetFocus(NativeHandle window, NativeHandle control) override;
     bool Screenshot(NativeHandle window, const std::string& path, std::string& why) override;

@@ -147,6 +147,9 @@ public:
     virtual NativeWindowState WindowState(NativeHandle /*window*/) { return NativeWindowState::Normal; }
     // The text of the frame's status bar.
     virtual void SetStatusText(NativeHandle /*window*/, const std::string& /*text*/) {}
+    // The mouse pointer over the window, named as the program names it (a stock cursor
+    // "\xFF\x01" + u16 n for the system's cursor n-1); empty: the standard arrow.
+    virtual void SetWindowCursor(NativeHandle /*window*/, const std::string& /*name*/) {}
     // Shows a pop-up menu at the mouse and returns the chosen item (1-based, separators counted
     // out), 0 when none.
     virtual int32_t PopupMenu(NativeHandle /*window*/, const std::vector<NativePopupItem>& /*items*/) { return 0; }

@@ -264,7 +264,10 @@ public:
         case kPropHelp: w_.help = SharedText(value); return true;
         case kPropKey: state.keyword2 = SharedText(value); return true;
         case kPropIcon: w_.icon = SharedText(value); return true;
-        case kPropCursor: w_.cursor_name = std::string(value); return true;
+        case kPropCursor:
+            w_.cursor_name = std::string(value);
+            Ui().SetWindowCursor(w_.handle, w_.cursor_name);
+            return true;
         case kPropAcceptAll:
             if (Hooks().set_accept_all)
                 Hooks().set_accept_all(w_, PropertyNumber(value) != 0);

@@ -38,6 +38,7 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -232,6 +233,14 @@ protected:
             Hand(window_, {.kind = InputKind::kClose});
             return true;
         }
+        if (event->type() == QEvent::FocusIn) {
+            // A click or a prompt's mnemonic moved the focus: the runtime decides, and leaves the
+            // field the person left as a Tab would.
+            auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason)
+                Hand(window_, {.kind = InputKind::kFocus, .field = FieldOf(watched)});
+            return false;
+        }
         if (event->type() != QEvent::KeyPress)
             return false;
         auto* key = static_cast<QKeyEvent*>(event);
@@ -239,10 +248,7 @@ protected:
         uint32_t code = VirtualKey(key->key(), extended);
         if (code == 0)
             return false;
-        QVariant marked = watched->property("tarvexField");
-        if (!marked.isValid() && watched->parent() != nullptr)
-            marked = watched->parent()->property("tarvexField");
-        int32_t field = marked.toInt();
+        int32_t field = FieldOf(watched);
         Qt::KeyboardModifiers modifiers = key->modifiers();
         if (key->key() == Qt::Key_Backtab)
             modifiers |= Qt::ShiftModifier;
@@ -259,6 +265,14 @@ protected:
     }
 
 private:
+    // The field a watched widget shows, or the one its marked parent shows.
+    static int32_t FieldOf(QObject* watched) {
+        QVariant marked = watched->property("tarvexField");
+        if (!marked.isValid() && watched->parent() != nullptr)
+            marked = watched->parent()->property("tarvexField");
+        return marked.toInt();
+    }
+
     NativeHandle window_;
 };
 
@@ -275,6 +289,25 @@ protected:
 private:
     NativeHandle handle_;
 };
+
+// One of the program's icon or bitmap resources, named as a description names it
+// ('~LUMAREX.ICO'); a null picture when there is none.
+QPixmap ResourcePicture(const std::string& name) {
+    QPixmap picture;
+    if (name.empty())
+        return picture;
+    for (const char* type : {"ICON", "BITMAP"}) {
+        uint32_t size = 0;
+        const void* bytes = WslUtil$LoadNamedResource(name.c_str(), type, &size);
+        if (bytes == nullptr)
+            continue;
+        bool loaded = picture.loadFromData(static_cast<const uchar*>(bytes), size);
+        WslUtil$FreeResourcePtr(bytes);
+        if (loaded)
+            break;
+    }
+    return picture;
+}
 
 // A LIST: a table that shows the page of rows the runtime gives it, with a scroll bar of its own
 // whose thumb is the list's scroll position (0 to 100). The runtime owns the selection and the
@@ -479,18 +512,7 @@ QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, Na
         // names it ('~LUMAREX.ICO').
         auto* image = new QLabel(client);
         image->setScaledContents(true);
-        for (const char* type : {"ICON", "BITMAP"}) {
-            uint32_t size = 0;
-            const void* bytes = WslUtil$LoadNamedResource(spec.text.c_str(), type, &size);
-            QPixmap picture;
-            if (bytes != nullptr && picture.loadFromData(static_cast<const uchar*>(bytes), size)) {
-                image->setPixmap(picture);
-                WslUtil$FreeResourcePtr(bytes);
-                break;
-            }
-            if (bytes != nullptr)
-                WslUtil$FreeResourcePtr(bytes);
-        }
+        image->setPixmap(ResourcePicture(spec.text));
         return image;
     }
     default: return new QLabel(text, client);
@@ -544,9 +566,23 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Qt's messages go to standard error, but for the offscreen platform's note that it cannot pass
+// a window's size hints on (it has no window manager to pass them to): that is no fault of ours
+// and would be printed for every window a script opens.
+void QtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains("propagateSizeHints"))
+        return;
+    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+}
+
+}  // namespace
+
 QtUi::QtUi() : widgets_(std::make_unique<Widgets>()) {
     Widgets* w = widgets_.get();
     w->thread = std::thread([w] {
+        qInstallMessageHandler(QtMessages);
         static int argc = 1;
         static char name[] = "lumarex";
         static char* argv[] = {name, nullptr};
@@ -671,6 +707,8 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
                 main->show();
         }
         client->setFont(FontOf(spec.font));
+        if (QPixmap icon = ResourcePicture(spec.icon); !icon.isNull())
+            (window.main ? static_cast<QWidget*>(window.main.data()) : window.sub.data())->setWindowIcon(icon);
         window.client = client;
         window.filter = filter;
         widgets_->windows[handle] = window;
@@ -1059,6 +1097,33 @@ void QtUi::SetStatusText(NativeHandle window, const std::string& text) {
         auto it = widgets_->windows.find(window);
         if (it != widgets_->windows.end() && it->second.main)
             it->second.main->statusBar()->showMessage(QString::fromStdString(text));
+    });
+}
+
+void QtUi::SetWindowCursor(NativeHandle window, const std::string& name) {
+    HeadlessUi::SetWindowCursor(window, name);
+    widgets_->Run([&] {
+        QWidget* shell = widgets_->Shell(window);
+        if (shell == nullptr)
+            return;
+        // The system's stock cursors by their numbers; any other name shows the arrow.
+        static const std::pair<uint32_t, Qt::CursorShape> kStock[] = {
+            {32512, Qt::ArrowCursor},  {32513, Qt::IBeamCursor},       {32514, Qt::WaitCursor},
+            {32515, Qt::CrossCursor},  {32516, Qt::UpArrowCursor},     {32642, Qt::SizeFDiagCursor},
+            {32643, Qt::SizeBDiagCursor}, {32644, Qt::SizeHorCursor},  {32645, Qt::SizeVerCursor},
+            {32646, Qt::SizeAllCursor}, {32648, Qt::ForbiddenCursor}, {32649, Qt::PointingHandCursor},
+            {32650, Qt::BusyCursor},   {32651, Qt::WhatsThisCursor},
+        };
+        const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+        if (name.size() >= 4 && bytes[0] == 0xFF && bytes[1] == 0x01) {
+            uint32_t stock = uint32_t(bytes[2] | (bytes[3] << 8)) - 1;
+            for (auto [number, shape] : kStock)
+                if (number == stock) {
+                    shell->setCursor(shape);
+                    return;
+                }
+        }
+        shell->unsetCursor();
     });
 }
 
