@@ -73,6 +73,8 @@ public:
     void SetWindowState(NativeHandle window, NativeWindowState state) override;
     NativeWindowState WindowState(NativeHandle window) override;
     void SetStatusText(NativeHandle window, const std::string& text) override;
+    void SetApplicationCursor(const std::string& cursor) override;
+    std::string ApplicationCursor() const;
     int32_t PopupMenu(NativeHandle window, const std::vector<NativePopupItem>& items) override;
     void SetFocus(NativeHandle window, NativeHandle control) override;
     bool Screenshot(NativeHandle window, const std::string& path, std::string& why) override;
@@ -101,6 +103,7 @@ private:
     bool fail_next_window_ = false;
     std::atomic<int> beeps_{0};
     int32_t next_popup_choice_ = 0;
+    std::string application_cursor_;
 
     Control* FindControlLocked(NativeHandle handle);
 };

@@ -376,15 +376,15 @@ TEST(Statements, PositionAndFontInTheWindowUnit) {
 
 TEST(Statements, CreateIsHiddenUntilShownAndDestroyTakesItAway) {
     Form f;
-    int32_t field = Vrn$CREATE(0, 0x0a, 0);
+    int32_t field = Vrn$CREATE(0, 0x0a, 0, 0);
     EXPECT_EQ(field, 20);
     EXPECT_FALSE(Shown(f.w, field).visible);
     SetProp(f.w, field, Hex(kPropText), "New prompt");
     Vrn$UNHIDE(field, field);
     EXPECT_TRUE(Shown(f.w, field).visible);
     EXPECT_EQ(Shown(f.w, field).text, "New prompt");
-    EXPECT_EQ(Vrn$CREATE(field, 0x0a, 0), 0);   // the number is taken
-    EXPECT_EQ(Vrn$CREATE(0, 0x19, 0), 0);       // a WINDOW is no control
+    EXPECT_EQ(Vrn$CREATE(field, 0x0a, 0, 0), 0);   // the number is taken
+    EXPECT_EQ(Vrn$CREATE(0, 0x19, 0, 0), 0);       // a WINDOW is no control
     size_t before = Headless().GetWindow(f.w->handle)->controls.size();
     Vrn$DESTROY(17, 14);                        // the SHEET with its tabs and their entry
     EXPECT_EQ(FindControl(*f.w, 14), nullptr);
@@ -400,7 +400,7 @@ TEST(Statements, CreateWhileModalIsError541) {
             ControlEventHooks hooks;
             hooks.system_modal = [] { return true; };
             SetControlEventHooks(hooks);
-            Vrn$CREATE(0, 0x0a, 0);
+            Vrn$CREATE(0, 0x0a, 0, 0);
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "");
