@@ -53,6 +53,10 @@ void ControlGainedFocus(VrnWindowObject& window, Control& control);
 // 0.
 int32_t ControlDefaultAction(VrnWindowObject& window, Control& control, int32_t event);
 
+// A person picks (clicks) row `row` of a LIST: the list selects it and shows it, without an event
+// of its own (the loop queues the one the click makes). False when the control is no LIST.
+bool ControlRowPicked(VrnWindowObject& window, Control& control, int32_t row);
+
 // A person drags the right edge of a LIST's column (an M column) to `pixels` wide, or scrolls an
 // S column's contents sideways to `offset` pixels; the list shows its new layout. False when the
 // control is no LIST or the column has no M (no S). The backend hands these in as input; the loop

@@ -914,6 +914,15 @@ int32_t ControlDefaultAction(VrnWindowObject&, Control& control, int32_t event) 
     return control.standard_action;
 }
 
+bool ControlRowPicked(VrnWindowObject&, Control& control, int32_t row) {
+    auto* list = dynamic_cast<ListControl*>(control.object.get());
+    if (list == nullptr)
+        return false;
+    list->List().Select(row);
+    list->Show();
+    return true;
+}
+
 bool ControlListColumnResized(VrnWindowObject&, Control& control, int32_t column, int32_t pixels) {
     auto* list = dynamic_cast<ListControl*>(control.object.get());
     return list != nullptr && list->ResizeColumn(column, pixels);

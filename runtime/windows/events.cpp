@@ -225,6 +225,8 @@ void ButtonInput(VrnWindowObject& w, const NativeInput& in) {
         return;
     if (IsList(*c)) {
         MoveFocus(w, c->field_number);
+        if (in.row > 0)
+            ControlRowPicked(w, *c, in.row);
         if (button == MouseButton::kLeft && in.double_click)
             Queue(w, MakeEvent(kEventAccepted, c->field_number, in.row));
         else
@@ -295,6 +297,7 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
     case InputKind::kListRow:
         if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c)) {
             MoveFocus(w, in.field);
+            ControlRowPicked(w, *c, in.row);
             Queue(w, MakeEvent(kEventNewSelection, in.field, in.row));
         }
         break;
