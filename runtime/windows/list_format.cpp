@@ -271,6 +271,7 @@ private:
             } else if (up == 'H') {
                 p_++;
                 c.flags2 |= kColumnHeaderHeight;
+                c.header_height = 0;   // a later H without a height undoes an earlier one's
                 c.header_height_given = Parenthesised(c.header_height);
             } else if (ch == '~') {
                 Header(c, true);
@@ -424,6 +425,7 @@ private:
             } else if (up == 'H') {
                 p_++;
                 g.flags2 |= kColumnHeaderHeight;
+                g.header_height = 0;
                 g.header_height_given = Parenthesised(g.header_height);
             } else {
                 break;
@@ -547,14 +549,39 @@ bool ResizeListColumn(ListFormat& format, size_t column, int32_t pixels) {
     return true;
 }
 
+namespace {
+
+// A group: its columns between brackets, then its width and modifiers (an empty group keeps them
+// too, so they are read back the same).
+void WriteGroup(std::string& out, const ListFormat& format, const ListGroup& g) {
+    out += '[';
+    for (size_t k = 0; k < g.count; k++)
+        WriteColumn(out, format.columns[g.first + k], k > 0);
+    out += ']';
+    if (g.width_given)
+        out += "(" + std::to_string(g.width) + ")";
+    if (!g.header.empty() || g.header_letter_given)
+        WriteHeader(out, g.header, g.header_letter_given, g.header_justification >> 2, false, 0);
+    if (g.flags & kColumnRightBorder)
+        out += '|';
+    if (g.flags & kColumnBottomBorder)
+        out += '_';
+    if (g.flags & kColumnMark)
+        out += 'M';
+    if (g.flags & kColumnFixed)
+        out += 'F';
+    WriteLetterWithNumber(out, g.flags & kColumnScroll, 'S', g.scroll_width_given, g.scroll_width);
+    WriteLetterWithNumber(out, g.flags2 & kColumnHeaderHeight, 'H', g.header_height_given, g.header_height);
+}
+
+}  // namespace
+
 std::string WriteListFormat(const ListFormat& format) {
     std::string out;
     size_t group = 0;
     for (size_t i = 0; i < format.columns.size();) {
-        while (group < format.groups.size() && format.groups[group].count == 0 && format.groups[group].first <= i) {
-            out += "[]";   // an empty group keeps its place
-            group++;
-        }
+        while (group < format.groups.size() && format.groups[group].count == 0 && format.groups[group].first <= i)
+            WriteGroup(out, format, format.groups[group++]);   // an empty group keeps its place
         const ListColumn& c = format.columns[i];
         if (c.group < 0) {
             WriteColumn(out, c, !out.empty());
@@ -562,29 +589,12 @@ std::string WriteListFormat(const ListFormat& format) {
             continue;
         }
         const ListGroup& g = format.groups[size_t(c.group)];
-        out += '[';
-        for (size_t k = 0; k < g.count; k++)
-            WriteColumn(out, format.columns[g.first + k], k > 0);
-        out += ']';
-        if (g.width_given)
-            out += "(" + std::to_string(g.width) + ")";
-        if (!g.header.empty() || g.header_letter_given)
-            WriteHeader(out, g.header, g.header_letter_given, g.header_justification >> 2, false, 0);
-        if (g.flags & kColumnRightBorder)
-            out += '|';
-        if (g.flags & kColumnBottomBorder)
-            out += '_';
-        if (g.flags & kColumnMark)
-            out += 'M';
-        if (g.flags & kColumnFixed)
-            out += 'F';
-        WriteLetterWithNumber(out, g.flags & kColumnScroll, 'S', g.scroll_width_given, g.scroll_width);
-        WriteLetterWithNumber(out, g.flags2 & kColumnHeaderHeight, 'H', g.header_height_given, g.header_height);
+        WriteGroup(out, format, g);
         i = g.first + g.count;
         group = size_t(c.group) + 1;
     }
     for (; group < format.groups.size(); group++)
-        out += "[]";
+        WriteGroup(out, format, format.groups[group]);
     return out;
 }
 

@@ -196,6 +196,12 @@ TEST(ListFormat, MSAndHAreWrittenBackAsGiven) {
                              "30L(2)|MFS(60)H(10)~Name~C(0)@s20@", "20LS(0)H(0)"};
     for (const char* text : formats)
         EXPECT_EQ(WriteListFormat(Parse(text)), text);
+    // Found by the fuzzer: an empty group keeps its modifiers, and a later H without a height
+    // undoes an earlier one's.
+    EXPECT_EQ(WriteListFormat(Parse("[]H(12)")), "[]H(12)");
+    EXPECT_EQ(Parse("[]H(12)").header_height_units, 12);
+    EXPECT_EQ(WriteListFormat(Parse("20LH(3)H")), "20LH");
+    EXPECT_EQ(Parse("20LH(3)H").columns[0].header_height, 0);
     // The same letters for the same flags, in the one order a column's items are written.
     EXPECT_EQ(WriteListFormat(Parse("30lhs(5)m")), "30LMS(5)H");
 }
