@@ -225,12 +225,11 @@ void ButtonInput(VrnWindowObject& w, const NativeInput& in) {
         return;
     if (IsList(*c)) {
         MoveFocus(w, c->field_number);
-        // The row under the mouse becomes the selection (its NewSelection posted when it moved);
-        // a double-click then accepts it.
-        bool picked = in.row > 0 && ControlPickRow(w, *c, in.row);
+        if (in.row > 0)
+            ControlRowPicked(w, *c, in.row);
         if (button == MouseButton::kLeft && in.double_click)
             Queue(w, MakeEvent(kEventAccepted, c->field_number, in.row));
-        else if (!picked)
+        else
             Queue(w, MakeEvent(kEventNewSelection, c->field_number, in.row));
         return;
     }
@@ -298,8 +297,8 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
     case InputKind::kListRow:
         if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c)) {
             MoveFocus(w, in.field);
-            if (!ControlPickRow(w, *c, in.row))
-                Queue(w, MakeEvent(kEventNewSelection, in.field, in.row));
+            ControlRowPicked(w, *c, in.row);
+            Queue(w, MakeEvent(kEventNewSelection, in.field, in.row));
         }
         break;
     case InputKind::kListThumb:

@@ -243,4 +243,14 @@ int32_t HeadlessUi::PopupMenu(NativeHandle window, const std::vector<NativePopup
     return 0;
 }
 
+void HeadlessUi::SetApplicationCursor(const std::string& cursor) {
+    std::lock_guard lock(mutex_);
+    application_cursor_ = cursor;
+}
+
+std::string HeadlessUi::ApplicationCursor() const {
+    std::lock_guard lock(mutex_);
+    return application_cursor_;
+}
+
 }  // namespace tarvex::windows

@@ -340,7 +340,7 @@ private:
     int32_t scroll_ = 0;
 };
 
-// The printer and system objects answer no numbered property of their own yet: reads are empty.
+// The printer object answers no numbered property of its own yet: reads are empty.
 class PlainObject : public PropertyObject {};
 
 }  // namespace
@@ -352,11 +352,6 @@ std::unique_ptr<PropertyObject> WindowPropertiesOf(VrnWindowObject& window) {
 PropertyObject& PrinterObject() {
     static PlainObject printer;   // made on first use
     return printer;
-}
-
-PropertyObject& SystemObject() {
-    static PlainObject system;
-    return system;
 }
 
 // ---- Resolution -----------------------------------------------------------------------------------

@@ -85,6 +85,12 @@ inline void CHANGE(int32_t field, std::string_view value) {
     Vrn$CHANGE(field);
 }
 inline int32_t CHOICE(int32_t field = 0) { return Vrn$CHOICE(field); }
+// A control made at run time (kind codes as in window descriptions), hidden until UNHIDE; see
+// Vrn$CREATE for the parent and position.
+inline int32_t CREATE(int32_t field, int32_t kind, int32_t parent = 0, int32_t position = 0) {
+    return Vrn$CREATE(field, kind, parent, position);
+}
+inline void DESTROY(int32_t first, int32_t last = 0) { Vrn$DESTROY(first, last); }
 inline int32_t POPUP(std::string_view menu) {
     Vrn$PushString(menu.data(), uint32_t(menu.size()));
     return Vrn$POPUP();

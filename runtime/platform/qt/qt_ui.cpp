@@ -290,6 +290,26 @@ private:
     NativeHandle handle_;
 };
 
+// The system's stock cursor a name selects ("\xFF\x01" + u16 n: the system's cursor n-1); none
+// for an empty or any other name (the arrow shows).
+std::optional<Qt::CursorShape> CursorShapeOf(const std::string& name) {
+    static const std::pair<uint32_t, Qt::CursorShape> kStock[] = {
+        {32512, Qt::ArrowCursor},     {32513, Qt::IBeamCursor},    {32514, Qt::WaitCursor},
+        {32515, Qt::CrossCursor},     {32516, Qt::UpArrowCursor},  {32642, Qt::SizeFDiagCursor},
+        {32643, Qt::SizeBDiagCursor}, {32644, Qt::SizeHorCursor},  {32645, Qt::SizeVerCursor},
+        {32646, Qt::SizeAllCursor},   {32648, Qt::ForbiddenCursor}, {32649, Qt::PointingHandCursor},
+        {32650, Qt::BusyCursor},      {32651, Qt::WhatsThisCursor},
+    };
+    const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+    if (name.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0x01)
+        return std::nullopt;
+    uint32_t stock = uint32_t(bytes[2] | (bytes[3] << 8)) - 1;
+    for (auto [number, shape] : kStock)
+        if (number == stock)
+            return shape;
+    return std::nullopt;
+}
+
 // One of the program's icon or bitmap resources, named as a description names it
 // ('~LUMAREX.ICO'); a null picture when there is none.
 QPixmap ResourcePicture(const std::string& name) {
@@ -379,20 +399,31 @@ public:
                 header_lines = std::max(header_lines, int(header.count('\n')) + 1);
             auto* item = new QTableWidgetItem(header);
             if (size_t(c) < view.columns.size()) {
-                item->setTextAlignment(JustifyOf(view.columns[size_t(c)].header_justify));
-                table_->setColumnWidth(c, view.columns[size_t(c)].width);
+                const windows::NativeListColumn& column = view.columns[size_t(c)];
+                item->setTextAlignment(JustifyOf(uint8_t(column.justification >> 2)));
+                table_->setColumnWidth(c, std::max(0, column.right - column.left));
+                table_->setColumnHidden(c, column.right <= column.left);
             }
             table_->setHorizontalHeaderItem(c, item);
         }
+        int header_height = view.header_height > 0 ? view.header_height : header_lines * line;
         table_->horizontalHeader()->setVisible(header_lines > 0);
-        table_->horizontalHeader()->setFixedHeight(std::max(1, header_lines * line));
+        table_->horizontalHeader()->setFixedHeight(std::max(1, header_height));
         table_->setRowCount(int(view.rows.size()));
         for (int r = 0; r < int(view.rows.size()); r++) {
             const auto& cells = view.rows[size_t(r)];
             for (int c = 0; c < columns && size_t(c) < cells.size(); c++) {
                 auto* item = new QTableWidgetItem(QString::fromStdString(cells[size_t(c)]));
                 if (size_t(c) < view.columns.size())
-                    item->setTextAlignment(JustifyOf(view.columns[size_t(c)].justify));
+                    item->setTextAlignment(JustifyOf(uint8_t(view.columns[size_t(c)].justification & 3)));
+                // The colours the format or the row's queue fields give the cell.
+                if (size_t(r) < view.cells.size() && size_t(c) < view.cells[size_t(r)].size()) {
+                    const windows::NativeListCell& style = view.cells[size_t(r)][size_t(c)];
+                    if (std::optional<QColor> colour = ColourOf(style.foreground))
+                        item->setForeground(*colour);
+                    if (std::optional<QColor> colour = ColourOf(style.background))
+                        item->setBackground(*colour);
+                }
                 table_->setItem(r, c, item);
             }
         }
@@ -1106,24 +1137,21 @@ void QtUi::SetWindowCursor(NativeHandle window, const std::string& name) {
         QWidget* shell = widgets_->Shell(window);
         if (shell == nullptr)
             return;
-        // The system's stock cursors by their numbers; any other name shows the arrow.
-        static const std::pair<uint32_t, Qt::CursorShape> kStock[] = {
-            {32512, Qt::ArrowCursor},  {32513, Qt::IBeamCursor},       {32514, Qt::WaitCursor},
-            {32515, Qt::CrossCursor},  {32516, Qt::UpArrowCursor},     {32642, Qt::SizeFDiagCursor},
-            {32643, Qt::SizeBDiagCursor}, {32644, Qt::SizeHorCursor},  {32645, Qt::SizeVerCursor},
-            {32646, Qt::SizeAllCursor}, {32648, Qt::ForbiddenCursor}, {32649, Qt::PointingHandCursor},
-            {32650, Qt::BusyCursor},   {32651, Qt::WhatsThisCursor},
-        };
-        const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
-        if (name.size() >= 4 && bytes[0] == 0xFF && bytes[1] == 0x01) {
-            uint32_t stock = uint32_t(bytes[2] | (bytes[3] << 8)) - 1;
-            for (auto [number, shape] : kStock)
-                if (number == stock) {
-                    shell->setCursor(shape);
-                    return;
-                }
-        }
-        shell->unsetCursor();
+        if (std::optional<Qt::CursorShape> shape = CursorShapeOf(name))
+            shell->setCursor(*shape);
+        else
+            shell->unsetCursor();
+    });
+}
+
+void QtUi::SetApplicationCursor(const std::string& name) {
+    HeadlessUi::SetApplicationCursor(name);
+    widgets_->Run([&] {
+        // One cursor over every window while the program is busy, until it is taken away.
+        while (QApplication::overrideCursor() != nullptr)
+            QApplication::restoreOverrideCursor();
+        if (std::optional<Qt::CursorShape> shape = CursorShapeOf(name))
+            QApplication::setOverrideCursor(*shape);
     });
 }
 

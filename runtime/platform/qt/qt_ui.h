@@ -49,6 +49,7 @@ public:
     windows::NativeWindowState WindowState(windows::NativeHandle window) override;
     void SetStatusText(windows::NativeHandle window, const std::string& text) override;
     void SetWindowCursor(windows::NativeHandle window, const std::string& name) override;
+    void SetApplicationCursor(const std::string& name) override;
     int32_t PopupMenu(windows::NativeHandle window, const std::vector<windows::NativePopupItem>& items) override;
     void SetFocus(windows::NativeHandle window, windows::NativeHandle control) override;
     void Beep() override;
