@@ -432,6 +432,14 @@ bool CompleteEvent(LoopFrame& frame, bool cycle) {
         }
         break;
     case kEventOpenFailed: return false;
+    case kEventAccepted:
+        // A button with the standard close action closes its window once the body has let its
+        // press through.
+        if (!cycle && event->field > 0)
+            if (Control* c = FindControl(w, event->field);
+                c != nullptr && ControlDefaultAction(w, *c, kEventAccepted) == kStandardClose)
+                Queue(w, MakeEvent(kEventCloseWindow, 0));
+        break;
     default: break;
     }
     return true;
