@@ -89,6 +89,7 @@ struct State {
     std::unique_ptr<MemoColumns> memos; // the MEMO and BLOB fields, columns after the fields
     MemoValues memo;                    // the current record's memo values
     std::string fields; // r."pat", r."lname", ..., then the memos
+    std::vector<size_t> missing_memos; // memo columns the table lacks, opened for BUILD to add
     uint32_t record_length = 0;
     int32_t logout_seconds = 0;
     int32_t wait_milliseconds = kWaitMilliseconds; // set with the lock-wait property
