@@ -10,6 +10,7 @@
 #include "data/dictionary.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
+#include "tarvex/settings.h"
 
 namespace lumarex {
 
@@ -103,8 +104,7 @@ int32_t Check(FileDecl* source, FileDecl* target, std::string* report) {
 } // namespace
 
 bool DatabaseNamed() {
-    const char* setting = std::getenv(kDatabaseSetting);
-    return setting != nullptr && std::strspn(setting, " \t") != std::strlen(setting);
+    return Vrn$GetSetting(kDatabaseSetting, nullptr, 0) > 0;
 }
 
 const DataHome& BindDataHome(const DataHome& files, const DataHome& server) {

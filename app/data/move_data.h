@@ -17,13 +17,14 @@ struct DataHome {
     VrnDriverEntry varnel;
 };
 
-// The environment variable that names the practice's database: a libpq connection string
-// ("host=/run/postgresql dbname=lumarex"). The PGSQL driver connects with it; the program reads
-// it only to choose where its files live, and never writes it anywhere (a password in it stays
-// out of traces and fault reports; it belongs in ~/.pgpass all the same).
+// The setting that names the practice's database: a libpq connection string ("host=/run/postgresql
+// dbname=lumarex") in the environment variable, or else in the entry of that key in the program's
+// environment file (lumapp.ENV). The PGSQL driver connects with it; the program reads it only to
+// choose where its files live, and never writes it anywhere (a password in it stays out of traces
+// and fault reports; it belongs in ~/.pgpass all the same).
 constexpr const char* kDatabaseSetting = "TARVEX_PGSQL";
 
-// Whether the settings name a database: the variable is set to something other than blanks.
+// Whether the settings name a database: the variable or the entry holds something other than blanks.
 bool DatabaseNamed();
 // Binds the sixteen files to their home as the settings choose it: to `server` when they name a
 // database, else to `files`. Returns the home chosen.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/environment.h"
 #include "core/tests/test_support.h"
 #include "data/driver_services.h"
 #include "data/dictionary.h"
@@ -173,15 +174,41 @@ TEST(DataHome, TheSettingBindsAllSixteenFilesToTheServerOrNoneOfThem) {
         bool server;
     } cases[] = {{nullptr, false}, {"", false}, {"  \t ", false}, {"dbname=lumarex", true},
                  {"host=/run/postgresql dbname=lumarex", true}};
+    auto check = [](bool server) {
+        EXPECT_EQ(lumarex::DatabaseNamed(), server);
+        const lumarex::DataHome& home = lumarex::BindDataHome(kFiles, kServer);
+        EXPECT_EQ(&home, server ? &kServer : &kFiles);
+        for (FileDecl* file : lumarex::DictionaryFiles())
+            EXPECT_EQ(file->driver, server ? PGSQL : file == Provider.Decl() ? VARNEL : KELSTORE);
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value != nullptr ? c.value : "(not set)");
         setting.Set(c.value);
-        EXPECT_EQ(lumarex::DatabaseNamed(), c.server);
-        const lumarex::DataHome& home = lumarex::BindDataHome(kFiles, kServer);
-        EXPECT_EQ(&home, c.server ? &kServer : &kFiles);
-        for (FileDecl* file : lumarex::DictionaryFiles())
-            EXPECT_EQ(file->driver, c.server ? PGSQL : file == Provider.Decl() ? VARNEL : KELSTORE);
+        check(c.server);
     }
+    // The environment file's entry names the database as well; blanks there name none.
+    setting.Set(nullptr);
+    tarvex::ApplyEnvironmentText("TARVEX_PGSQL=\"host=/run/postgresql dbname=lumarex\"");
+    check(true);
+    tarvex::ApplyEnvironmentText("TARVEX_PGSQL=\"   \"");
+    check(false);
+    tarvex::ResetEnvironment();
+}
+
+// The connection string in the environment file alone: the driver connects with it.
+TEST_P(MoveDataTest, TheEnvironmentFileNamesTheDatabase) {
+    DatabaseSetting setting;
+    setting.Set(nullptr);
+    tarvex::ApplyEnvironmentText("TARVEX_PGSQL=\"" + pgsql_testing::ProcessServer().ConnInfo() + "\"");
+    EXPECT_EQ(&lumarex::BindDataHome(kFiles, kServer), &kServer);
+    Vrn$FILE_CREATE(Patient.Decl());
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_OPEN(Patient.Decl(), 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_CLOSE(Patient.Decl());
+    tarvex::ResetEnvironment();
+    Vrn$FILE_OPEN(Patient.Decl(), 0x42); // and without it, no database is named
+    EXPECT_EQ(Vrn$ERRCODE, 90);
 }
 
 TEST_P(MoveDataTest, APasswordInTheSettingNeverReachesATraceOrAnError) {
@@ -209,6 +236,21 @@ TEST_P(MoveDataTest, APasswordInTheSettingNeverReachesATraceOrAnError) {
     EXPECT_NE(Vrn$ERRCODE, 0);
     Vrn$FILEERRORMSG();
     std::string message = tarvex::testing::PopText();
+    // Strings the client library cannot read, or that fail on the password itself: its reason
+    // would quote them.
+    const std::string unreadable[] = {
+        "host=" + pgsql_testing::ProcessServer().Folder() + " password=" + secret + " " + secret + "x",
+        "host=" + pgsql_testing::ProcessServer().Folder() + " password='" + secret,
+        "postgresql://lumarex:" + secret + "@[nowhere/x",
+        "host=" + pgsql_testing::ProcessServer().Folder() + " port=" + secret + " password=" + secret,
+    };
+    for (const std::string& text : unreadable) {
+        setting.Set(text.c_str());
+        Vrn$FILE_OPEN(Patient.Decl(), 0x42);
+        EXPECT_EQ(Vrn$ERRCODE, 90);
+        Vrn$FILEERRORMSG();
+        message += "\n" + tarvex::testing::PopText();
+    }
     tarvex::SetTraceFile("");
     std::ifstream in(trace);
     std::stringstream text;

@@ -44,7 +44,8 @@ using PgResult = std::unique_ptr<PGresult, void (*)(PGresult*)>;
 // A server connection of the driver: its prepared statements by SQL text.
 class Connection {
   public:
-    // Connects with the connection string of TARVEX_PGSQL; null with the error posted as a code.
+    // Connects with the connection string of the TARVEX_PGSQL setting; null with the error posted
+    // as a code.
     static std::unique_ptr<Connection> Open(int32_t* code);
     ~Connection();
     Connection(const Connection&) = delete;
