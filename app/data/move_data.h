@@ -5,6 +5,7 @@
 // number of records, and the same records in the same order under every key.
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "tarvex/file_decl.h"
@@ -37,5 +38,9 @@ const DataHome& BindDataHome(const DataHome& files, const DataHome& server);
 // and checked. 0, or the error code with `report` naming the file and the fault. The dictionary's
 // declarations are bound to `from` on return.
 int32_t MoveData(const DataHome& from, const DataHome& to, bool replace, std::string* report);
+// The same for `files`, each bound to its source's driver: Provider's copy goes to `to.varnel`,
+// every other file's to `to.kelstore`. Every record is copied with its MEMO and BLOB values, and
+// the check compares those too.
+int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool replace, std::string* report);
 
 } // namespace lumarex
