@@ -34,6 +34,15 @@ std::vector<Control*> FieldOrder(VrnWindowObject& window, bool usable_only = tru
 // double-click, key code 5, post EVENT:Accepted). True when the control used the key.
 bool ControlKey(VrnWindowObject& window, Control& control, uint32_t key_code);
 
+// A person picked row `row` (1-based, of the whole list) of a LIST with the mouse: the list
+// selects it and posts EVENT:NewSelection when the selection moved. False when the control is no
+// list that can take it (the loop then reports the pick as it stands).
+bool ControlPickRow(VrnWindowObject& window, Control& control, int32_t row);
+
+// A person dragged a LIST's scroll thumb to `position` (0 to 100): the list takes it as its
+// scroll position (a list that pages its own queue scrolls there) and posts EVENT:ScrollDrag.
+void ControlThumbDragged(VrnWindowObject& window, Control& control, int32_t position);
+
 // Text typed into a control (the headless input, or a native edit's contents): only shown, the
 // variable is not touched until the control is completed.
 void ControlTyped(VrnWindowObject& window, Control& control, std::string_view text);

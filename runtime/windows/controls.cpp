@@ -653,6 +653,9 @@ public:
     // Shows the page as it stands.
     void Show() {
         NativeListView view;
+        for (const ListColumn& column : list_.Format().columns)
+            view.columns.push_back({column.left, column.pixel_width, uint8_t(column.DataJustify()),
+                                    uint8_t(column.HeaderJustify())});
         view.headers = list_.HeaderCells();
         view.first_row = list_.Top();
         int32_t last = std::min(list_.Records(), list_.Top() + list_.PageRows() - 1);
@@ -872,6 +875,21 @@ std::vector<Control*> FieldOrder(VrnWindowObject& window, bool usable_only) {
 
 bool ControlKey(VrnWindowObject&, Control& control, uint32_t key_code) {
     return control.object != nullptr && control.object->Key(key_code & 0x7FF);
+}
+
+bool ControlPickRow(VrnWindowObject&, Control& control, int32_t row) {
+    bool list = control.kind == uint8_t(Kind::List) || control.kind == uint8_t(Kind::ListVariant);
+    if (control.object == nullptr || !list || row <= 0)
+        return false;
+    control.object->SetProperty(kPropSelected, std::to_string(row));
+    return control.object->Choice() == row;
+}
+
+void ControlThumbDragged(VrnWindowObject& window, Control& control, int32_t position) {
+    if (control.object == nullptr)
+        return;
+    control.object->SetProperty(kPropVScrollPos, std::to_string(std::clamp(position, 0, 100)));
+    PostFor(window, &control, kEventScrollDrag);
 }
 
 void ControlTyped(VrnWindowObject&, Control& control, std::string_view text) {

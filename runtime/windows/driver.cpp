@@ -3,6 +3,7 @@
 #include "windows/driver.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <sstream>
@@ -441,12 +442,35 @@ bool WatchForScriptFromEnvironment() {
     return true;
 }
 
+namespace {
+// The script started from the environment, until it has run its last step.
+std::mutex script_mutex;
+std::condition_variable script_ended;
+bool script_running = false;
+}  // namespace
+
+void WaitForScriptEnd() {
+    std::unique_lock lock(script_mutex);
+    script_ended.wait(lock, [] { return !script_running; });
+}
+
 void StartScriptFromEnvironment() {
     const char* path = std::getenv("TARVEX_SCRIPT");
     if (path == nullptr)
         return;
     std::string file = path;
+    {
+        std::lock_guard lock(script_mutex);
+        script_running = true;
+    }
     std::thread([file] {
+        struct Ended {
+            ~Ended() {
+                std::lock_guard lock(script_mutex);
+                script_running = false;
+                script_ended.notify_all();
+            }
+        } ended;
         std::optional<std::string> text = platform::ReadWholeFile(file);
         if (!text) {
             WriteTranscript("script " + file + ": cannot be read");

@@ -69,6 +69,10 @@ private:
 // the transcript's watch on windows opening and closing and answers true; the start follows.
 bool WatchForScriptFromEnvironment();
 void StartScriptFromEnvironment();
+// Returns once the script started from the environment has run its last step (at once when there
+// is none): a program that ends first would cut its transcript short. A step that cannot succeed
+// any more fails within its timeout and ends the process with 3.
+void WaitForScriptEnd();
 
 // Runs a script's text with a driver, writing the transcript through `write`; returns the number
 // of the failing line, 0 when every step passed.

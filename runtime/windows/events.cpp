@@ -225,9 +225,12 @@ void ButtonInput(VrnWindowObject& w, const NativeInput& in) {
         return;
     if (IsList(*c)) {
         MoveFocus(w, c->field_number);
+        // The row under the mouse becomes the selection (its NewSelection posted when it moved);
+        // a double-click then accepts it.
+        bool picked = in.row > 0 && ControlPickRow(w, *c, in.row);
         if (button == MouseButton::kLeft && in.double_click)
             Queue(w, MakeEvent(kEventAccepted, c->field_number, in.row));
-        else
+        else if (!picked)
             Queue(w, MakeEvent(kEventNewSelection, c->field_number, in.row));
         return;
     }
@@ -295,8 +298,13 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
     case InputKind::kListRow:
         if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c)) {
             MoveFocus(w, in.field);
-            Queue(w, MakeEvent(kEventNewSelection, in.field, in.row));
+            if (!ControlPickRow(w, *c, in.row))
+                Queue(w, MakeEvent(kEventNewSelection, in.field, in.row));
         }
+        break;
+    case InputKind::kListThumb:
+        if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c))
+            ControlThumbDragged(w, *c, int32_t(in.code));
         break;
     case InputKind::kKey: KeyInput(w, in); break;
     case InputKind::kButton: ButtonInput(w, in); break;
@@ -687,6 +695,15 @@ void CloseDownWindows(std::chrono::milliseconds patience) {
         Clock::time_point until = Clock::now() + patience;
         while (RunningThreads() > 0 && Clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (held)
+            TakeRuntimeLock();
+    }
+    // A script driving the program runs its last steps (the windows' closing) before the end.
+    {
+        bool held = HoldsRuntimeLock();
+        if (held)
+            GiveUpRuntimeLock();
+        WaitForScriptEnd();
         if (held)
             TakeRuntimeLock();
     }

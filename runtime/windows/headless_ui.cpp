@@ -75,7 +75,10 @@ NativeHandle HeadlessUi::CreateWindow(const NativeWindowSpec& spec) {
         return 0;
     }
     NativeHandle handle = next_handle_++;
-    windows_[handle] = Window{handle, spec, {}, {}, 0};
+    Window& made = windows_[handle] = Window{handle, spec, {}, {}, 0};
+    made.state = (spec.style & kStyleOpenMaximized)   ? NativeWindowState::Maximized
+                 : (spec.style & kStyleOpenMinimized) ? NativeWindowState::Minimized
+                                                      : NativeWindowState::Normal;
     return handle;
 }
 

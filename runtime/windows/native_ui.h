@@ -73,12 +73,22 @@ struct NativeMenuSpec {
     std::string text;
     bool separator = false;
     NativeHandle parent_menu = 0;      // 0: the menubar
+    std::string message;               // shown in the status bar while the item is highlighted
 };
 
-// What a LIST shows: its header texts, the visible page (each row its cells, through the column
-// pictures), the number of the page's first row, the selected row (0: none), the thumb (0..100)
-// and the number of rows behind the list.
+// Where a LIST column sits: its left edge and width in pixels, and how its data and its header
+// are justified (0 left, 1 right, 2 centre, 3 on the decimal point).
+struct NativeListColumn {
+    int32_t left = 0, width = 0;
+    uint8_t justify = 0, header_justify = 0;
+    bool operator==(const NativeListColumn&) const = default;
+};
+
+// What a LIST shows: its columns and header texts, the visible page (each row its cells, through
+// the column pictures), the number of the page's first row, the selected row (0: none), the thumb
+// (0..100) and the number of rows behind the list.
 struct NativeListView {
+    std::vector<NativeListColumn> columns;
     std::vector<std::string> headers;
     std::vector<std::vector<std::string>> rows;
     int32_t first_row = 1;

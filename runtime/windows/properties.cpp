@@ -242,7 +242,8 @@ public:
         default: break;
         }
         if (number >= kPropXPos && number <= kPropHeight) {
-            NativeRect r = w_.rect;
+            // Where the window is now: a person may have moved or sized it.
+            NativeRect r = Ui().WindowRect(w_.handle);
             int32_t pixels[4] = {r.left, r.top, r.Width(), r.Height()};
             size_t i = size_t(number - kPropXPos);
             Axis axis = i % 2 == 0 ? Axis::Horizontal : Axis::Vertical;
@@ -292,6 +293,7 @@ public:
             Axis axis = i % 2 == 0 ? Axis::Horizontal : Axis::Vertical;
             int32_t pixels = ToPixels(PropertyNumber(value), w_.flags & kUnitMask, axis, state.scale);
             NativeRect& r = w_.rect;
+            r = Ui().WindowRect(w_.handle);
             if (i == 0) { int32_t width = r.Width(); r.left = pixels; r.right = pixels + width; }
             if (i == 1) { int32_t height = r.Height(); r.top = pixels; r.bottom = pixels + height; }
             if (i == 2) r.right = r.left + pixels;

@@ -29,6 +29,8 @@ typedef struct VrnWindowObject VrnWindowObject;
 #define VRN_PROP_TEXT 0x7C00
 #define VRN_PROP_TYPE 0x7C01
 #define VRN_PROP_X_POS 0x7C02 /* x, y, width, height: 0x7C02..0x7C05 */
+#define VRN_PROP_Y_POS 0x7C03
+#define VRN_PROP_WIDTH 0x7C04
 #define VRN_PROP_HEIGHT 0x7C05
 #define VRN_PROP_FONT_NAME 0x7C10 /* face, size, colour, style: 0x7C10..0x7C13 */
 #define VRN_PROP_FONT_STYLE 0x7C13
