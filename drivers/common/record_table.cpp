@@ -117,20 +117,15 @@ int32_t CheckRecordTable(State* state) {
     // BUILD adds them (empty) and keeps every record.
     Statement record_fields(state->db, "SELECT " + state->columns->Names() + " FROM " + table + " LIMIT 0");
     if (record_fields.Ok()) {
-        std::string missing;
         state->missing_memos.clear();
         for (size_t i = 0; i < state->memos->Count(); i++) {
-            const MemoColumn& memo = state->memos->Columns()[i];
-            Statement column(state->db, "SELECT " + Quoted(memo.name) + " FROM " + table + " LIMIT 0");
-            if (column.Ok())
-                continue;
-            state->missing_memos.push_back(i);
-            missing += (missing.empty() ? "" : ", ") + memo.label + " (column " + memo.name + ")";
+            Statement column(state->db,
+                             "SELECT " + Quoted(state->memos->Columns()[i].name) + " FROM " + table + " LIMIT 0");
+            if (!column.Ok())
+                state->missing_memos.push_back(i);
         }
         if (!state->missing_memos.empty()) {
-            std::string message = "The file was made before the declaration had " + missing +
-                                  ": BUILD adds the column, keeping every record";
-            Vrn$setfileerror("MEMOS", message.c_str());
+            Vrn$setfileerror("MEMOS", state->memos->MissingMessage(state->missing_memos).c_str());
             return kInvalidDeclaration;
         }
     }

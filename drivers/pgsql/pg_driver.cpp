@@ -596,20 +596,13 @@ int32_t FindMissingMemos(State* state, const std::string& select_own) {
     std::vector<std::string> present;
     for (int row = 0; row < PQntuples(result.get()); row++)
         present.push_back(PgBytes(result.get(), row, 0));
-    std::string missing;
     state->missing_memos.clear();
-    for (size_t i = 0; i < state->memos->Count(); i++) {
-        const MemoColumn& memo = state->memos->Columns()[i];
-        if (std::find(present.begin(), present.end(), memo.name) != present.end())
-            continue;
-        state->missing_memos.push_back(i);
-        missing += (missing.empty() ? "" : ", ") + memo.label + " (column " + memo.name + ")";
-    }
+    for (size_t i = 0; i < state->memos->Count(); i++)
+        if (std::find(present.begin(), present.end(), state->memos->Columns()[i].name) == present.end())
+            state->missing_memos.push_back(i);
     if (state->missing_memos.empty())
         return kFileSystemError;
-    std::string message = "The file was made before the declaration had " + missing +
-                          ": BUILD adds the column, keeping every record";
-    Vrn$setfileerror("MEMOS", message.c_str());
+    Vrn$setfileerror("MEMOS", state->memos->MissingMessage(state->missing_memos).c_str());
     return kInvalidDeclaration;
 }
 
