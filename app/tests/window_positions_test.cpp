@@ -124,29 +124,45 @@ TEST_F(WindowPositions, AMaximisedWindowIsSavedWithItsRestoredPlaceAndAMinimised
     EXPECT_EQ(Ini(), ini);   // a minimised window changed nothing
 }
 
-TEST_F(WindowPositions, TheFrameOpensMaximisedUnlessItWasLeftRestoredWhereItWasLeft) {
+TEST_F(WindowPositions, TheFrameOpensAsItsDescriptionSaysUntilItHasAPlaceAndComesBackThere) {
+    // Maximize "Yes" without XPosit: nothing is read; the frame opens as its description opens it
+    // (maximised) at its default place.
+    Put("Main", "Maximize", "Yes");
+    std::string place;
     {
         tarvex::Window frame(tarvex::Window::As::kApplication, "LUMAREX$main", "P1$APPFRAME");
         frame.Open();
+        place = Place(frame);
         RestoreWindowPosition(frame.Object(), "Main");
-        EXPECT_TRUE(Maximised(frame));   // the description's own opening
+        EXPECT_TRUE(Maximised(frame));
+        EXPECT_EQ(Place(frame), place);
+        frame[{0, VRN_PROP_MAXIMIZED}] = 0;
+        frame[{0, VRN_PROP_X_POS}] = 12;
+        frame[{0, VRN_PROP_Y_POS}] = 14;
         SaveWindowPosition(frame.Object(), "Main");
     }
-    EXPECT_NE(Ini().find("Maximize=Yes"), std::string::npos) << Ini();
-    Put("Main", "Maximize", "No");
-    Put("Main", "XPosit", "12");
-    Put("Main", "YPosit", "14");
-    Put("Main", "Width", "300");
-    Put("Main", "Height", "200");
+    EXPECT_NE(Ini().find("Maximize=No"), std::string::npos) << Ini();
+    // Left restored: it opens restored, where it was left.
     tarvex::Window frame(tarvex::Window::As::kApplication, "LUMAREX$main", "P1$APPFRAME");
     frame.Open();
-    int32_t width = frame[{0, VRN_PROP_WIDTH}].Number();
     RestoreWindowPosition(frame.Object(), "Main");
     EXPECT_FALSE(Maximised(frame));
     EXPECT_EQ((frame[{0, VRN_PROP_X_POS}].Number()), 12);
     EXPECT_EQ((frame[{0, VRN_PROP_Y_POS}].Number()), 14);
-    EXPECT_EQ((frame[{0, VRN_PROP_WIDTH}].Number()), width);   // the frame cannot be sized: only moved
 }
 
+TEST_F(WindowPositions, AWindowThatOpensMaximisedButWasLeftRestoredGoesBackWhereItWasLeft) {
+    Put("Big", "Maximize", "No");
+    Put("Big", "XPosit", "40");
+    Put("Big", "YPosit", "30");
+    Put("Big", "Width", "150");
+    Put("Big", "Height", "80");
+    tarvex::Window big("LUMAREX$POSTEST", "P1$BIG");
+    big.Open();
+    ASSERT_TRUE(Maximised(big));   // as its description opens it
+    RestoreWindowPosition(big.Object(), "Big");
+    EXPECT_FALSE(Maximised(big));
+    EXPECT_EQ(Place(big), "40,30,150,80");
+}
 }  // namespace
 }  // namespace lumarex
