@@ -95,6 +95,44 @@ std::string Literal(const std::string& text) {
 
 // ---- The file ------------------------------------------------------------------------------
 
+} // namespace
+
+std::string SequenceSql(const State& s, bool forward, const std::string& condition, int limit, PgParams* params) {
+    bool by_key = s.sequence_key >= 0;
+    std::string sql = "SELECT r.id, r.changes";
+    std::string where, order;
+    const char* direction = forward ? "" : " DESC";
+    const char* compare = s.place == Place::kBefore ? (forward ? ">=" : "<=") : (forward ? ">" : "<");
+    bool bounded = s.place == Place::kBefore || s.place == Place::kOn;
+    int64_t from = s.place == Place::kBefore && !forward ? s.high : s.low;
+    if (by_key) {
+        std::string c = "r." + s.keys[size_t(s.sequence_key)].column;
+        sql += ", " + c;
+        where = c + " IS NOT NULL";
+        order = c + direction + ", r.id" + direction;
+        if (bounded) {
+            params->Bytea(s.image);
+            params->Bigint(from);
+            where += " AND (" + c + ", r.id) " + compare + " ($1, $2)";
+        }
+    } else {
+        order = std::string("r.id") + direction;
+        if (bounded) {
+            params->Bigint(from);
+            where = std::string("r.id ") + compare + " $1";
+        }
+    }
+    if (!condition.empty())
+        where += (where.empty() ? "" : " AND ") + condition;
+    sql += ", " + s.fields + " FROM " + s.table + " AS r";
+    if (!where.empty())
+        sql += " WHERE " + where;
+    return sql + " ORDER BY " + order + " LIMIT " + std::to_string(limit);
+}
+
+namespace {
+
+
 class PgFile {
   public:
     PgFile(FileDecl* file, State* state) : file_(file), s_(*state) {}
@@ -340,48 +378,27 @@ class PgFile {
     int32_t Step(bool forward, bool read) {
         if (s_.place == Place::kNone)
             return kNotAvailable;
-        bool by_key = s_.sequence_key >= 0;
         PgParams params;
-        std::string sql = "SELECT r.id, r.changes";
-        std::string where, order;
-        const char* direction = forward ? "" : " DESC";
-        if (by_key) {
-            std::string c = "r." + s_.keys[size_t(s_.sequence_key)].column;
-            sql += ", " + c;
-            where = c + " IS NOT NULL";
-            order = c + direction + ", r.id" + direction;
-            if (s_.place == Place::kBefore || s_.place == Place::kOn) {
-                params.Bytea(s_.image);
-                params.Bigint(s_.place == Place::kBefore && !forward ? s_.high : s_.low);
-                const char* compare = s_.place == Place::kBefore ? (forward ? ">=" : "<=") : (forward ? ">" : "<");
-                where += " AND (" + c + ", r.id) " + compare + " ($1, $2)";
-            }
-        } else {
-            order = std::string("r.id") + direction;
-            if (s_.place == Place::kBefore || s_.place == Place::kOn) {
-                params.Bigint(s_.place == Place::kBefore && !forward ? s_.high : s_.low);
-                const char* compare = s_.place == Place::kBefore ? (forward ? ">=" : "<=") : (forward ? ">" : "<");
-                where = std::string("r.id ") + compare + " $1";
-            }
-        }
-        sql += ", " + s_.fields + " FROM " + s_.table + " AS r";
-        if (!where.empty())
-            sql += " WHERE " + where;
-        sql += " ORDER BY " + order + " LIMIT 1";
         PgResult result(nullptr, PQclear);
-        int32_t code = s_.Db().Run(sql, params, &result);
+        int32_t code = s_.Db().Run(SequenceSql(s_, forward, std::string(), 1, &params), params, &result);
         if (code != 0)
             return code;
         if (PQntuples(result.get()) == 0) {
             s_.place = Place::kNone;
             return kNotAvailable;
         }
-        int64_t id = PgBigint(result.get(), 0, 0);
+        return StandOn(result.get(), 0, read);
+    }
+
+    // The sequence stands on row `row` of a result of SequenceSql; `read` takes it into the buffer.
+    int32_t StandOn(const PGresult* result, int row, bool read) {
+        bool by_key = s_.sequence_key >= 0;
+        int64_t id = PgBigint(result, row, 0);
         s_.place = Place::kOn;
         s_.low = s_.high = id;
         if (by_key)
-            s_.image = PgBytes(result.get(), 0, 2);
-        return read ? TakeRow(result.get(), 0, by_key ? 3 : 2) : 0;
+            s_.image = PgBytes(result, row, 2);
+        return read ? TakeRow(result, row, by_key ? 3 : 2) : 0;
     }
 
     void SetOrder(int key) {
@@ -977,6 +994,9 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
     case VRN_OP_QUERY_KEY:
         result = state->sequence_key + 1;
         break;
+    case VRN_OP_QUERY_VIEW:
+        result = reinterpret_cast<intptr_t>(&PgView);
+        break;
     case VRN_OP_NOMEMO:
         state->memo.SkipNextRead();
         break;
@@ -1000,6 +1020,10 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         state->host == nullptr)
         base->state &= ~VRN_STATE_LOGOUT;
     return result;
+}
+
+int32_t StandOnRow(FileDecl* file, State* state, const PGresult* result, int row) {
+    return PgFile(file, state).StandOn(result, row, true);
 }
 
 } // namespace lumarex::drivers::pg

@@ -122,6 +122,17 @@ int32_t Lock(State* state, int32_t seconds);
 int32_t Unlock(State* state);
 int32_t Stream(State* state);
 int32_t Flush(State* state);
+// The sequence's next `limit` rows in the direction from where it stands (the key image third when
+// it reads by key), further narrowed by `condition` (SQL over the row "r"), as a keyset query.
+std::string SequenceSql(const State& state, bool forward, const std::string& condition, int limit,
+                        PgParams* params);
+// The sequence stands on row `row` of a result of SequenceSql, taken into the record buffer.
+int32_t StandOnRow(FileDecl* file, State* state, const PGresult* result, int row);
+// The driver's view function (pg_view.cpp), named by QUERY_VIEW.
+intptr_t PgView(int32_t operation, FileDecl* view, const intptr_t* arguments);
+// Rows the server has given views so far (before a SUPERSET's own filter), for tests and benches.
+uint64_t ServedViewRows();
+
 // Runs a write as one step that fails alone: inside a server transaction under a savepoint, so a
 // refused write (a duplicate key) leaves the transaction going.
 template <class Body> int32_t Write(Connection& db, Body body) {

@@ -39,8 +39,11 @@
  *     moved by BLOB_TAKE, BLOB_YIELD, BLOB_SIZE and NOMEMO as on the SQLite drivers
  *     (kelstore/kelstore.h); a MEMO holding a zero byte cannot be stored (90), the server's text
  *     has none.
- *   - Views: QUERY_VIEW names no driver function (80), so the runtime's view engine runs every view
- *     over the operations above, one query per step; no view runs as one server query yet.
+ *   - Views: QUERY_VIEW names the driver's view function (pg_view.cpp). A view over one PGSQL file
+ *     without joins or ORDER, whose FILTER the evaluator writes as SQL exactly or as a superset,
+ *     reads as keyset-paged server queries in the file's reading order (NEXT, PREVIOUS, POSITION,
+ *     RESET); the engine evaluates a superset's full filter on the rows that come. Any other view,
+ *     and every other operation, goes to the runtime's generic engine (VIEWENGINE).
  *   - Errors from the server: a duplicate key 40, a lock not had in time 32, a missing table 2,
  *     missing rights 5; any other is 90 with the server's message as the driver's text. */
 #ifndef LUMAREX_PGSQL_H

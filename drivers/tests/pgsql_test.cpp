@@ -7,6 +7,9 @@
 // get its locks in time (48), a station killed inside a transaction, LOCK/UNLOCK, POSITION with
 // RESET and REGET.
 #include "pgsql/pgsql.h"
+#include "pgsql/pg_store.h"
+#include "tarvex/evaluate.h"
+#include "tarvex/views.h"
 
 #include <gtest/gtest.h>
 
@@ -592,3 +595,140 @@ TEST_F(PgsqlTest, StreamEmptyAndBuild) {
 }
 
 } // namespace
+
+// ---- Views on the server ---------------------------------------------------------------------
+
+// A view over the table alone, every field projected; `driver` is VIEWDRIVER (the server serves
+// what it can) or VIEWENGINE (the generic engine, forced).
+struct OneFileView {
+    uint8_t code[5] = {0, 0, 0xFF, 0xFF, 0};
+    void* components[1];
+    ViewDecl decl{};
+    explicit OneFileView(Table& table) {
+        components[0] = &table.file;
+        decl.structure = code;
+        decl.components = components;
+    }
+    FileDecl* File() { return reinterpret_cast<FileDecl*>(&decl); }
+};
+
+// What a reading through the view gives: the ids forwards from a SET on the key, a POSITION taken
+// past the first page and the rows after RESET to it, then the ids backwards from the end.
+struct ViewReading {
+    std::vector<int32_t> forward, after_reset, backward;
+    int32_t end_code = 0;
+    bool operator==(const ViewReading&) const = default;
+};
+
+void PrintTo(const ViewReading& reading, std::ostream* out) {
+    auto list = [&](const char* name, const std::vector<int32_t>& ids) {
+        *out << name << " " << ids.size() << ":";
+        for (size_t i = 0; i < ids.size() && i < 12; i++)
+            *out << " " << ids[i];
+        *out << (ids.size() > 12 ? " ... " + std::to_string(ids.back()) : std::string()) << "; ";
+    };
+    list("forward", reading.forward);
+    list("after reset", reading.after_reset);
+    list("backward", reading.backward);
+    *out << "end " << reading.end_code;
+}
+
+ViewReading ReadView(Table& table, KeyDecl& key, VrnDriverEntry driver, const std::string& filter) {
+    ViewReading out;
+    OneFileView view(table);
+    view.decl.driver = driver;
+    Vrn$FILE_OPEN(view.File(), 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    tarvex::testing::PushText(filter);
+    Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+    Vrn$FILE_SETk(&key);
+    std::string position;
+    for (int i = 0; i < 1000; i++) {
+        Vrn$FILE_NEXT(view.File());
+        if (Vrn$ERRCODE != 0) {
+            out.end_code = Vrn$ERRCODE;
+            break;
+        }
+        out.forward.push_back(table.record.ID);
+        if (out.forward.size() == 230) {
+            Vrn$FILE_POSITIONf(view.File());
+            position = tarvex::testing::PopText();
+        }
+    }
+    if (!position.empty()) {
+        tarvex::testing::PushText(position);
+        Vrn$FILE_RESETf(view.File());
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        for (int i = 0; i < 3; i++) {
+            Vrn$FILE_NEXT(view.File());
+            out.after_reset.push_back(Vrn$ERRCODE == 0 ? int32_t(table.record.ID) : -Vrn$ERRCODE);
+        }
+    }
+    Vrn$FILE_SETk(&key);
+    for (int i = 0; i < 1000; i++) {
+        Vrn$FILE_PREV(view.File());
+        if (Vrn$ERRCODE != 0)
+            break;
+        out.backward.push_back(table.record.ID);
+    }
+    Vrn$FILE_CLOSE(view.File());
+    return out;
+}
+
+void BindField(const char* name, void* address, int32_t type, uint32_t size) {
+    tarvex::testing::PushText(name);
+    Vrn$BindV(Vrn$Mem2Ufo(address, type, 0, size, 0));
+}
+
+TEST_F(PgsqlTest, ViewsServedOnTheServerGiveTheEnginesRowsBothWaysAcrossPages) {
+    auto table = std::make_unique<Table>("C:\\DATA\\Views.kel");
+    Vrn$FILE_CREATE(&table->file);
+    ASSERT_EQ(table->Open(), 0);
+    const char* names[] = {"Adams", "baker", "Clark", "miller", "Miller", "O'Neil", "smith", ""};
+    for (int32_t i = 1; i <= 900; i++) {
+        char code[8];
+        std::snprintf(code, sizeof code, "c%05d", (i * 7919) % 100000);
+        ASSERT_EQ(table->Add(i, code, names[i % 8], (i * 37) % 1000 - 100), 0);
+    }
+    Vrn$PushBind2(0);
+    BindField("KT:ID", &table->record.ID, VRN_TYPE_LONG, 4);
+    BindField("KT:CODE", &table->record.CODE, VRN_TYPE_STRING, 6);
+    BindField("KT:NAME", &table->record.NAME, VRN_TYPE_STRING, 10);
+    BindField("KT:AMOUNT", &table->record.AMOUNT, VRN_TYPE_LONG, 4);
+    struct Case {
+        const char* filter;
+        bool served;  // rows come from a server query
+        bool narrowed; // the server gives only rows the filter passes
+    };
+    const Case cases[] = {
+        // EXACT: a string comparison and a number range, all on the server.
+        {"KT:NAME >= 'M' AND KT:AMOUNT >= 100 AND KT:AMOUNT <= 800", true, true},
+        {"KT:NAME = 'O''Neil' OR KT:AMOUNT < 200", true, true},
+        {"", true, true},
+        // SUPERSET: the range on the server, SUB here.
+        {"KT:AMOUNT >= 0 AND KT:AMOUNT < 800 AND SUB(KT:NAME, 1, 1) <> 'm'", true, false},
+        // NONE: the generic engine alone.
+        {"SUB(KT:CODE, 3, 1) <> '1'", false, false},
+    };
+    KeyDecl* keys[] = {&table->code_key, &table->name_key, &table->amount_key};
+    for (const Case& c : cases) {
+        for (KeyDecl* key : keys) {
+            ViewReading engine = ReadView(*table, *key, VIEWENGINE, c.filter);
+            uint64_t before = lumarex::drivers::pg::ServedViewRows();
+            ViewReading served = ReadView(*table, *key, VIEWDRIVER, c.filter);
+            uint64_t rows = lumarex::drivers::pg::ServedViewRows() - before;
+            EXPECT_EQ(served, engine) << c.filter << " by " << key->label;
+            EXPECT_EQ(served.end_code, 33) << c.filter;
+            EXPECT_GT(engine.forward.size(), 210u) << c.filter << ": the reading crosses a page";
+            EXPECT_EQ(served.after_reset.front(), served.forward[229]) << c.filter;
+            size_t given = served.forward.size() + served.after_reset.size() + served.backward.size();
+            if (!c.served)
+                EXPECT_EQ(rows, 0u) << c.filter;
+            else if (c.narrowed)
+                EXPECT_EQ(rows, given) << c.filter;
+            else
+                EXPECT_GT(rows, given) << c.filter;
+        }
+    }
+    Vrn$PopBind();
+}

@@ -412,20 +412,8 @@ using namespace tarvex;
 using namespace tarvex::view;
 
 TARVEX_API intptr_t VIEWDRIVER(int32_t operation, FileDecl* file, const intptr_t* arguments) {
-    uint64_t operations_at_entry = FileOperationCount();
-    Vrn$clearerror();
     auto* decl = reinterpret_cast<ViewDecl*>(file);
-    std::string text;
-    if (decl == nullptr) {
-        if (OperationTakesText(operation))
-            Vrn$STACKpop();
-        if (OperationGivesText(operation))
-            Vrn$PushString("", 0);
-        Vrn$seterror(kFileNotOpen);
-        return 0;
-    }
-    ViewInstance* view = Find(decl);
-    if (view == nullptr && decl->components != nullptr && decl->components[0] != nullptr) {
+    if (decl != nullptr && Find(decl) == nullptr && decl->components != nullptr && decl->components[0] != nullptr) {
         // A primary driver that runs views itself receives this and every later operation.
         auto* primary = static_cast<FileDecl*>(decl->components[0]);
         intptr_t function = 0;
@@ -439,10 +427,20 @@ TARVEX_API intptr_t VIEWDRIVER(int32_t operation, FileDecl* file, const intptr_t
             return decl->driver(operation, file, arguments);
         }
     }
+    return VIEWENGINE(operation, file, arguments);
+}
+
+TARVEX_API intptr_t VIEWENGINE(int32_t operation, FileDecl* file, const intptr_t* arguments) {
+    uint64_t operations_at_entry = FileOperationCount();
+    Vrn$clearerror();
+    auto* decl = reinterpret_cast<ViewDecl*>(file);
+    std::string text;
+    ViewInstance* view = decl != nullptr ? Find(decl) : nullptr;
     if (OperationTakesText(operation))
         text = PopStdString();
-    if (view == nullptr) {
-        bool creates = operation == VRN_OP_OPEN || operation == VRN_OP_SET_PROPERTY || operation == VRN_OP_GET_PROPERTY;
+    if (decl == nullptr || view == nullptr) {
+        bool creates = decl != nullptr && (operation == VRN_OP_OPEN || operation == VRN_OP_SET_PROPERTY ||
+                                            operation == VRN_OP_GET_PROPERTY);
         if (creates)
             view = Create(decl);
         if (view == nullptr) {

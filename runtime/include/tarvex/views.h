@@ -61,6 +61,12 @@ TARVEX_BEGIN_C
 /* The view driver. A program names it in ViewDecl.driver. */
 TARVEX_API intptr_t VIEWDRIVER(int32_t operation, FileDecl* view, const intptr_t* arguments);
 
+/* The generic view engine alone, without asking the primary driver (QUERY_VIEW) first. A driver's
+ * view function hands it every operation it does not serve itself; calling VIEWDRIVER there would
+ * ask QUERY_VIEW again and come back to the same function. The engine keeps its own instance of
+ * the view, so a view function that serves reads still hands it OPEN, CLOSE and the properties. */
+TARVEX_API intptr_t VIEWENGINE(int32_t operation, FileDecl* view, const intptr_t* arguments);
+
 TARVEX_END_C
 
 #endif
