@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Start-up against a minimal Qt program, in the same run: from the process's start to the main
+// frame open and idle, for lumapp headless, lumapp on Qt's offscreen platform, and
+// startup_qt_frame (bench/startup/qt_frame.cpp: a maximized QMainWindow with the frame's title and
+// menu texts) on the same platform.
+//
+// Both programs write the same two marks to standard error, and the time of each is taken here as
+// it arrives: "opened: <title>" once the frame (with its menu) is built and shown, and
+// "closed: <title>" once the program's event loop has handled the close request a person makes as
+// soon as the frame is there, which is the frame open and the loop idle, ready for the person.
+// lumapp writes them in its script transcript (TARVEX_SCRIPT: wait for the frame, close it, wait
+// until it has closed), over a data folder of its own (TARVEX_DRIVE_C). The figure is the time to
+// "closed:"; the time to "opened:" and to the process's end are counters.
+//
+// Goal: lumapp on Qt at most 1.5 times the minimal program.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "main_frame_menu.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Run {
+    double opened_ms = -1, closed_ms = -1, exit_ms = -1;
+    int status = -1;
+    std::string output;   // standard error, for the reason of a failure
+};
+
+// Starts `program` with the environment changed as `changes` says (an empty value removes the
+// variable) and times the marks on its standard error until it ends.
+Run Start(const std::string& program, const std::map<std::string, std::string>& changes) {
+    std::vector<std::string> variables;
+    for (char** e = environ; *e != nullptr; e++) {
+        std::string variable = *e;
+        if (changes.count(variable.substr(0, variable.find('='))) == 0)
+            variables.push_back(variable);
+    }
+    for (const auto& [name, value] : changes)
+        if (!value.empty())
+            variables.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    Run run;
+    int pipe_ends[2];
+    if (pipe2(pipe_ends, O_CLOEXEC) != 0)
+        return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 2);
+    std::vector<char*> argv{const_cast<char*>(program.c_str()), nullptr};
+    pid_t pid = 0;
+    int64_t start = Now();
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_ends[1]);
+    if (spawned != 0) {
+        close(pipe_ends[0]);
+        run.output = program + ": " + std::strerror(spawned);
+        return run;
+    }
+    const std::string opened = std::string("opened: ") + kFrameTitle;
+    const std::string closed = std::string("closed: ") + kFrameTitle;
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = read(pipe_ends[0], buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        double at = double(Now() - start) / 1e6;
+        pending.append(buffer, size_t(got));
+        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+            std::string line = pending.substr(0, end);
+            run.output += line + "\n";
+            if (line == opened && run.opened_ms < 0)
+                run.opened_ms = at;
+            if (line == closed && run.closed_ms < 0)
+                run.closed_ms = at;
+        }
+    }
+    close(pipe_ends[0]);
+    waitpid(pid, &run.status, 0);
+    run.exit_ms = double(Now() - start) / 1e6;
+    return run;
+}
+
+// A data folder and a script of their own for the benchmark's runs, removed at the end.
+struct Workplace {
+    fs::path root;
+    Workplace() {
+        char name[] = "/tmp/lum_bench_startup.XXXXXX";
+        root = mkdtemp(name) != nullptr ? fs::path(name) : fs::path();
+        std::ofstream script(root / "close_frame.txt");
+        script << "wait \"" << kFrameTitle << "\"\n"
+               << "close \"" << kFrameTitle << "\"\n"
+               << "closed \"" << kFrameTitle << "\"\n";
+        fs::create_directories(root / "drive_c");
+    }
+    ~Workplace() {
+        std::error_code ignored;
+        if (!root.empty())
+            fs::remove_all(root, ignored);
+    }
+};
+
+Workplace* workplace = nullptr;
+double idle_ms[3];   // lumapp headless, lumapp on Qt, the minimal Qt program
+
+void Measure(benchmark::State& state, int slot, const std::string& program,
+             const std::map<std::string, std::string>& changes) {
+    // One run first, outside the timing: the data folder made and the libraries in the page cache,
+    // as on any start but the first after boot.
+    Run first = Start(program, changes);
+    if (first.closed_ms < 0 || !WIFEXITED(first.status) || WEXITSTATUS(first.status) != 0) {
+        state.SkipWithError(("the frame did not open and close: " + first.output).c_str());
+        return;
+    }
+    double opened = 0, closed = 0, ended = 0;
+    for (auto _ : state) {
+        Run run = Start(program, changes);
+        if (run.opened_ms < 0 || run.closed_ms < 0 || !WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0) {
+            state.SkipWithError(("a start failed: " + run.output).c_str());
+            return;
+        }
+        opened += run.opened_ms;
+        closed += run.closed_ms;
+        ended += run.exit_ms;
+        state.SetIterationTime(run.closed_ms / 1e3);
+    }
+    double n = double(state.iterations());
+    state.counters["opened_ms"] = opened / n;
+    state.counters["idle_ms"] = closed / n;
+    state.counters["exit_ms"] = ended / n;
+    idle_ms[slot] = closed / n;
+}
+
+std::map<std::string, std::string> LumappEnvironment(const char* ui) {
+    return {{"TARVEX_UI", ui},
+            {"QT_QPA_PLATFORM", "offscreen"},
+            {"TARVEX_SCRIPT", (workplace->root / "close_frame.txt").string()},
+            {"TARVEX_DRIVE_C", (workplace->root / "drive_c").string()},
+            {"TARVEX_TRANSCRIPT", ""},
+            {"TARVEX_TEST", ""}};
+}
+
+void BM_LumappHeadless(benchmark::State& state) { Measure(state, 0, LUMAPP_PATH, LumappEnvironment("headless")); }
+void BM_LumappQt(benchmark::State& state) { Measure(state, 1, LUMAPP_PATH, LumappEnvironment("qt")); }
+void BM_MinimalQtFrame(benchmark::State& state) {
+    Measure(state, 2, QT_FRAME_PATH, {{"QT_QPA_PLATFORM", "offscreen"}});
+}
+
+}  // namespace
+
+BENCHMARK(BM_LumappHeadless)->Iterations(20)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_LumappQt)->Iterations(20)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_MinimalQtFrame)->Iterations(20)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    Workplace place;
+    workplace = &place;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (idle_ms[2] > 0) {
+        if (idle_ms[1] > 0)
+            std::printf("start to frame idle: lumapp on Qt %.1f ms, minimal Qt program %.1f ms: ratio %.2f (goal <= 1.5)\n",
+                        idle_ms[1], idle_ms[2], idle_ms[1] / idle_ms[2]);
+        if (idle_ms[0] > 0)
+            std::printf("start to frame idle: lumapp headless %.1f ms: ratio %.2f to the minimal Qt program\n",
+                        idle_ms[0], idle_ms[0] / idle_ms[2]);
+    }
+    return 0;
+}
