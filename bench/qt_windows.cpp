@@ -287,7 +287,7 @@ bool WriteUiFile(std::string& why) {
 }
 
 // Ours: declared, opened, shown and painted (Qt has handled everything the opening gave it),
-// closed and freed. Sets the widgets Qt shows for it.
+// closed and freed, its widgets deleted. Sets the widgets Qt shows for it.
 int64_t OpenShowClose(Claim& claim, int& widgets) {
     int64_t start = Now();
     {
@@ -298,6 +298,7 @@ int64_t OpenShowClose(Claim& claim, int& widgets) {
             widgets = WidgetCount(ShownWindow(kTitle));
         });
     }
+    OnQt([] { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); });
     return Now() - start;
 }
 
