@@ -4,15 +4,15 @@
 // startup_qt_frame (bench/startup/qt_frame.cpp: a maximized QMainWindow with the frame's title and
 // menu texts) on the same platform.
 //
-// Both programs write the same two marks to standard error, and the time of each is taken here as
-// it arrives: "opened: <title>" once the frame (with its menu) is built and shown, and
-// "closed: <title>" once the program's event loop has handled the close request a person makes as
-// soon as the frame is there, which is the frame open and the loop idle, ready for the person.
-// lumapp writes them in its script transcript (TARVEX_SCRIPT: wait for the frame, close it, wait
-// until it has closed), over a data folder of its own (TARVEX_DRIVE_C). The figure is the time to
-// "closed:"; the time to "opened:" and to the process's end are printed beside it. lumapp's
-// "closed:" also holds what its frame does when asked to close before it closes (it saves its
-// window position), which the minimal program has no counterpart for.
+// Each start is timed to three marks on the program's standard error, taken here as each line
+// arrives: the frame open ("opened: <title>", once the frame with its menu is built and shown), the
+// frame idle (the program's event loop has answered the first thing a person does, choosing the
+// menu item kItem as soon as the frame is there), and the process's end (the person then closes
+// the frame). lumapp is driven by its script runner (TARVEX_SCRIPT) over a data folder of its own
+// (TARVEX_DRIVE_C): it answers the item, which is not built yet, with its message box, and the
+// script's step that waits for that box marks it idle. The minimal program chooses the same item
+// itself once its frame is shown and writes "answered: <item>" when its loop delivers the choice.
+// The figure is the time to idle.
 //
 // Goal: lumapp on Qt at most 1.5 times the minimal program.
 #include <benchmark/benchmark.h>
@@ -46,15 +46,19 @@ int64_t Now() {
         .count();
 }
 
+constexpr const char* kItem = "Provider Manager";   // a frame menu item not built yet
+constexpr const char* kMenu = "&Managers";
+
 struct Run {
-    double opened_ms = -1, closed_ms = -1, exit_ms = -1;
+    double opened_ms = -1, idle_ms = -1, exit_ms = -1;
     int status = -1;
     std::string output;   // standard error, for the reason of a failure
 };
 
 // Starts `program` with the environment changed as `changes` says (an empty value removes the
 // variable) and times the marks on its standard error until it ends.
-Run Start(const std::string& program, const std::map<std::string, std::string>& changes) {
+Run Start(const std::string& program, const std::string& argument, const std::string& idle_mark,
+          const std::map<std::string, std::string>& changes) {
     std::vector<std::string> variables;
     for (char** e = environ; *e != nullptr; e++) {
         std::string variable = *e;
@@ -78,7 +82,9 @@ Run Start(const std::string& program, const std::map<std::string, std::string>& 
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 2);
-    std::vector<char*> argv{const_cast<char*>(program.c_str()), nullptr};
+    std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()), nullptr};
+    if (argument.empty())
+        argv[1] = nullptr;
     pid_t pid = 0;
     int64_t start = Now();
     int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
@@ -90,7 +96,6 @@ Run Start(const std::string& program, const std::map<std::string, std::string>& 
         return run;
     }
     const std::string opened = std::string("opened: ") + kFrameTitle;
-    const std::string closed = std::string("closed: ") + kFrameTitle;
     std::string pending;
     char buffer[4096];
     for (;;) {
@@ -106,8 +111,8 @@ Run Start(const std::string& program, const std::map<std::string, std::string>& 
             run.output += line + "\n";
             if (line == opened && run.opened_ms < 0)
                 run.opened_ms = at;
-            if (line == closed && run.closed_ms < 0)
-                run.closed_ms = at;
+            if (line.rfind(idle_mark, 0) == 0 && run.idle_ms < 0)
+                run.idle_ms = at;
         }
     }
     close(pipe_ends[0]);
@@ -122,8 +127,10 @@ struct Workplace {
     Workplace() {
         char name[] = "/tmp/lum_bench_startup.XXXXXX";
         root = mkdtemp(name) != nullptr ? fs::path(name) : fs::path();
-        std::ofstream script(root / "close_frame.txt");
+        std::ofstream script(root / "first_choice.txt");
         script << "wait \"" << kFrameTitle << "\"\n"
+               << "choose \"" << kFrameTitle << "\" \"" << kMenu << "|" << kItem << "\"\n"
+               << "message \"has not been defined\"\n"
                << "close \"" << kFrameTitle << "\"\n"
                << "closed \"" << kFrameTitle << "\"\n";
         fs::create_directories(root / "drive_c");
@@ -141,6 +148,8 @@ Workplace* workplace = nullptr;
 struct Contender {
     const char* name;
     std::string program;
+    std::string argument;
+    std::string idle_mark;   // the start of the line that marks it idle
     std::map<std::string, std::string> environment;
     std::vector<double> opened, idle, ended;   // ms from the start, one a run
 };
@@ -155,7 +164,7 @@ double Median(std::vector<double> values) {
 std::map<std::string, std::string> LumappEnvironment(const char* ui) {
     return {{"TARVEX_UI", ui},
             {"QT_QPA_PLATFORM", "offscreen"},
-            {"TARVEX_SCRIPT", (workplace->root / "close_frame.txt").string()},
+            {"TARVEX_SCRIPT", (workplace->root / "first_choice.txt").string()},
             {"TARVEX_DRIVE_C", (workplace->root / "drive_c").string()},
             {"TARVEX_TRANSCRIPT", ""},
             {"TARVEX_TEST", ""}};
@@ -167,28 +176,29 @@ std::vector<Contender> contenders;   // lumapp on Qt, the minimal Qt program, lu
 // the figures are medians: all see the same load. One round first, outside the timing: the data
 // folder made and the libraries in the page cache, as on any start but the first after boot.
 void BM_StartToIdle(benchmark::State& state) {
-    contenders = {{"lumapp on Qt", LUMAPP_PATH, LumappEnvironment("qt"), {}, {}, {}},
-                  {"minimal Qt program", QT_FRAME_PATH, {{"QT_QPA_PLATFORM", "offscreen"}}, {}, {}, {}},
-                  {"lumapp headless", LUMAPP_PATH, LumappEnvironment("headless"), {}, {}, {}}};
+    const std::string answered = "step 3: message";   // the script's third step saw the box
+    contenders = {{"lumapp on Qt", LUMAPP_PATH, "", answered, LumappEnvironment("qt"), {}, {}, {}},
+                  {"minimal Qt program", QT_FRAME_PATH, kItem, "answered: ", {{"QT_QPA_PLATFORM", "offscreen"}}, {}, {}, {}},
+                  {"lumapp headless", LUMAPP_PATH, "", answered, LumappEnvironment("headless"), {}, {}, {}}};
     auto failed = [](const Run& run) {
-        return run.opened_ms < 0 || run.closed_ms < 0 || !WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0;
+        return run.opened_ms < 0 || run.idle_ms < 0 || !WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0;
     };
     for (Contender& c : contenders)
-        if (Run first = Start(c.program, c.environment); failed(first)) {
-            state.SkipWithError((std::string(c.name) + ": the frame did not open and close: " + first.output).c_str());
+        if (Run first = Start(c.program, c.argument, c.idle_mark, c.environment); failed(first)) {
+            state.SkipWithError((std::string(c.name) + ": the frame did not open and answer: " + first.output).c_str());
             return;
         }
     size_t round = 0;
     for (auto _ : state) {
         for (size_t i = 0; i < contenders.size(); i++) {
             Contender& c = contenders[(round + i) % contenders.size()];
-            Run run = Start(c.program, c.environment);
+            Run run = Start(c.program, c.argument, c.idle_mark, c.environment);
             if (failed(run)) {
                 state.SkipWithError((std::string(c.name) + ": a start failed: " + run.output).c_str());
                 return;
             }
             c.opened.push_back(run.opened_ms);
-            c.idle.push_back(run.closed_ms);
+            c.idle.push_back(run.idle_ms);
             c.ended.push_back(run.exit_ms);
         }
         round++;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The start-up benchmark's peer: the least a Qt program does to show the program's main frame, a
 // maximized QMainWindow with the same title and menu texts (main_frame_menu.h, made from the
-// frame's description at configure time) and a status bar. It writes the marks the runtime's
-// script transcript writes: "opened: <title>" once the frame is shown, and "closed: <title>" once
-// its event loop has handled the close request made as soon as the frame was open.
+// frame's description at configure time) and a status bar. Once the frame is shown it writes
+// "opened: <title>" to standard error; as soon as its event loop runs it chooses the menu item its
+// argument names, as a person would, writes "answered: <item>" when the loop delivers the choice,
+// and closes the frame.
+#include <QAction>
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
@@ -30,23 +32,29 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QMainWindow frame;
     frame.setWindowTitle(QString::fromUtf8(kFrameTitle));
+    QString chosen = argc > 1 ? QString::fromUtf8(argv[1]) : QString();
+    QAction* choice = nullptr;
     QMenu* menu = nullptr;
     for (const FrameMenuLine& line : kFrameMenu) {
-        if (line.menu)
+        if (line.menu) {
             menu = frame.menuBar()->addMenu(Shown(line.text));
-        else if (menu != nullptr)
-            menu->addAction(Shown(line.text));
+        } else if (menu != nullptr) {
+            QAction* item = menu->addAction(Shown(line.text));
+            if (Shown(line.text) == chosen)
+                choice = item;
+        }
     }
     frame.statusBar();
     frame.showMaximized();
     std::fprintf(stderr, "opened: %s\n", kFrameTitle);
-    // A person closes the frame as soon as it is there; the event loop handles it.
-    QMetaObject::invokeMethod(
-        &frame,
-        [&frame] {
-            frame.close();
-            std::fprintf(stderr, "closed: %s\n", kFrameTitle);
-        },
-        Qt::QueuedConnection);
+    if (choice == nullptr) {
+        std::fprintf(stderr, "no menu item \"%s\"\n", chosen.toUtf8().constData());
+        return 2;
+    }
+    QObject::connect(choice, &QAction::triggered, &frame, [&frame, chosen] {
+        std::fprintf(stderr, "answered: %s\n", chosen.toUtf8().constData());
+        frame.close();
+    });
+    QMetaObject::invokeMethod(choice, &QAction::trigger, Qt::QueuedConnection);
     return QApplication::exec();
 }
