@@ -49,6 +49,29 @@ int64_t Now() {
 constexpr const char* kItem = "Provider Manager";   // a frame menu item not built yet
 constexpr const char* kMenu = "&Managers";
 
+// A data folder and a script of their own for the benchmark's runs, removed at the end.
+struct Workplace {
+    fs::path root;
+    Workplace() {
+        char name[] = "/tmp/lum_bench_startup.XXXXXX";
+        root = mkdtemp(name) != nullptr ? fs::path(name) : fs::path();
+        std::ofstream script(root / "first_choice.txt");
+        script << "wait \"" << kFrameTitle << "\"\n"
+               << "choose \"" << kFrameTitle << "\" \"" << kMenu << "|" << kItem << "\"\n"
+               << "message \"has not been defined\"\n"
+               << "close \"" << kFrameTitle << "\"\n"
+               << "closed \"" << kFrameTitle << "\"\n";
+        fs::create_directories(root / "drive_c");
+    }
+    ~Workplace() {
+        std::error_code ignored;
+        if (!root.empty())
+            fs::remove_all(root, ignored);
+    }
+};
+
+Workplace* workplace = nullptr;
+
 struct Run {
     double opened_ms = -1, idle_ms = -1, exit_ms = -1;
     int status = -1;
@@ -82,6 +105,8 @@ Run Start(const std::string& program, const std::string& argument, const std::st
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 2);
+    // In the benchmark's own folder: the program keeps its profile in its working folder.
+    posix_spawn_file_actions_addchdir_np(&actions, workplace->root.c_str());
     std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()), nullptr};
     if (argument.empty())
         argv[1] = nullptr;
@@ -121,28 +146,6 @@ Run Start(const std::string& program, const std::string& argument, const std::st
     return run;
 }
 
-// A data folder and a script of their own for the benchmark's runs, removed at the end.
-struct Workplace {
-    fs::path root;
-    Workplace() {
-        char name[] = "/tmp/lum_bench_startup.XXXXXX";
-        root = mkdtemp(name) != nullptr ? fs::path(name) : fs::path();
-        std::ofstream script(root / "first_choice.txt");
-        script << "wait \"" << kFrameTitle << "\"\n"
-               << "choose \"" << kFrameTitle << "\" \"" << kMenu << "|" << kItem << "\"\n"
-               << "message \"has not been defined\"\n"
-               << "close \"" << kFrameTitle << "\"\n"
-               << "closed \"" << kFrameTitle << "\"\n";
-        fs::create_directories(root / "drive_c");
-    }
-    ~Workplace() {
-        std::error_code ignored;
-        if (!root.empty())
-            fs::remove_all(root, ignored);
-    }
-};
-
-Workplace* workplace = nullptr;
 
 // One program as the benchmark starts it.
 struct Contender {
