@@ -301,6 +301,10 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
             Queue(w, MakeEvent(kEventNewSelection, in.field, in.row));
         }
         break;
+    case InputKind::kListColumn:
+        if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c))
+            ControlListColumnResized(w, *c, in.row, int32_t(in.code));
+        break;
     case InputKind::kListThumb:
         if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c))
             ControlThumbDragged(w, *c, int32_t(in.code));

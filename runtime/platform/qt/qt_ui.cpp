@@ -437,6 +437,14 @@ public:
             default: break;
             }
         });
+        // A column the format lets a person size (M): the new width goes to the runtime, which
+        // lays the columns out again and shows them.
+        QObject::connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this,
+                         [this](int column, int, int width) {
+                             if (!showing_)
+                                 Hand(window_, {.kind = InputKind::kListColumn, .field = field_,
+                                                .code = uint32_t(std::max(width, 0)), .row = column});
+                         });
         QObject::connect(bar_, &QScrollBar::sliderReleased, this, [this] {
             Hand(window_, {.kind = InputKind::kListThumb, .field = field_, .code = uint32_t(bar_->value())});
         });
@@ -446,6 +454,7 @@ public:
 
     void Show(const windows::NativeListView& view) {
         QSignalBlocker quiet(table_);
+        showing_ = true;
         first_row_ = view.first_row;
         int line = QFontMetrics(font()).height();
         table_->verticalHeader()->setDefaultSectionSize(line);
@@ -462,6 +471,8 @@ public:
                 item->setTextAlignment(JustifyOf(uint8_t(column.justification >> 2)));
                 table_->setColumnWidth(c, std::max(0, column.right - column.left));
                 table_->setColumnHidden(c, column.right <= column.left);
+                table_->horizontalHeader()->setSectionResizeMode(
+                    c, column.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
             }
             table_->setHorizontalHeaderItem(c, item);
         }
@@ -494,6 +505,7 @@ public:
         QSignalBlocker quiet_bar(bar_);
         bar_->setValue(view.thumb);
         bar_->setEnabled(view.records > int(view.rows.size()));
+        showing_ = false;
     }
 
 protected:
@@ -534,6 +546,7 @@ private:
     QTableWidget* table_;
     QScrollBar* bar_;
     int32_t first_row_ = 1;
+    bool showing_ = false;   // the runtime's own layout is being shown: no input from it
 };
 
 QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, NativeHandle window) {

@@ -5,21 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QApplication>
+#include <QHeaderView>
 #include <QImage>
+#include <QTableWidget>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "tarvex/controls.h"
+#include "tarvex/controls.hpp"
 #include "tarvex/dates.h"
 #include "tarvex/decimal.h"
 #include "tarvex/frame.h"
 #include "tarvex/queue.hpp"
 #include "tarvex/string_stack.h"
 #include "tarvex/type_descriptor.h"
-#include "tarvex/windows.h"
+#include "tarvex/windows.hpp"
+#include "windows/controls.h"
 #include "windows/driver.h"
 #include "windows/headless_ui.h"
 
@@ -95,6 +102,38 @@ TEST(Screens, ABrowseShowsItsHeadersAndRowsAndMarksTheSelection) {
     QRgb selected = picture.pixel(r.left + 4, r.top + line + line / 2);
     QRgb plain = picture.pixel(r.left + 4, r.top + 2 * line + line / 2);
     EXPECT_NE(selected, plain);
+    Vrn$freewindow(&w);
+}
+
+TEST(Screens, APersonWidensAColumnTheFormatLetsThemSize) {
+    Queue<SeenClaim> rows;
+    Queue<SeenClaim> other;
+    rows->DATE = Vrn$DATE(1, 2, 2024);
+    rows.Add();
+    VrnWindowObject* w = nullptr;
+    Vrn$pwopen(&w, kModule, "P1$BROWSE", rows.Declaration(), other.Declaration(), nullptr);
+    Vrn$OPENwindow(w);
+    tarvex::Target browse(w);
+    browse[{1, VRN_PROP_FORMAT}] = "80LM~Date~@D2@|40L~Signed by~@s32@";
+    for (tarvex::Accept accept; accept.Next();)
+        if (tarvex::EVENT() == tarvex::EVENT_OpenWindow)
+            std::thread([] {
+                // The person drags the first column's edge to 150 pixels, then closes the window.
+                QMetaObject::invokeMethod(qApp, [] {
+                    for (QWidget* top : QApplication::topLevelWidgets())
+                        for (QTableWidget* table : top->findChildren<QTableWidget*>())
+                            if (top->windowTitle() == "Claim Browser" && table->columnCount() == 2)
+                                table->horizontalHeader()->resizeSection(0, 150);
+                }, Qt::BlockingQueuedConnection);
+                Driver driver(std::chrono::seconds(5));
+                driver.CloseBox("Claim Browser");
+            }).detach();
+    // The format the program reads back holds the new width in dialog units.
+    int32_t average = ControlStateOf(*w).scale.font.average_width;
+    std::string format = browse[{1, VRN_PROP_FORMAT}];
+    int32_t units = std::atoi(format.substr(0, format.find('L')).c_str());
+    EXPECT_NEAR(units * average / 4.0, 150, average / 4.0 + 1) << format;   // was 80 units
+    EXPECT_NE(format.find("M~Date~"), std::string::npos) << format;
     Vrn$freewindow(&w);
 }
 
