@@ -45,6 +45,7 @@
 #include <optional>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "platform/platform.h"
 #include "platform/qt/page_painter.h"
@@ -192,6 +193,19 @@ struct QtUi::Widgets {
                 shown = shown && page->second.first->currentIndex() == page->second.second;
         widget->setVisible(shown);
     }
+    // Building a window is handed over without waiting: the pieces queue up in order and one call
+    // on the Qt thread builds all that has come, so a window of forty controls costs one hand-over
+    // instead of forty. A call that waits is queued behind them and finds them done.
+    std::mutex building_mutex;
+    std::vector<std::function<void()>> building;
+    bool build_posted = false;
+    // Qt thread: windows built but not shown yet, with how each opens. A window shows once no
+    // more building is waiting, which is normally once it is whole: Qt then lays it out and paints
+    // it once, where a window already shown repaints as each control is added. (Should the program
+    // thread fall behind in the middle, the window shows early and the rest is added to it.)
+    std::vector<std::pair<NativeHandle, uint32_t>> unshown;
+    std::mutex measured_mutex;
+    std::map<std::tuple<std::string, uint32_t, uint32_t>, windows::FontMetrics> measured;   // by face, size, style
 
     // Runs `work` on the Qt thread and waits for it.
     void Run(const std::function<void()>& work) {
@@ -202,6 +216,51 @@ struct QtUi::Widgets {
             return;
         }
         QMetaObject::invokeMethod(context, work, Qt::BlockingQueuedConnection);
+    }
+
+    // Queues `work` for the Qt thread and goes on.
+    void Build(std::function<void()> work) {
+        std::scoped_lock lock(building_mutex, mutex);
+        if (context == nullptr)
+            return;   // Qt has ended with the program
+        building.push_back(std::move(work));
+        if (build_posted)
+            return;
+        build_posted = true;
+        QMetaObject::invokeMethod(context, [this] { BuildQueued(); }, Qt::QueuedConnection);
+    }
+
+    // Qt thread: builds what has been queued, then shows the windows built when nothing more is.
+    void BuildQueued() {
+        std::vector<std::function<void()>> work;
+        {
+            std::lock_guard lock(building_mutex);
+            work.swap(building);
+            build_posted = false;
+        }
+        for (const auto& piece : work)
+            piece();
+        {
+            std::lock_guard lock(building_mutex);
+            if (build_posted)
+                return;
+        }
+        for (auto [handle, style] : unshown) {
+            auto it = windows.find(handle);
+            if (it == windows.end())
+                continue;
+            if (it->second.sub)
+                it->second.sub->show();
+            else if (!it->second.main)
+                continue;
+            else if (style & windows::kStyleOpenMaximized)
+                it->second.main->showMaximized();
+            else if (style & windows::kStyleOpenMinimized)
+                it->second.main->showMinimized();
+            else
+                it->second.main->show();
+        }
+        unshown.clear();
     }
 };
 
@@ -698,6 +757,15 @@ int32_t QtUi::DotsPerInchY() {
 }
 
 windows::FontMetrics QtUi::Measure(const windows::FontSpec& font) {
+    // A font measures the same for as long as the program runs, so each is measured once: a LIST
+    // measures its font while its window is being built, and a call that waits there would show
+    // the window before the rest of its controls are on it.
+    auto key = std::make_tuple(font.face, font.points, font.style);
+    {
+        std::lock_guard lock(widgets_->measured_mutex);
+        if (auto known = widgets_->measured.find(key); known != widgets_->measured.end())
+            return known->second;
+    }
     windows::FontMetrics metrics;
     widgets_->Run([&] {
         QFontMetrics measured(FontOf(font));
@@ -705,6 +773,10 @@ windows::FontMetrics QtUi::Measure(const windows::FontSpec& font) {
         int width = measured.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
         metrics = {int32_t((width / 26 + 1) / 2), int32_t(measured.height())};
     });
+    if (metrics.height > 0) {
+        std::lock_guard lock(widgets_->measured_mutex);
+        widgets_->measured[key] = metrics;
+    }
     return metrics;
 }
 
@@ -712,7 +784,7 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
     NativeHandle handle = HeadlessUi::CreateWindow(spec);
     if (handle == 0)
         return 0;
-    widgets_->Run([&] {
+    widgets_->Build([this, handle, spec] {
         Widgets::Window window;
         auto* filter = new InputFilter(handle, nullptr);
         QWidget* client = nullptr;
@@ -731,7 +803,6 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
             window.sub->installEventFilter(filter);
             window.sub->move(spec.rect.left, spec.rect.top);
             filter->setParent(window.sub);
-            window.sub->show();
         } else {
             auto* main = new TopWindow(handle);
             client = new QWidget;
@@ -743,12 +814,6 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
             main->move(spec.rect.left, spec.rect.top);
             filter->setParent(main);
             window.main = main;
-            if (spec.style & windows::kStyleOpenMaximized)
-                main->showMaximized();
-            else if (spec.style & windows::kStyleOpenMinimized)
-                main->showMinimized();
-            else
-                main->show();
         }
         client->setFont(FontOf(spec.font));
         if (QPixmap icon = ResourcePicture(spec.icon); !icon.isNull())
@@ -756,6 +821,7 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
         window.client = client;
         window.filter = filter;
         widgets_->windows[handle] = window;
+        widgets_->unshown.emplace_back(handle, spec.style);
     });
     return handle;
 }
@@ -795,7 +861,7 @@ windows::NativeHandle QtUi::CreateControl(NativeHandle window, const windows::Na
     NativeHandle handle = HeadlessUi::CreateControl(window, spec);
     if (handle == 0)
         return 0;
-    widgets_->Run([&] {
+    widgets_->Build([this, window, handle, spec] {
         auto it = widgets_->windows.find(window);
         if (it == widgets_->windows.end() || !it->second.client)
             return;
@@ -866,7 +932,7 @@ windows::NativeHandle QtUi::CreateMenuEntry(NativeHandle window, const windows::
     NativeHandle handle = HeadlessUi::CreateMenuEntry(window, spec);
     if (handle == 0)
         return 0;
-    widgets_->Run([&] {
+    widgets_->Build([this, window, handle, spec] {
         auto it = widgets_->windows.find(window);
         if (it == widgets_->windows.end() || !it->second.main)
             return;
