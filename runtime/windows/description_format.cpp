@@ -36,6 +36,9 @@ constexpr FlagName kItemFlags[] = {{"SEPARATOR", kItemSeparator, kItemSeparator}
 constexpr FlagName kButtonFlags[] = {{"DEFAULT", 0x01, 0x01}};
 constexpr FlagName kSheetFlags[] = {
     {"UP", 0x60, 0x20}, {"DOWN", 0x60, 0x40}, {"UPSIDEDOWN", 0x60, 0x60}};
+constexpr FlagName kBandFlags[] = {{"KEEPPRIOR", kBandKeepWithPrior, kBandKeepWithPrior},
+                                   {"KEEPNEXT", kBandKeepWithNext, kBandKeepWithNext},
+                                   {"BAREPAGE", kBandBarePage, kBandBarePage}};
 constexpr FlagName kNoFlags[] = {{"", 0, 0}};
 
 // The head's two words, as every record has them.
@@ -69,7 +72,7 @@ constexpr FieldSpec kReportFields[] = {
     {F::Children, kStructFirstChild, ""},
 };
 constexpr FieldSpec kBandFields[] = {
-    HEAD(kNoFlags),
+    HEAD(kBandFlags),
     {F::FieldNo, 0x0d, "FEQ"},
     {F::At, 0x1d, "AT"},
     {F::Font, 0x19, "FONT"},

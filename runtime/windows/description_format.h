@@ -78,6 +78,13 @@ constexpr uint32_t kControlDisabled = 0x40;
 constexpr uint32_t kControlHidden = 0x400;
 constexpr uint32_t kItemSeparator = 0x10;     // on an ITEM
 
+// Band flags (+0x05 of a HEADER, FOOTER, FORM or DETAIL) that the page layout reads: a band kept on
+// one page with the band printed before it, or with the band printed after it; a band that starts
+// a page without its FORM and HEADER.
+constexpr uint32_t kBandKeepWithPrior = 0x01;
+constexpr uint32_t kBandKeepWithNext = 0x02;
+constexpr uint32_t kBandBarePage = 0x04;
+
 // ---- Cells ----------------------------------------------------------------------------------
 // Font record: u32 face offset (0 inherit), u32 points (0 inherit), u32 colour 0x00BBGGRR
 // (0xFFFFFFFF inherit), u32 style (weight in the low bits).

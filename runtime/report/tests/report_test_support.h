@@ -62,14 +62,15 @@ struct ClaimReport {
     uint8_t total[6];      // DECIMAL(11,2)
     VrnWindowObject* report = nullptr;
 
-    ClaimReport() {
+    // `preview`: the queue the report is declared with, after its bound variables.
+    explicit ClaimReport(QueueDecl* preview = nullptr) {
         SetText(name, sizeof name, "DOE JANE");
         SetText(birth, sizeof birth, "19610427");
         SetText(code, sizeof code, "");
         SetText(emergency, sizeof emergency, "");
         SetDecimal(fee, sizeof fee, 2, "0");
         SetDecimal(total, sizeof total, 2, "0");
-        Vrn$propen(&report, kModule, "P1$CLAIM", name, birth, code, fee, emergency, total, fee, nullptr);
+        Vrn$propen(&report, kModule, "P1$CLAIM", name, birth, code, fee, emergency, total, fee, preview, nullptr);
     }
     ~ClaimReport() { Vrn$freewindow(&report); }
     // Line n: code 9921n (as text), fee n x 10.25.
