@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 
-#include "core/picture.h"
 #include "core/string_stack.h"
 #include "report/printer.h"
 #include "report/tests/report_test_support.h"
@@ -45,27 +44,13 @@ void SetPropField(VrnWindowObject* target, const char* property, void* address, 
     Vrn$FreeUfo(variable);
 }
 
-class ReportStatements : public ::testing::Test {
+class ReportStatements : public testing::PrintFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("lum-statements-" + std::to_string(getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        setenv("TARVEX_PRINT_FOLDER", folder_.c_str(), 1);
-        StorePrinterSettings(PrinterSettings{});
-    }
-    void TearDown() override {
-        StorePrinterSettings(PrinterSettings{});
-        std::filesystem::remove_all(folder_);
-        unsetenv("TARVEX_PRINT_FOLDER");
-    }
     size_t PrintedCount() const {
         if (!std::filesystem::exists(folder_))
             return 0;
         return size_t(std::distance(std::filesystem::directory_iterator(folder_), {}));
     }
-    std::filesystem::path folder_;
 };
 
 // The preview queue bound through SetPropQ, the preview state, job name and page number read and
@@ -91,8 +76,7 @@ TEST_F(ReportStatements, ThePropertyStatementsReachTheReport) {
     std::vector<std::string> names = queue.Names();
     ASSERT_EQ(names.size(), 2u);
     PageContents first = Contents(ReadFile(names[0]));
-    std::string page_five = FormatLong("pPage <<<#p", 5);
-    EXPECT_NE(first.Find(page_five.substr(0, page_five.find_last_not_of(' ') + 1)), nullptr);   // as set
+    EXPECT_NE(first.Find(testing::PageText(5)), nullptr);   // the page number as set
     EXPECT_EQ(PrintedCount(), 0u);
     SetProp(claim.report, "0x7C54", "1");
     EXPECT_EQ(GetProp(claim.report, "0x7C54"), "0");
