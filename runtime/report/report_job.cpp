@@ -72,7 +72,8 @@ bool TextType(uint8_t type) {
 }
 
 // A queue named alone receives each name in its record's first field when that is a text, else
-// in the whole record as a STRING.
+// in the whole record as a STRING. Read when the first page is delivered, not before: a report
+// opened and closed without pages never touches the queue.
 PreviewBinding FirstFieldOf(QueueDecl* queue) {
     PreviewBinding binding{queue, nullptr, VRN_TYPE_STRING, 0};
     const VrnTypeDesc* type = queue != nullptr ? queue->type : nullptr;
@@ -205,7 +206,6 @@ private:
     bool form_drawn_ = false;
     int32_t row_top_ = 0, row_x_ = 0, row_height_ = 0;
     bool page_has_bands_ = false;
-    size_t page_bands_ = 0;               // flow bands placed on the page in progress
     bool keeping_ = false;                // some band of the report is kept with another
     std::vector<Placement> waiting_;      // placed, not yet drawn on the page
 
@@ -272,9 +272,14 @@ bool ReportJob::Open() {
     page_number_ = 1;
     CollectTotals(w_.bands, nullptr);
     keeping_ = HasKeptBands(w_.bands);
-    // An address the bands did not take is the preview queue the report was declared with.
-    if (w_.cursor < w_.addresses.size() && w_.addresses[w_.cursor] != nullptr)
-        Bind(FirstFieldOf(static_cast<QueueDecl*>(w_.addresses[w_.cursor])));
+    // A report declared for preview binds its page queue after the addresses its bands took.
+    if ((w_.flags & windows::kReportPreview) != 0) {
+        if (w_.cursor >= w_.addresses.size()) {
+            Vrn$rterr(501, nullptr);
+            return false;
+        }
+        Bind({static_cast<QueueDecl*>(w_.addresses[w_.cursor++]), nullptr, VRN_TYPE_STRING, 0});
+    }
     return true;
 }
 
@@ -542,7 +547,8 @@ void ReportJob::PrintFlowBand(const Band& band) {
         // The chain this band is linked to goes with it, unless it began the page: then moving it
         // would gain nothing.
         std::vector<Placement> moving;
-        if (linked && page_bands_ > waiting_.size()) {
+        bool began_page = !waiting_.empty() && waiting_.front().x == area_x_ && waiting_.front().y == area_y_;
+        if (linked && !began_page) {
             moving = std::move(waiting_);
             waiting_.clear();
             RestoreTotals(moving.front().totals_before);
@@ -551,13 +557,13 @@ void ReportJob::PrintFlowBand(const Band& band) {
         if (cancelled_)
             return;
         StartPage(moving.empty() ? band : *moving.front().band);
+        // The chain fitted below other bands, so it fits from the top of the new page.
         for (Placement& placed : moving) {
             Place(placed.width, placed.height, &placed.x, &placed.y);
             placed.totals_before = SaveTotals();
             for (const Contribution& c : placed.taken)
                 Apply(totals_[c.total], c.value);
             ResetListed(placed.band->field_number);
-            page_bands_++;
             waiting_.push_back(std::move(placed));
         }
         if (!Place(width, height, &x, &y)) {
@@ -570,7 +576,6 @@ void ReportJob::PrintFlowBand(const Band& band) {
             Place(width, height, &x, &y);
         }
     }
-    page_bands_++;
     if (!keeping_) {
         TakeIn(band);
         Draw(band, x, y);
@@ -595,7 +600,6 @@ void ReportJob::StartPage(const Band& first) {
     page_.SetBackgroundMode(true);
     row_top_ = row_x_ = row_height_ = 0;
     page_has_bands_ = false;
-    page_bands_ = 0;
     for (Total& total : totals_)
         if (total.page_reset)
             Reset(total);
@@ -628,7 +632,6 @@ void ReportJob::FinishPage() {
     page_.FinishInto(box, uint16_t(upi), page_file_);
     page_open_ = false;
     page_has_bands_ = false;
-    page_bands_ = 0;
     row_top_ = row_x_ = row_height_ = 0;
     if (DeliverPage(page_file_)) {
         pages_finished_++;
@@ -678,6 +681,8 @@ bool ReportJob::DeliverPage(const std::string& file) {
     }
     page_files_.push_back(path);
     QueueDecl* queue = binding_.queue != nullptr && binding_.queue->buffer != nullptr ? binding_.queue : nullptr;
+    if (binding_.field == nullptr && queue != nullptr)
+        binding_ = FirstFieldOf(queue);
     char* field = static_cast<char*>(binding_.field != nullptr ? binding_.field : queue != nullptr ? queue->buffer : nullptr);
     uint32_t size = binding_.size != 0 ? binding_.size : queue != nullptr ? queue->record_length : 0;
     if (field != nullptr && size != 0) {
@@ -793,10 +798,10 @@ bool ReportJob::GetProperty(int32_t property, std::string* value) {
 
 void ReportJob::BindField(void* field, uint8_t type, uint32_t size) {
     QueueDecl* queue = binding_.queue;
-    const char* start = queue != nullptr ? static_cast<const char*>(queue->buffer) : nullptr;
-    const char* at = static_cast<const char*>(field);
-    bool inside = start != nullptr && at >= start && size <= queue->record_length &&
-                  uint64_t(at - start) + size <= queue->record_length;
+    uintptr_t start = queue != nullptr ? reinterpret_cast<uintptr_t>(queue->buffer) : 0;
+    uintptr_t at = reinterpret_cast<uintptr_t>(field);
+    bool inside = start != 0 && at >= start && size <= queue->record_length &&
+                  at - start <= queue->record_length - size;
     Bind({inside ? queue : nullptr, field, type, size});
 }
 
@@ -875,7 +880,7 @@ bool GetReportProperty(VrnWindowObject& report, int32_t property, std::string* v
 
 void BindPreviewQueue(VrnWindowObject& report, QueueDecl* queue, void* field, uint8_t type, uint32_t size) {
     if (ReportJob* job = JobOf(report))
-        job->Bind(field == nullptr ? FirstFieldOf(queue) : PreviewBinding{queue, field, type, size});
+        job->Bind({queue, field, type, size});
 }
 
 void BindPreviewField(VrnWindowObject& report, void* field, uint8_t type, uint32_t size) {

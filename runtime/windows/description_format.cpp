@@ -15,7 +15,8 @@ using F = FieldType;
 
 // Unit 0x300 is points on a report and plain pixels on a window.
 constexpr FlagName kReportUnitFlags[] = {
-    {"MM", kUnitMask, 0x100}, {"THOUS", kUnitMask, 0x200}, {"POINTS", kUnitMask, 0x300}};
+    {"MM", kUnitMask, 0x100}, {"THOUS", kUnitMask, 0x200}, {"POINTS", kUnitMask, 0x300},
+    {"PREVIEW", kReportPreview, kReportPreview}};
 constexpr FlagName kWindowUnitFlags[] = {
     {"MM", kUnitMask, 0x100}, {"THOUS", kUnitMask, 0x200}, {"PIXEL", kUnitMask, 0x300}};
 constexpr FlagName kFrameFlags[] = {

@@ -59,6 +59,8 @@ constexpr uint32_t kWindowImage2 = 0x65;
 constexpr uint32_t kWindowWallpaper = 0x69;
 
 constexpr uint32_t kUnitMask = 0x300;         // flags 1 of a WINDOW or REPORT
+// A REPORT that binds its preview queue: the address after those its bands take.
+constexpr uint32_t kReportPreview = 0x400;
 enum class Unit : uint32_t { DialogUnits = 0x000, Millimetres = 0x100, Thousandths = 0x200, Points = 0x300 };
 
 // Window flags 2 (+0x51): the frame and system-menu attributes.

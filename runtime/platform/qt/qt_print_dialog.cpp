@@ -4,12 +4,15 @@
 #include "platform/qt/qt_print_dialog.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -75,7 +78,19 @@ bool ShowPrintDialog(std::string_view title, uint32_t, report::PrinterSettings& 
     QPrintDialog dialog(&printer);
     if (!title.empty())
         dialog.setWindowTitle(QString::fromStdString(AnsiToUtf8(title)));
-    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    // With printers in the system Qt's dialog shows one of them even for settings that print to a
+    // file: once it is shown, its file entry (the printer list's last) is chosen, with the file.
+    if (!settings.output_file.empty()) {
+        QString name = QString::fromStdString(settings.output_file);
+        QTimer::singleShot(0, &dialog, [&dialog, name] {
+            auto* printers = dialog.findChild<QComboBox*>("printers");
+            auto* file = dialog.findChild<QLineEdit*>("filename");
+            if (printers != nullptr && printers->count() > 0 && file != nullptr) {
+                printers->setCurrentIndex(printers->count() - 1);
+                file->setText(name);
+            }
+        });
+    }
     if (dialog.exec() != QDialog::Accepted)
         return false;
 

@@ -105,8 +105,9 @@ TEST_F(ReportStatements, ThePrinterObjectSetsUpTheReportsOpenedAfterwards) {
     EXPECT_EQ(GetProp(VRN_TARGET_PRINTER, "0x7C54"), "");   // not a printer property
 }
 
-// A report declared with one address more than its bands bind opens with preview on, its pages
-// named in that queue; SetPropF then chooses the queue's field that receives the names.
+// A report described for preview takes its page queue from the declaration, after the addresses
+// its bands bind, and opens with preview on; SetPropF then chooses the queue's field that receives
+// the names. A report not described so ignores an address left over, and prints.
 TEST_F(ReportStatements, AQueueInTheDeclarationSwitchesPreviewOn) {
     struct {
         char tag[4];
@@ -117,30 +118,50 @@ TEST_F(ReportStatements, AQueueInTheDeclarationSwitchesPreviewOn) {
     VrnTypeDesc type{"Pages", "PQ", sizeof record, 2, fields};
     QueueDecl queue{&record, &type, nullptr, sizeof record};
     std::memcpy(record.tag, "PAGE", 4);
-    {
-        ClaimReport claim(&queue);
-        Vrn$OPENwindow(claim.report);
-        ASSERT_TRUE(claim.report->open);
-        EXPECT_TRUE(StateOf(*claim.report).preview);
-        SetPropField(claim.report, "0x7C53", record.name, VRN_TYPE_CSTRING, sizeof record.name);
-        for (int n = 1; n <= 7; n++)
-            claim.PrintLine(n);
-        Vrn$ENDPAGE(claim.report, 0);
-        EXPECT_EQ(PrintedCount(), 0u);
-        ASSERT_EQ(Vrn$RECORDSqueue(&queue), 2);
-        std::vector<std::string> files = StateOf(*claim.report).page_files;
-        for (int32_t i = 1; i <= 2; i++) {
-            Vrn$GETqueueptr(&queue, i);
-            EXPECT_EQ(std::string(record.name), files[size_t(i - 1)]);   // zero-ended: a CSTRING
-            EXPECT_EQ(std::string(record.tag, 4), "PAGE");
-        }
-        Vrn$freewindow(&claim.report);
+    int32_t number = 0, page_total = 0, total = 0;
+    VrnWindowObject* report = nullptr;
+    Vrn$propen(&report, testing::kModule, "P1$KEEP", &number, &page_total, &number, &total, &number, &queue,
+               nullptr);
+    Vrn$OPENwindow(report);
+    ASSERT_TRUE(report->open);
+    EXPECT_TRUE(StateOf(*report).preview);
+    SetPropField(report, "0x7C53", record.name, VRN_TYPE_CSTRING, sizeof record.name);
+    for (number = 1; number <= 4; number++)   // three a page
+        Vrn$PRINTreport(report, 1);
+    Vrn$ENDPAGE(report, 0);
+    EXPECT_EQ(PrintedCount(), 0u);
+    ASSERT_EQ(Vrn$RECORDSqueue(&queue), 2);
+    std::vector<std::string> files = StateOf(*report).page_files;
+    for (int32_t i = 1; i <= 2; i++) {
+        Vrn$GETqueueptr(&queue, i);
+        EXPECT_EQ(std::string(record.name), files[size_t(i - 1)]);   // zero-ended: a CSTRING
+        EXPECT_EQ(std::string(record.tag, 4), "PAGE");
     }
+    Vrn$freewindow(&report);
     Vrn$FREEqueue(&queue);
-    // Without the queue the report prints.
-    ClaimReport plain;
-    Vrn$OPENwindow(plain.report);
-    EXPECT_FALSE(StateOf(*plain.report).preview);
+
+    ClaimReport claim(&queue);
+    Vrn$OPENwindow(claim.report);
+    EXPECT_FALSE(StateOf(*claim.report).preview);
+    claim.PrintLine(1);
+    Vrn$freewindow(&claim.report);
+    EXPECT_EQ(PrintedCount(), 1u);
+    EXPECT_EQ(Vrn$RECORDSqueue(&queue), 0);
+}
+
+// A report described for preview whose declaration lacks the queue is a program error, as any
+// bound variable missing from the list.
+TEST(ReportStatementsDeathTest, APreviewReportDeclaredWithoutItsQueueIsARunTimeError) {
+    int32_t number = 0, page_total = 0, total = 0;
+    EXPECT_EXIT(
+        {
+            VrnWindowObject* report = nullptr;
+            Vrn$propen(&report, testing::kModule, "P1$KEEP", &number, &page_total, &number, &total, &number,
+                       nullptr);
+            Vrn$OPENwindow(report);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(2), "");
 }
 
 // A variable outside any known queue still turns preview on and holds the last page's name; a

@@ -224,7 +224,7 @@ TEST_F(QtWindows, ThePrintDialogIsQtsOwnOverTheStoredSettings) {
         EXPECT_EQ(chosen, accept);
         report::PrinterSettings now = report::StoredPrinterSettings();
         EXPECT_EQ(now.orientation, 2);
-        EXPECT_EQ(now.output_file, file.string());
+        EXPECT_EQ(now.output_file, file.string()) << now.device;
         EXPECT_EQ(now.paper, accept ? report::kPaperLetter : report::kPaperCustom);
     }
     report::StorePrinterSettings(report::PrinterSettings{});
