@@ -147,6 +147,7 @@ TEST_F(ReportStatements, AQueueInTheDeclarationSwitchesPreviewOn) {
     Vrn$freewindow(&claim.report);
     EXPECT_EQ(PrintedCount(), 1u);
     EXPECT_EQ(Vrn$RECORDSqueue(&queue), 0);
+    Vrn$FREEqueue(&queue);
 }
 
 // A report described for preview whose declaration lacks the queue is a program error, as any
