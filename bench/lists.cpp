@@ -3,7 +3,8 @@
 // and format the visible page of 20 rows, every column through its picture (a date, a name, an
 // amount: the browse format of the authorization list with a balance column).
 //
-//   list      ListBox::Select and RowCells for the page
+//   list      ListBox::Select and View: the page's cells, with what the backend draws beside them
+//             (each cell's colours, icon and tree level, the column layout)
 //   peer      the same 60 cells formatted straight from the queue's records through the same
 //             compiled pictures, with no list at all: the floor any list pays
 //
@@ -65,12 +66,10 @@ void List(benchmark::State& state) {
     size_t cells = 0;
     for (auto _ : state) {
         list.Select(middle + (flip ^= 1));   // a new row each time, so the page really moves
-        int32_t top = list.Top();
-        for (int32_t row = top; row < top + list.PageRows(); row++) {
-            std::vector<std::string> texts = list.RowCells(row);
-            cells += texts.size();
-            benchmark::DoNotOptimize(texts.data());
-        }
+        tarvex::windows::NativeListView view = list.View();
+        for (const auto& row : view.rows)
+            cells += row.size();
+        benchmark::DoNotOptimize(view.cells.data());
     }
     state.counters["page_rows"] = list.PageRows();
     state.counters["list_bytes"] = double(list.OwnMemory());

@@ -10,6 +10,7 @@
 #include "data/dictionary.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
+#include "tarvex/settings.h"
 
 namespace lumarex {
 
@@ -58,7 +59,20 @@ int32_t Failed(std::string* report, const FileDecl& file, const std::string& wha
     return code;
 }
 
-// Copies every record of `source` to `target` in record order: 0 or the error code.
+// The MEMO and BLOB values of the record just read, in the declaration's order.
+std::vector<std::string> MemosOf(FileDecl* file) {
+    std::vector<std::string> values(file->memo_count);
+    for (uint32_t i = 0; i < file->memo_count; i++) {
+        int32_t size = Vrn$BLOB_SIZE(file, uint16_t(i + 1));
+        values[i].assign(size_t(size > 0 ? size : 0), '\0');
+        if (size > 0)
+            Vrn$BLOB_YIELD(file, uint16_t(i + 1), reinterpret_cast<intptr_t>(values[i].data()), intptr_t(size));
+    }
+    return values;
+}
+
+// Copies every record of `source` to `target` in record order, its memos with it: 0 or the error
+// code.
 int32_t CopyRecords(FileDecl* source, FileDecl* target, std::string* report) {
     Vrn$FILE_SETf(source);
     for (;;) {
@@ -67,6 +81,13 @@ int32_t CopyRecords(FileDecl* source, FileDecl* target, std::string* report) {
             return 0;
         if (Vrn$ERRCODE != 0)
             return Failed(report, *source, "reading", Vrn$ERRCODE);
+        std::vector<std::string> memos = MemosOf(source);
+        for (uint32_t i = 0; i < target->memo_count && i < memos.size(); i++) {
+            Vrn$BLOB_TAKE(target, uint16_t(i + 1), reinterpret_cast<intptr_t>(memos[i].data()),
+                          intptr_t(memos[i].size()));
+            if (Vrn$ERRCODE != 0)
+                return Failed(report, *target, "taking memo " + std::to_string(i + 1), Vrn$ERRCODE);
+        }
         Vrn$FILE_ADDf(target);
         if (Vrn$ERRCODE != 0)
             return Failed(report, *target, "writing", Vrn$ERRCODE);
@@ -89,7 +110,8 @@ int32_t Check(FileDecl* source, FileDecl* target, std::string* report) {
             Vrn$FILE_NEXT(target);
             int32_t target_code = Vrn$ERRCODE;
             if (source_code != target_code ||
-                (source_code == 0 && std::memcmp(expected.data(), target->record, source->record_length) != 0))
+                (source_code == 0 && (std::memcmp(expected.data(), target->record, source->record_length) != 0 ||
+                                      MemosOf(source) != MemosOf(target))))
                 return Failed(report, *target, "record " + std::to_string(row + 1) + " in the order of key " +
                                                    std::to_string(k + 1) + " differs from the source",
                               90);
@@ -103,8 +125,7 @@ int32_t Check(FileDecl* source, FileDecl* target, std::string* report) {
 } // namespace
 
 bool DatabaseNamed() {
-    const char* setting = std::getenv(kDatabaseSetting);
-    return setting != nullptr && std::strspn(setting, " \t") != std::strlen(setting);
+    return Vrn$GetSetting(kDatabaseSetting, nullptr, 0) > 0;
 }
 
 const DataHome& BindDataHome(const DataHome& files, const DataHome& server) {
@@ -114,9 +135,12 @@ const DataHome& BindDataHome(const DataHome& files, const DataHome& server) {
 }
 
 int32_t MoveData(const DataHome& from, const DataHome& to, bool replace, std::string* report) {
-    report->clear();
     BindFileDrivers(from.kelstore, from.varnel);
-    std::span<FileDecl* const, kDictionaryFileCount> files = DictionaryFiles();
+    return MoveFiles(DictionaryFiles(), to, replace, report);
+}
+
+int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool replace, std::string* report) {
+    report->clear();
     std::vector<std::unique_ptr<Twin>> targets;
     for (FileDecl* file : files)
         targets.push_back(std::make_unique<Twin>(*file, file == Provider.Decl() ? to.varnel : to.kelstore));

@@ -5,6 +5,7 @@
 // number of records, and the same records in the same order under every key.
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "tarvex/file_decl.h"
@@ -17,13 +18,14 @@ struct DataHome {
     VrnDriverEntry varnel;
 };
 
-// The environment variable that names the practice's database: a libpq connection string
-// ("host=/run/postgresql dbname=lumarex"). The PGSQL driver connects with it; the program reads
-// it only to choose where its files live, and never writes it anywhere (a password in it stays
-// out of traces and fault reports; it belongs in ~/.pgpass all the same).
+// The setting that names the practice's database: a libpq connection string ("host=/run/postgresql
+// dbname=lumarex") in the environment variable, or else in the entry of that key in the program's
+// environment file (lumapp.ENV). The PGSQL driver connects with it; the program reads it only to
+// choose where its files live, and never writes it anywhere (a password in it stays out of traces
+// and fault reports; it belongs in ~/.pgpass all the same).
 constexpr const char* kDatabaseSetting = "TARVEX_PGSQL";
 
-// Whether the settings name a database: the variable is set to something other than blanks.
+// Whether the settings name a database: the variable or the entry holds something other than blanks.
 bool DatabaseNamed();
 // Binds the sixteen files to their home as the settings choose it: to `server` when they name a
 // database, else to `files`. Returns the home chosen.
@@ -36,5 +38,9 @@ const DataHome& BindDataHome(const DataHome& files, const DataHome& server);
 // and checked. 0, or the error code with `report` naming the file and the fault. The dictionary's
 // declarations are bound to `from` on return.
 int32_t MoveData(const DataHome& from, const DataHome& to, bool replace, std::string* report);
+// The same for `files`, each bound to its source's driver: Provider's copy goes to `to.varnel`,
+// every other file's to `to.kelstore`. Every record is copied with its MEMO and BLOB values, and
+// the check compares those too.
+int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool replace, std::string* report);
 
 } // namespace lumarex

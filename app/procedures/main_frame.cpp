@@ -8,6 +8,7 @@
 
 #include "procedures/procedures.h"
 #include "shared/standard_messages.h"
+#include "shared/window_positions.h"
 #include "tarvex/files.h"
 #include "tarvex/string_stack.h"
 #include "tarvex/windows.hpp"
@@ -71,12 +72,14 @@ void MainFrame() {
     {
         tarvex::Window frame(tarvex::Window::As::kApplication, "LUMAREX$main", "P1$APPFRAME");
         frame.Open();
+        RestoreWindowPosition(frame.Object(), "Main");
         for (tarvex::Accept accept; accept.Next();)
             if (tarvex::ACCEPTED() < 0)
                 RunMenuItem(tarvex::ACCEPTED());
         // The driver's log goes with the frame; a missing one is no error worth a word.
         Vrn$PushCString("c:\\Lumarex\\varnel.log");
         Vrn$RemoveFile();
+        SaveWindowPosition(frame.Object(), "Main");
     }
     RequestedAction = saved_action;
     if (ActionResult == 0)

@@ -361,6 +361,11 @@ TEST_F(BackupCopiesTest, TheFrameBacksUpThroughItsConfirmationAndCancelCopiesNot
     EXPECT_EQ(Boxes().Transcript()[0].request.caption, "Procedure not defined");
     EXPECT_EQ(ShellRecordCount(backup / "Patient.kel"), "3");
     EXPECT_EQ(ShellRecordCount(data / "Patient.kel"), "3");
+    // The frame left its place for the next start, in a file only the clerk can read.
+    std::string positions = ReadBytes("LUMTRI~1.INI");
+    EXPECT_NE(positions.find("[Main]"), std::string::npos) << positions;
+    EXPECT_NE(positions.find("Maximize=Yes"), std::string::npos) << positions;
+    EXPECT_EQ(fs::status("LUMTRI~1.INI").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(BackupWriter, DISABLED_SavesClaimsUntilStopped) {

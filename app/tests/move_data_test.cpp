@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/environment.h"
 #include "core/tests/test_support.h"
 #include "data/driver_services.h"
 #include "data/dictionary.h"
@@ -139,6 +140,96 @@ TEST_P(MoveDataTest, FilesToTheServerAndBackComeBackByteForByte) {
     }
 }
 
+// Patient's record and keys as the file Chart, with a MEMO of notes and a BLOB beside each record.
+struct Chart {
+    std::vector<char> record;
+    std::vector<KeyDecl> keys;
+    std::vector<KeyDecl*> key_blocks;
+    MemoDecl notes{}, scan{};
+    MemoDecl* memos[2] = {&notes, &scan};
+    FileDecl decl{};
+
+    Chart() : record(Patient.Decl()->record_length), decl(*Patient.Decl()) {
+        decl.name = "C:\\LUMAREX\\DATA\\Chart.kel";
+        decl.name_length = VRN_LENGTH_CSTRING;
+        decl.driver_instance = nullptr;
+        decl.record = record.data();
+        for (uint32_t k = 0; k < decl.key_count; k++)
+            keys.push_back(*Patient.Decl()->keys[k]);
+        for (KeyDecl& key : keys) {
+            key.file = &decl;
+            key_blocks.push_back(&key);
+        }
+        decl.keys = key_blocks.data();
+        notes.name = "NOTES";
+        notes.max_size = 300;
+        scan.name = "SCAN";
+        scan.flags = VRN_MEMO_BLOB | VRN_MEMO_BINARY;
+        decl.memo_count = 2;
+        decl.memos = memos;
+    }
+    ~Chart() {
+        if (decl.driver_instance != nullptr)
+            Vrn$FILE_CLOSE(&decl);
+    }
+    // Every record (by the patient key) with its two memos.
+    std::vector<std::string> Contents() {
+        std::vector<std::string> rows;
+        Vrn$FILE_OPEN(&decl, 0x40);
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        Vrn$FILE_SETk(decl.keys[0]);
+        for (Vrn$FILE_NEXT(&decl); Vrn$ERRCODE == 0; Vrn$FILE_NEXT(&decl)) {
+            std::string row(record.data(), record.size());
+            for (uint16_t memo = 1; memo <= 2; memo++) {
+                std::string value(size_t(Vrn$BLOB_SIZE(&decl, memo)), '\0');
+                Vrn$BLOB_YIELD(&decl, memo, reinterpret_cast<intptr_t>(value.data()), intptr_t(value.size()));
+                row += "|" + value;
+            }
+            rows.push_back(row);
+        }
+        Vrn$FILE_CLOSE(&decl);
+        return rows;
+    }
+};
+
+TEST_P(MoveDataTest, MemosAndBlobsMoveWithTheirRecordsBothWays) {
+    Chart chart;
+    chart.decl.driver = KELSTORE;
+    Vrn$FILE_CREATE(&chart.decl);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_OPEN(&chart.decl, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    auto* patient = reinterpret_cast<lumarex::PatientRecord*>(chart.record.data());
+    for (int pat = 1; pat <= 30; pat++) {
+        Vrn$CLEAR(patient, &lumarex::PatientRecord::Type(), 0);
+        patient->PAT = int64_t(pat);
+        patient->LNAME = "Chart";
+        // Empty ones, text with the program's characters 0x80-0xFF, bytes with zeros among them.
+        std::string notes = pat % 4 == 0 ? "" : "Visit " + std::to_string(pat) + ": Gr\xFC\xDF" "e \x80";
+        std::string scan = pat % 3 == 0 ? "" : std::string("\0\x01\xFF\0", 4) + std::string(size_t(pat * 50), char(pat));
+        Vrn$BLOB_TAKE(&chart.decl, 1, reinterpret_cast<intptr_t>(notes.data()), intptr_t(notes.size()));
+        Vrn$BLOB_TAKE(&chart.decl, 2, reinterpret_cast<intptr_t>(scan.data()), intptr_t(scan.size()));
+        Vrn$FILE_ADDf(&chart.decl);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+    }
+    Vrn$FILE_CLOSE(&chart.decl);
+    const std::vector<std::string> before = chart.Contents();
+    ASSERT_EQ(before.size(), 30u);
+
+    std::string report;
+    FileDecl* const files[] = {&chart.decl};
+    ASSERT_EQ(lumarex::MoveFiles(files, kServer, false, &report), 0) << report;
+    EXPECT_EQ(pgsql_testing::ProcessServer().Psql("SELECT count(notes), count(scan), sum(length(scan)) FROM chart"),
+              "23|20|" + std::to_string(20 * 4 + 50 * (465 - 3 * (1 + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9 + 10))));
+    chart.decl.driver = PGSQL;
+    EXPECT_EQ(chart.Contents(), before);
+
+    // Back into the file, replacing it: every memo as it left.
+    ASSERT_EQ(lumarex::MoveFiles(files, kFiles, true, &report), 0) << report;
+    chart.decl.driver = KELSTORE;
+    EXPECT_EQ(chart.Contents(), before);
+}
+
 // The setting as a test sets it, and as it was afterwards.
 class DatabaseSetting {
   public:
@@ -173,15 +264,41 @@ TEST(DataHome, TheSettingBindsAllSixteenFilesToTheServerOrNoneOfThem) {
         bool server;
     } cases[] = {{nullptr, false}, {"", false}, {"  \t ", false}, {"dbname=lumarex", true},
                  {"host=/run/postgresql dbname=lumarex", true}};
+    auto check = [](bool server) {
+        EXPECT_EQ(lumarex::DatabaseNamed(), server);
+        const lumarex::DataHome& home = lumarex::BindDataHome(kFiles, kServer);
+        EXPECT_EQ(&home, server ? &kServer : &kFiles);
+        for (FileDecl* file : lumarex::DictionaryFiles())
+            EXPECT_EQ(file->driver, server ? PGSQL : file == Provider.Decl() ? VARNEL : KELSTORE);
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value != nullptr ? c.value : "(not set)");
         setting.Set(c.value);
-        EXPECT_EQ(lumarex::DatabaseNamed(), c.server);
-        const lumarex::DataHome& home = lumarex::BindDataHome(kFiles, kServer);
-        EXPECT_EQ(&home, c.server ? &kServer : &kFiles);
-        for (FileDecl* file : lumarex::DictionaryFiles())
-            EXPECT_EQ(file->driver, c.server ? PGSQL : file == Provider.Decl() ? VARNEL : KELSTORE);
+        check(c.server);
     }
+    // The environment file's entry names the database as well; blanks there name none.
+    setting.Set(nullptr);
+    tarvex::ApplyEnvironmentText("TARVEX_PGSQL=\"host=/run/postgresql dbname=lumarex\"");
+    check(true);
+    tarvex::ApplyEnvironmentText("TARVEX_PGSQL=\"   \"");
+    check(false);
+    tarvex::ResetEnvironment();
+}
+
+// The connection string in the environment file alone: the driver connects with it.
+TEST_P(MoveDataTest, TheEnvironmentFileNamesTheDatabase) {
+    DatabaseSetting setting;
+    setting.Set(nullptr);
+    tarvex::ApplyEnvironmentText("TARVEX_PGSQL=\"" + pgsql_testing::ProcessServer().ConnInfo() + "\"");
+    EXPECT_EQ(&lumarex::BindDataHome(kFiles, kServer), &kServer);
+    Vrn$FILE_CREATE(Patient.Decl());
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_OPEN(Patient.Decl(), 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_CLOSE(Patient.Decl());
+    tarvex::ResetEnvironment();
+    Vrn$FILE_OPEN(Patient.Decl(), 0x42); // and without it, no database is named
+    EXPECT_EQ(Vrn$ERRCODE, 90);
 }
 
 TEST_P(MoveDataTest, APasswordInTheSettingNeverReachesATraceOrAnError) {
@@ -209,6 +326,21 @@ TEST_P(MoveDataTest, APasswordInTheSettingNeverReachesATraceOrAnError) {
     EXPECT_NE(Vrn$ERRCODE, 0);
     Vrn$FILEERRORMSG();
     std::string message = tarvex::testing::PopText();
+    // Strings the client library cannot read, or that fail on the password itself: its reason
+    // would quote them.
+    const std::string unreadable[] = {
+        "host=" + pgsql_testing::ProcessServer().Folder() + " password=" + secret + " " + secret + "x",
+        "host=" + pgsql_testing::ProcessServer().Folder() + " password='" + secret,
+        "postgresql://lumarex:" + secret + "@[nowhere/x",
+        "host=" + pgsql_testing::ProcessServer().Folder() + " port=" + secret + " password=" + secret,
+    };
+    for (const std::string& text : unreadable) {
+        setting.Set(text.c_str());
+        Vrn$FILE_OPEN(Patient.Decl(), 0x42);
+        EXPECT_EQ(Vrn$ERRCODE, 90);
+        Vrn$FILEERRORMSG();
+        message += "\n" + tarvex::testing::PopText();
+    }
     tarvex::SetTraceFile("");
     std::ifstream in(trace);
     std::stringstream text;

@@ -214,4 +214,11 @@ int32_t MemoValues::Operate(int32_t operation, intptr_t number, intptr_t address
     return 0;
 }
 
+std::string MemoColumns::MissingMessage(const std::vector<size_t>& missing) const {
+    std::string names;
+    for (size_t i : missing)
+        names += (names.empty() ? "" : ", ") + columns_[i].label + " (column " + columns_[i].name + ")";
+    return "The file was made before the declaration had " + names + ": BUILD adds the column, keeping every record";
+}
+
 } // namespace lumarex::drivers

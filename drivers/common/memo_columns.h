@@ -50,6 +50,9 @@ class MemoColumns {
     // ", r.\"notes\", r.\"scan\"" (no alias: without the "r.") after the fields; empty without memos.
     std::string Names(const std::string& alias = "") const;
 
+    // The message of a file made before the declaration had the memos `missing` (indexes).
+    std::string MissingMessage(const std::vector<size_t>& missing) const;
+
     // BLOB_TAKE: the value memo i keeps for `bytes` (a MEMO without its padding blanks). False,
     // with the reason, when the memo cannot take that many bytes.
     bool Accept(size_t i, std::string_view bytes, std::string* value, std::string* problem) const;

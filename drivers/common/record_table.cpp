@@ -43,6 +43,22 @@ std::string KeyFieldColumns(const std::vector<Key>& keys, const RecordColumns& c
 
 } // namespace
 
+namespace {
+
+// The trigger that counts a row changed from outside as changed (see RecordTableSql below); empty
+// for a table without fields or memos.
+std::string UpdateTriggerSql(const RecordColumns& columns, const MemoColumns& memos, const std::string& schema,
+                             const std::string& table) {
+    if (columns.Columns().empty() && memos.Count() == 0)
+        return "";
+    const std::string names = (columns.Names() + memos.Names()).substr(columns.Columns().empty() ? 2 : 0);
+    return "CREATE TRIGGER " + schema + "." + Quoted(table + "_outside_update") + " AFTER UPDATE OF " + names +
+           " ON " + Quoted(table) + " WHEN NEW.changes = OLD.changes BEGIN UPDATE " + Quoted(table) +
+           " SET changes = changes + 1 WHERE id = NEW.id; END;";
+}
+
+} // namespace
+
 // Another tool changes the table with plain SQL; the program's own writes always set `changes`
 // (0 on ADD, one up on PUT, -1 just before a DELETE of a file with separate keys), so the
 // triggers tell the two apart and keep the other tool's change from going unseen:
@@ -76,9 +92,7 @@ std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, c
     };
     sql += trigger("insert", "INSERT") + "WHEN NEW.changes < 0 BEGIN UPDATE " + quoted +
            " SET changes = 0 WHERE id = NEW.id; " + behind + " END;";
-    if (!columns.Columns().empty() || memos.Count() > 0)
-        sql += trigger("update", "UPDATE OF " + (columns.Names() + memos.Names()).substr(columns.Columns().empty() ? 2 : 0)) + "WHEN NEW.changes = OLD.changes BEGIN UPDATE " +
-               quoted + " SET changes = changes + 1 WHERE id = NEW.id; END;";
+    sql += UpdateTriggerSql(columns, memos, schema, table);
     std::string key_columns = KeyFieldColumns(keys, columns, type);
     if (!key_columns.empty())
         sql += trigger("key", "UPDATE OF " + key_columns) + "WHEN NEW.changes = OLD.changes BEGIN " + behind + " END;";
@@ -99,6 +113,22 @@ int32_t CheckRecordTable(State* state) {
                      "SELECT " + state->columns->Names() + state->memos->Names() + " FROM " + table + " LIMIT 0");
     if (fields.Ok())
         return 0;
+    // A file made before the declaration had its MEMO or BLOB fields lacks just their columns:
+    // BUILD adds them (empty) and keeps every record.
+    Statement record_fields(state->db, "SELECT " + state->columns->Names() + " FROM " + table + " LIMIT 0");
+    if (record_fields.Ok()) {
+        state->missing_memos.clear();
+        for (size_t i = 0; i < state->memos->Count(); i++) {
+            Statement column(state->db,
+                             "SELECT " + Quoted(state->memos->Columns()[i].name) + " FROM " + table + " LIMIT 0");
+            if (!column.Ok())
+                state->missing_memos.push_back(i);
+        }
+        if (!state->missing_memos.empty()) {
+            Vrn$setfileerror("MEMOS", state->memos->MissingMessage(state->missing_memos).c_str());
+            return kInvalidDeclaration;
+        }
+    }
     // A column the declaration names is not in the table (a field renamed, or another table).
     std::string message = std::string("table ") + state->table + ": " + sqlite3_errmsg(state->db);
     Vrn$setfileerror("COLUMNS", message.c_str());
@@ -149,6 +179,23 @@ int32_t ConvertEarlierFormat(State* state, const FileDecl& file) {
         state->table = table;
         state->earlier_format = false;
     }
+    return code;
+}
+
+int32_t AddMissingMemos(State* state) {
+    sqlite3* db = state->Db();
+    for (size_t i : state->missing_memos) {
+        const MemoColumn& memo = state->memos->Columns()[i];
+        int32_t code = Execute(db, "ALTER TABLE " + state->Table() + " ADD COLUMN " + Quoted(memo.name) +
+                                       (memo.text ? " TEXT" : " BLOB"));
+        if (code != 0)
+            return code;
+    }
+    // The trigger that notices changes from outside watches the new columns too.
+    int32_t code = Execute(db, "DROP TRIGGER IF EXISTS " + state->schema + "." + Quoted(state->table + "_outside_update") +
+                                   ";" + UpdateTriggerSql(*state->columns, *state->memos, state->schema, state->table));
+    if (code == 0)
+        state->missing_memos.clear();
     return code;
 }
 

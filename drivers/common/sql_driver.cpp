@@ -255,7 +255,8 @@ class SqlFile {
             std::memcpy(bytes.data(), file_->record, length);
             data = bytes.data();
         }
-        return Atomically([&]() -> int32_t {
+        int64_t added = 0;
+        auto write = [&]() -> int32_t {
             size_t images = Separate() ? 0 : s_.keys.size();
             {
                 Statement insert(s_.Db(), Sql().insert);
@@ -268,6 +269,7 @@ class SqlFile {
                     return insert.Error();
             }
             int64_t id = sqlite3_last_insert_rowid(s_.Db());
+            added = id;
             if (Separate()) {
                 int32_t code = WriteKeyFiles(id, true, data);
                 if (code != 0)
@@ -278,7 +280,57 @@ class SqlFile {
             s_.accessed = true;
             s_.memo.Written();
             return 0;
-        });
+        };
+        if (Separate() && (s_.host != nullptr || s_.streaming) && sqlite3_get_autocommit(s_.Db()) == 0)
+            return AddInTransaction(data, write, &added);
+        return Atomically(write);
+    }
+
+    // ADD of a file with separate keys inside a LOGOUT or STREAM, without the savepoint Atomically
+    // takes: inside a transaction a savepoint copies every page the record and its key files touch
+    // into its own journal first, which costs more than the ADD itself. An ADD is refused by a
+    // unique key alone, and that is checked before anything is written. A write that fails after
+    // that (the disk full) is undone by deleting what this ADD wrote; should even that fail, the
+    // whole transaction is rolled back (the program's next write and its COMMIT report it), so a
+    // half-written record is never committed.
+    template <class Body> int32_t AddInTransaction(const void* data, Body write, const int64_t* added) {
+        int32_t code = CheckTransactionAlive(s_);
+        if (code != 0)
+            return code;
+        for (size_t k = 0; k < s_.keys.size(); k++) {
+            std::string image;
+            if (!s_.keys[k].unique || !ImageOf(k, data, &image))
+                continue;
+            Statement taken(s_.Db(), "SELECT 1 FROM " + s_.KeyTable(k) + " WHERE image = ?1");
+            taken.BindBlob(1, image);
+            if (taken.Step())
+                return kDuplicateKey;
+            if (taken.Code() != SQLITE_DONE)
+                return taken.Error();
+        }
+        code = write();
+        if (code == 0 && !s_.stamp_raised) {
+            code = RaiseStamp(&s_);
+            s_.stamp_raised = code == 0;
+        }
+        if (code == 0 || *added == 0 || sqlite3_get_autocommit(s_.Db()) != 0)
+            return code; // done, or nothing of it was written, or SQLite undid the transaction
+        auto undo = [&](const std::string& sql) {
+            Statement statement(s_.Db(), sql + " WHERE id = ?1");
+            statement.BindInt(1, *added);
+            statement.Step();
+            return statement.Code() == SQLITE_DONE;
+        };
+        // Marked as the program's own delete first, as DELETE does, so no trigger takes it for
+        // another tool's.
+        bool undone = undo("UPDATE " + s_.Table() + " SET changes = -1") && undo("DELETE FROM " + s_.Table());
+        for (size_t k = 0; undone && k < s_.keys.size(); k++)
+            undone = undo("DELETE FROM " + s_.KeyTable(k));
+        if (!undone) {
+            Execute(s_.Db(), "ROLLBACK");
+            s_.stamp_raised = false;
+        }
+        return code;
     }
 
     int32_t Put(bool watched) {

@@ -262,6 +262,7 @@ int32_t MakeDatabase(const std::string& path, const std::string& sql) {
         code = SqliteError(db, rc);
     else {
         sqlite3_busy_timeout(db, kBusyMilliseconds);
+        QuotesAreNames(db);
         code = Execute(db, "BEGIN IMMEDIATE;" + sql + "COMMIT;");
         if (code != 0 && sqlite3_get_autocommit(db) == 0)
             Execute(db, "ROLLBACK");
@@ -465,6 +466,11 @@ int32_t DriverFailure(const char* message) {
     return kFileSystemError;
 }
 
+void QuotesAreNames(sqlite3* db) {
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+}
+
 int32_t Execute(sqlite3* db, const std::string& sql) {
     int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
     return rc == SQLITE_OK ? 0 : SqliteError(db, rc);
@@ -585,6 +591,7 @@ int32_t Connect(const Layout& layout, FileDecl* file, int flags, std::unique_ptr
         return code;
     }
     sqlite3_busy_timeout(state->db, kBusyMilliseconds);
+    QuotesAreNames(state->db);
     sqlite3_exec(state->db, kMemoryMapPragma, nullptr, nullptr, nullptr); // without it: slower, not wrong
     state->columns = RecordColumns::Map(*file->record_type, file->record_length);
     if (state->columns)
@@ -704,8 +711,10 @@ int32_t OpenForRebuild(const Layout& layout, FileDecl* file, std::unique_ptr<Sta
         return code;
     const std::string& path = state->path;
     std::error_code error;
-    if (code == kRebuildKeys || (code == kInvalidDeclaration && state->earlier_format))
-        code = 0; // the rebuild recomputes the images; a file of version 1 is converted first
+    if (code == kRebuildKeys ||
+        (code == kInvalidDeclaration && (state->earlier_format || !state->missing_memos.empty())))
+        code = 0; // the rebuild recomputes the images; a file of version 1 is converted first, one
+                  // without its memo columns gets them first
     for (size_t k = 0; code == 0 && layout.separate_keys && k < state->keys.size(); k++) {
         state->key_paths.push_back(KeyPath(path, k));
         const std::string& key_path = state->key_paths.back();
@@ -765,6 +774,10 @@ int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only) {
         if (state->earlier_format) {
             code = ConvertEarlierFormat(state, *file);
             only = -1; // every key's images, into the new table
+        }
+        if (code == 0 && !state->missing_memos.empty()) {
+            code = AddMissingMemos(state);
+            only = -1; // the file may also follow other character tables: every key's images
         }
         size_t first = only < 0 ? 0 : size_t(only);
         size_t last = only < 0 ? state->keys.size() : size_t(only) + 1;

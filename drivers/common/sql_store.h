@@ -123,6 +123,7 @@ struct State {
     std::unique_ptr<MemoColumns> memos;     // the MEMO and BLOB fields, columns after the fields
     MemoValues memo;                        // the current record's memo values
     bool earlier_format = false;            // format version 1, opened for BUILD to convert
+    std::vector<size_t> missing_memos;      // memo columns the table lacks, opened for BUILD to add
     RecordSql record_sql;
     uint32_t record_length = 0;
     int32_t access_mode = 0;
@@ -180,6 +181,10 @@ int32_t SqliteError(sqlite3* db, int rc);
 int32_t DriverFailure(const char* message);
 // Runs SQL text without results: 0 or the error code.
 int32_t Execute(sqlite3* db, const std::string& sql);
+// Makes a text in double quotes always a name on the connection: SQLite otherwise reads a quoted
+// name that is not there as a string, so a missing column would pass every check and be read as
+// its own name.
+void QuotesAreNames(sqlite3* db);
 
 // Prepared statements are kept per connection and text once used, so a NEXT or GET does not parse
 // its SQL again; a statement taken from the cache belongs to one Statement until it is handed back.
@@ -293,7 +298,8 @@ int32_t Rebuild(const Layout& layout, FileDecl* file, State* state, int only);
 
 // The record table (record_table.cpp). Its name for a record file at `path`; its CREATE TABLE;
 // 0 when the opened file's table has every column of the declaration, else 47 (named in the file
-// error; 36 when the driver's own columns are not there); the conversion of a file of format
+// error; 36 when the driver's own columns are not there; 47 with `missing_memos` set when only
+// memo columns are missing); the conversion of a file of format
 // version 1 to it, within the caller's savepoint (the key images are rebuilt after it).
 std::string RecordTableName(const Layout& layout, const std::string& path);
 std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, const RecordColumns& columns,
@@ -301,6 +307,9 @@ std::string RecordTableSql(const Layout& layout, const std::vector<Key>& keys, c
                            const std::string& table);
 int32_t CheckRecordTable(State* state);
 int32_t ConvertEarlierFormat(State* state, const FileDecl& file);
+// Adds the memo columns a file made before its declaration had them lacks (empty in every record),
+// within the caller's savepoint.
+int32_t AddMissingMemos(State* state);
 
 // Transactions, locks and streams (sql_transaction.cpp).
 // LOGOUT: enlists the file in the process's transaction (one connection, the files attached).

@@ -107,6 +107,7 @@ int32_t Logout(State* state) {
             RetakeOwnLock(state);
             return code;
         }
+        QuotesAreNames(transaction.host);
         schemas.push_back("main");
     } else if (InTransaction(transaction.host)) {
         // A database is attached only outside a transaction. Nothing was written yet (the files are

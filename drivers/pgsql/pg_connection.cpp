@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The PGSQL driver's server connections: connecting with the connection string of TARVEX_PGSQL,
+// The PGSQL driver's server connections: connecting with the connection string of the TARVEX_PGSQL
+// setting (the environment variable, else the environment file's entry),
 // statements prepared once per connection and text, and server failures as the runtime's codes.
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "pgsql/pg_store.h"
 #include "tarvex/frame.h"
+#include "tarvex/program.hpp"
 
 namespace lumarex::drivers::pg {
 
@@ -40,19 +42,52 @@ int32_t ServerError(PGconn* conn, const PGresult* result) {
     return Failure(sqlstate.empty() ? "0" : sqlstate.c_str(), message);
 }
 
+namespace {
+
+// The password a connection string holds (empty when none): kept out of every message, since the
+// client library's reason for a failure may quote a piece of the string.
+std::string PasswordOf(const std::string& conninfo) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+    PQfreemem(error);
+    std::string password;
+    for (PQconninfoOption* option = options; option != nullptr && option->keyword != nullptr; option++)
+        if (std::strcmp(option->keyword, "password") == 0 && option->val != nullptr)
+            password = option->val;
+    PQconninfoFree(options);
+    return password;
+}
+
+} // namespace
+
 std::unique_ptr<Connection> Connection::Open(int32_t* code) {
-    const char* conninfo = std::getenv("TARVEX_PGSQL");
-    if (conninfo == nullptr || *conninfo == '\0') {
-        *code = Failure("0", "No database is named: TARVEX_PGSQL holds no connection string");
+    const std::string conninfo = tarvex::SETTING("TARVEX_PGSQL");
+    if (conninfo.empty()) {
+        *code = Failure("0", "No database is named: neither TARVEX_PGSQL nor the environment file's TARVEX_PGSQL entry "
+                             "holds a connection string");
         return nullptr;
     }
-    PGconn* conn = PQconnectdb(conninfo);
+    char* unreadable = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &unreadable);
+    PQconninfoFree(parsed);
+    if (parsed == nullptr) {
+        // The library's reason quotes the string, password and all: it is not passed on.
+        PQfreemem(unreadable);
+        *code = Failure("0", "The connection string of TARVEX_PGSQL cannot be read (its text is not shown: it may "
+                             "hold a password)");
+        return nullptr;
+    }
+    PGconn* conn = PQconnectdb(conninfo.c_str());
     if (conn == nullptr) {
         *code = kOutOfMemory;
         return nullptr;
     }
     if (PQstatus(conn) != CONNECTION_OK) {
-        *code = Failure("0", PQerrorMessage(conn));
+        std::string reason = PQerrorMessage(conn);
+        const std::string password = PasswordOf(conninfo);
+        for (size_t at; !password.empty() && (at = reason.find(password)) != std::string::npos;)
+            reason.replace(at, password.size(), "********");
+        *code = Failure("0", reason);
         PQfinish(conn);
         return nullptr;
     }

@@ -469,8 +469,16 @@ class PgFile {
         if (code != 0)
             return code;
         code = Write(db, [&]() -> int32_t {
+            int32_t failed = 0;
+            for (size_t i : s_.missing_memos) {
+                const MemoColumn& memo = s_.memos->Columns()[i];
+                failed = db.Run("ALTER TABLE " + s_.table + " ADD COLUMN " + Quoted(memo.name) +
+                                (memo.text ? " text" : " bytea"));
+                if (failed != 0)
+                    return failed;
+            }
             PgResult rows(nullptr, PQclear);
-            int32_t failed = db.Run(Select() + " ORDER BY r.id", &rows);
+            failed = db.Run(Select() + " ORDER BY r.id", &rows);
             std::string data(file_->record_length, '\0'), problem;
             for (int row = 0; failed == 0 && row < PQntuples(rows.get()); row++) {
                 int64_t id = PgBigint(rows.get(), row, 0);
@@ -495,6 +503,8 @@ class PgFile {
         });
         if (own_transaction)
             code = code == 0 ? db.Commit() : (db.Run("ROLLBACK"), code);
+        if (code == 0)
+            s_.missing_memos.clear();
         return code;
     }
 
@@ -568,6 +578,34 @@ int32_t Create(FileDecl* file) {
     return code;
 }
 
+// A table made before the declaration had its MEMO or BLOB fields lacks just their columns: 47,
+// saying so, with `missing_memos` set for BUILD to add them (empty in every record). 90 when more
+// than memo columns are missing.
+int32_t FindMissingMemos(State* state, const std::string& select_own) {
+    std::string fields = state->columns->Names("r");
+    if (state->own->Run(select_own + (fields.empty() ? "" : ", " + fields) + " FROM " + state->table + " AS r LIMIT 0") != 0)
+        return kFileSystemError;
+    PgParams params;
+    params.Text(state->table);
+    PgResult result(nullptr, PQclear);
+    int32_t code = state->own->Run(
+        "SELECT attname FROM pg_attribute WHERE attrelid = to_regclass($1) AND attnum > 0 AND NOT attisdropped", params,
+        &result);
+    if (code != 0)
+        return code;
+    std::vector<std::string> present;
+    for (int row = 0; row < PQntuples(result.get()); row++)
+        present.push_back(PgBytes(result.get(), row, 0));
+    state->missing_memos.clear();
+    for (size_t i = 0; i < state->memos->Count(); i++)
+        if (std::find(present.begin(), present.end(), state->memos->Columns()[i].name) == present.end())
+            state->missing_memos.push_back(i);
+    if (state->missing_memos.empty())
+        return kFileSystemError;
+    Vrn$setfileerror("MEMOS", state->memos->MissingMessage(state->missing_memos).c_str());
+    return kInvalidDeclaration;
+}
+
 // Whether the table is one of ours for this declaration: there (2), of our format (47 otherwise),
 // with every column the declaration names (47), its images of the character tables in force (46).
 int32_t CheckTable(State* state) {
@@ -588,6 +626,8 @@ int32_t CheckTable(State* state) {
         sql += ", r." + key.column;
     code = state->own->Run(sql + (state->fields.empty() ? "" : ", " + state->fields) + " FROM " + state->table +
                            " AS r LIMIT 0");
+    if (code == kFileSystemError && state->memos->Count() > 0)
+        code = FindMissingMemos(state, sql);
     if (code != 0)
         return code == kFileSystemError ? kInvalidDeclaration : code;
     return comment == TableComment(*state) ? 0 : kRebuildKeys;
@@ -607,7 +647,7 @@ int32_t Open(FileDecl* file, int32_t access_mode, bool for_build = false) {
     code = TakeUseLock(*state->own, *state, (access_mode & 0xF0) == 0x10 ? "pg_advisory_lock" : "pg_advisory_lock_shared");
     if (code == 0)
         code = CheckTable(state.get());
-    if (code == kRebuildKeys && for_build)
+    if (for_build && (code == kRebuildKeys || (code == kInvalidDeclaration && !state->missing_memos.empty())))
         code = 0;
     if (code == 0 && !writable)
         code = state->own->Run("SET default_transaction_read_only = on");

@@ -44,7 +44,8 @@ using PgResult = std::unique_ptr<PGresult, void (*)(PGresult*)>;
 // A server connection of the driver: its prepared statements by SQL text.
 class Connection {
   public:
-    // Connects with the connection string of TARVEX_PGSQL; null with the error posted as a code.
+    // Connects with the connection string of the TARVEX_PGSQL setting; null with the error posted
+    // as a code.
     static std::unique_ptr<Connection> Open(int32_t* code);
     ~Connection();
     Connection(const Connection&) = delete;
@@ -89,6 +90,7 @@ struct State {
     std::unique_ptr<MemoColumns> memos; // the MEMO and BLOB fields, columns after the fields
     MemoValues memo;                    // the current record's memo values
     std::string fields; // r."pat", r."lname", ..., then the memos
+    std::vector<size_t> missing_memos; // memo columns the table lacks, opened for BUILD to add
     uint32_t record_length = 0;
     int32_t logout_seconds = 0;
     int32_t wait_milliseconds = kWaitMilliseconds; // set with the lock-wait property

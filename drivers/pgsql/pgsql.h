@@ -6,9 +6,10 @@
  * (k1, k2, ...) under its own index. Programs name PGSQL as the driver of a FILE declaration.
  * Valid C and C++.
  *
- * The database: the libpq connection string in the environment variable TARVEX_PGSQL (for example
- * "host=/run/postgresql dbname=lumarex"). It is never part of the declaration's options, so a trace
- * never shows it or a password in it.
+ * The database: the libpq connection string of the setting TARVEX_PGSQL (for example
+ * "host=/run/postgresql dbname=lumarex"): the environment variable, or else the entry of that key in
+ * the program's environment file (Vrn$GetSetting). It is never part of the declaration's options, so
+ * a trace never shows it, and a password in it never reaches an error text.
  *
  * How it treats the operations whose meaning is the driver's to choose:
  *   - Each open file has a server connection of its own. LOGOUT/COMMIT/ROLLBACK: the enlisted files

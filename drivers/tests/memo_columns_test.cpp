@@ -333,6 +333,73 @@ TEST_P(MemoColumnsTest, ASequenceReadsEachRecordsMemosAndBuildKeepsThem) {
     }
 }
 
+// A file made while the declaration had no memos yet: opening it with the memos declared gives 47
+// saying what BUILD does; BUILD adds the columns with every record kept, and the memos then work
+// as in a file made with them (a change from outside included).
+TEST_P(MemoColumnsTest, AFileMadeBeforeItsMemosIsRefusedUntilBuildAddsTheirColumns) {
+    {
+        Memos older(GetParam());
+        older.file.memo_count = 0;
+        older.file.memos = nullptr;
+        Vrn$FILE_CREATE(&older.file);
+        ASSERT_EQ(Vrn$ERRCODE, 0) << FileErrorMessage();
+        Vrn$FILE_OPEN(&older.file, 0x42);
+        ASSERT_EQ(Vrn$ERRCODE, 0) << FileErrorMessage();
+        for (int32_t id = 1; id <= 25; id++) {
+            older.record.ID = id;
+            older.record.NAME = ("old" + std::to_string(id)).c_str();
+            Vrn$FILE_ADDf(&older.file);
+            ASSERT_EQ(Vrn$ERRCODE, 0) << FileErrorMessage();
+        }
+    }
+    Memos memos(GetParam());
+    Vrn$FILE_OPEN(&memos.file, 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 47);
+    std::string message = FileErrorMessage();
+    EXPECT_NE(message.find("NOTES"), std::string::npos) << message;
+    EXPECT_NE(message.find("BUILD adds"), std::string::npos) << message;
+    EXPECT_EQ(memos.file.driver_instance, nullptr);
+    EXPECT_EQ(Judge("SELECT count(*) FROM memos"), "25"); // the refused OPEN changed nothing
+
+    Vrn$FILE_BUILDf(&memos.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0) << FileErrorMessage();
+    Vrn$FILE_OPEN(&memos.file, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0) << FileErrorMessage();
+    EXPECT_EQ(Vrn$FILE_RECORDSf(&memos.file), 25);
+    Vrn$FILE_SETk(&memos.id_key);
+    int32_t seen = 0;
+    for (Vrn$FILE_NEXT(&memos.file); Vrn$ERRCODE == 0; Vrn$FILE_NEXT(&memos.file)) {
+        EXPECT_EQ(memos.record.ID, ++seen);
+        EXPECT_EQ(std::string(memos.record.NAME.View()), ("old" + std::to_string(seen)).append(7 - std::to_string(seen).size(), ' '));
+        EXPECT_EQ(memos.Value(kNotes), "");
+        EXPECT_EQ(memos.Value(kScan), "");
+    }
+    EXPECT_EQ(seen, 25);
+
+    ASSERT_EQ(memos.Get(9), 0);
+    ASSERT_EQ(memos.Take(kNotes, "added later \xE9"), 0);
+    ASSERT_EQ(memos.Take(kScan, std::string("\0\x01\xFF", 3)), 0);
+    Vrn$FILE_PUTf(&memos.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0) << FileErrorMessage();
+    ASSERT_EQ(memos.Get(9), 0);
+    EXPECT_EQ(memos.Value(kNotes), "added later \xE9");
+    EXPECT_EQ(memos.Value(kScan), std::string("\0\x01\xFF", 3));
+    EXPECT_EQ(Judge("SELECT id, notes, " + HexOf("scan") + " FROM memos WHERE notes IS NOT NULL OR scan IS NOT NULL"),
+              "9|added later \xC3\xA9|0001FF");
+    if (!OnServer()) {
+        // The file's trigger now watches the added columns: a memo changed from outside counts as
+        // a change of its record, so a WATCHed PUT is refused.
+        Vrn$FILE_WATCH(&memos.file);
+        ASSERT_EQ(memos.Get(9), 0);
+        EXPECT_EQ(Judge("UPDATE memos SET notes = 'outside' WHERE id = 9"), "");
+        Vrn$FILE_PUTf(&memos.file);
+        EXPECT_EQ(Vrn$ERRCODE, 89);
+    }
+    Vrn$FILE_CLOSE(&memos.file);
+    Vrn$FILE_OPEN(&memos.file, 0x42); // and the file opens as one made with its memos
+    EXPECT_EQ(Vrn$ERRCODE, 0) << FileErrorMessage();
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, MemoColumnsTest, ::testing::ValuesIn(kDrivers), DriverName);
 #ifdef LUM_WITH_PGSQL
 const DriverCase kServerDriver = {"PGSQL", PGSQL, ".kel"};

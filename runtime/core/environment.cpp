@@ -5,11 +5,15 @@
 #include "core/environment.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <locale>
 
 #include "core/char_tables.h"
 #include "platform/platform.h"
+#include "tarvex/settings.h"
 
 namespace tarvex {
 namespace {
@@ -211,6 +215,10 @@ void ApplyEntry(const EnvironmentEntry& entry) {
         settings.lfn = items;
     } else if (int64_t number = MessageNumber(key); number >= 0) {
         settings.messages[static_cast<int32_t>(number)] = items.empty() ? std::string() : items[0];
+    } else {
+        std::string value;
+        for (const std::string& item : items) value += (value.empty() ? "" : " ") + item;
+        settings.others[key] = value;
     }
 }
 
@@ -253,3 +261,25 @@ void ResetEnvironment() {
 }
 
 }  // namespace tarvex
+
+TARVEX_API int32_t Vrn$GetSetting(const char* name, char* out, int32_t size) {
+    if (name == nullptr) return 0;
+    std::string value;
+    const char* variable = std::getenv(name);
+    if (variable != nullptr && std::string_view(variable).find_first_not_of(" \t") != std::string_view::npos) {
+        value = variable;
+    } else {
+        std::string key;
+        for (const char* c = name; *c != '\0'; c++)
+            if (*c != ' ' && *c != '\t') key += tarvex::AsciiUpper(*c);
+        auto found = tarvex::Environment().others.find(key);
+        if (found != tarvex::Environment().others.end()) value = found->second;
+        if (value.find_first_not_of(" \t") == std::string::npos) value.clear();
+    }
+    if (out != nullptr && size > 0) {
+        size_t copied = std::min(value.size(), static_cast<size_t>(size - 1));
+        std::memcpy(out, value.data(), copied);
+        out[copied] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(value.size(), INT32_MAX));
+}

@@ -39,7 +39,8 @@
 //   VRNBUTTON, VRNLFN  accepted and stored as their item lists; nothing uses them yet.
 //   VRNMSG<n>   (n decimal) overrides message n with the value's first item (empty text when the
 //               value has no item). A later line for the same number replaces an earlier one.
-//   Other keys are ignored.
+//   Other keys are kept with their items joined by one blank, for the program and its drivers to
+//   read as settings (Vrn$GetSetting): TARVEX_PGSQL="host=/run/postgresql dbname=lumarex".
 #pragma once
 
 #include <array>
@@ -70,6 +71,7 @@ struct EnvironmentSettings {
     std::optional<std::vector<std::string>> button;   // VRNBUTTON; not used yet
     std::optional<std::vector<std::string>> lfn;      // VRNLFN; not used yet
     std::map<int32_t, std::string> messages;          // VRNMSG<n>
+    std::map<std::string, std::string> others;        // every other key: its items joined by a blank
 };
 
 // The settings in force. Set at start-up only; read without a lock.

@@ -34,6 +34,10 @@ std::vector<Control*> FieldOrder(VrnWindowObject& window, bool usable_only = tru
 // double-click, key code 5, post EVENT:Accepted). True when the control used the key.
 bool ControlKey(VrnWindowObject& window, Control& control, uint32_t key_code);
 
+// A person dragged a LIST's scroll thumb to `position` (0 to 100): the list takes it as its
+// scroll position (a list that pages its own queue scrolls there) and posts EVENT:ScrollDrag.
+void ControlThumbDragged(VrnWindowObject& window, Control& control, int32_t position);
+
 // Text typed into a control (the headless input, or a native edit's contents): only shown, the
 // variable is not touched until the control is completed.
 void ControlTyped(VrnWindowObject& window, Control& control, std::string_view text);
@@ -52,6 +56,17 @@ void ControlGainedFocus(VrnWindowObject& window, Control& control);
 // CYCLE: the standard action code of a BUTTON (8 help, 15 close, ...) for the loop to perform, else
 // 0.
 int32_t ControlDefaultAction(VrnWindowObject& window, Control& control, int32_t event);
+
+// A person picks (clicks) row `row` of a LIST: the list selects it and shows it, without an event
+// of its own (the loop queues the one the click makes). False when the control is no LIST.
+bool ControlRowPicked(VrnWindowObject& window, Control& control, int32_t row);
+
+// A person drags the right edge of a LIST's column (an M column) to `pixels` wide, or scrolls an
+// S column's contents sideways to `offset` pixels; the list shows its new layout. False when the
+// control is no LIST or the column has no M (no S). The backend hands these in as input; the loop
+// calls them under the runtime lock, as it does ControlKey.
+bool ControlListColumnResized(VrnWindowObject& window, Control& control, int32_t column, int32_t pixels);
+bool ControlListColumnScrolled(VrnWindowObject& window, Control& control, int32_t column, int32_t offset);
 
 // A menu or control text without the '&' that marks its hot key ("&&" is a plain '&').
 std::string WithoutHotKey(std::string_view text);

@@ -85,6 +85,29 @@ void DestroyIn(std::vector<std::unique_ptr<Control>>& controls, const FieldRange
     }
 }
 
+// Whether a control of `kind` may be made inside `holder` (null: the window itself). Only the
+// controls that hold others take children: a GROUP or TAB anything but a RADIO or TAB, an OPTION
+// its RADIOs (and what a GROUP may hold), a SHEET only its TABs; a RADIO or TAB goes nowhere else.
+bool MayHold(const Control* holder, uint8_t kind) {
+    bool radio = kind == uint8_t(Kind::Radio), tab = kind == uint8_t(Kind::Tab);
+    if (holder == nullptr)
+        return !radio && !tab;
+    switch (static_cast<Kind>(holder->kind)) {
+    case Kind::Sheet: return tab;
+    case Kind::Option: return !tab;
+    case Kind::Group: case Kind::Tab: return !radio && !tab;
+    default: return false;
+    }
+}
+
+// Where a control made at `position` goes among `count` siblings: position n (from 1) before the
+// nth, held to the end; 0 or less at the end.
+size_t PlaceAmong(size_t count, int32_t position) {
+    if (position <= 0)
+        return count;
+    return std::min(count, size_t(position - 1));
+}
+
 // One item of a pop-up menu text.
 NativePopupItem PopupItem(std::string_view text) {
     NativePopupItem item;
@@ -196,33 +219,43 @@ TARVEX_API void Vrn$GETFONT(int32_t field, char* face, uint32_t face_size, int32
         *style = int32_t(font.style);
 }
 
-TARVEX_API int32_t Vrn$CREATE(int32_t field, int32_t kind, int32_t parent) {
+TARVEX_API int32_t Vrn$CREATE(int32_t field, int32_t kind, int32_t parent, int32_t position) {
     if (Hooks().system_modal != nullptr && Hooks().system_modal()) {
         Vrn$rterr(541, nullptr);
         return 0;
     }
     VrnWindowObject* window = TargetScreen();
-    if (window == nullptr || kind <= 0 || kind > 0xFF)
+    if (window == nullptr || kind <= 0 || kind > 0xFF || field < 0)
         return 0;
     const KindSpec* spec = FindKind(uint8_t(kind));
     if (spec == nullptr || spec->role != Role::Control)
         return 0;
     if (field == 0)
         field = HighestField(window->controls) + 1;
-    if (FindControl(*window, field) != nullptr)
+    if (field <= 0 || FindControl(*window, field) != nullptr)   // past the numbers, or taken
         return 0;
     Control* holder = parent != 0 ? FindControl(*window, parent) : nullptr;
-    if (parent != 0 && holder == nullptr)
+    if ((parent != 0 && holder == nullptr) || !MayHold(holder, uint8_t(kind)))
         return 0;
+    std::vector<std::unique_ptr<Control>>& siblings = holder ? holder->children : window->controls;
+    size_t place = PlaceAmong(siblings.size(), position);
+
     auto control = std::make_unique<Control>();
     control->kind = uint8_t(kind);
     control->field_number = field;
     control->flags = kControlHidden;
-    control->at = {0, 0, kNotGiven, kNotGiven};
+    // It starts at its parent's corner (the window's for none), its size from its contents.
+    std::array<int32_t, 4> corner{0, 0, 0, 0};
+    if (holder != nullptr && holder->object)
+        corner = holder->object->GetPosition();
+    control->at = {corner[0], corner[1], kNotGiven, kNotGiven};
     control->parent = holder;
-    NativeControlSpec native{control->kind, field, "", {}, control->flags, holder ? holder->handle : 0};
+    NativeControlSpec native{control->kind, field, "", {}, control->flags, holder ? holder->handle : 0,
+                             position > 0 && place < siblings.size() ? int32_t(place + 1) : 0};
     control->handle = Ui().CreateControl(window->handle, native);
-    Control& added = *(holder ? holder->children : window->controls).emplace_back(std::move(control));
+    if (control->handle == 0)
+        return 0;
+    Control& added = **siblings.insert(siblings.begin() + std::ptrdiff_t(place), std::move(control));
     AttachControlObject(*window, added, nullptr, ControlStateOf(*window).scale);
     if (added.object)
         added.object->Relayout();

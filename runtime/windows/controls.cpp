@@ -42,7 +42,9 @@ constexpr uint32_t kKeyPageUp = 0x21;
 constexpr uint32_t kKeyPageDown = 0x22;
 constexpr uint32_t kKeyEnd = 0x23;
 constexpr uint32_t kKeyHome = 0x24;
+constexpr uint32_t kKeyLeft = 0x25;
 constexpr uint32_t kKeyUp = 0x26;
+constexpr uint32_t kKeyRight = 0x27;
 constexpr uint32_t kKeyDown = 0x28;
 constexpr uint32_t kLeftDoubleClick = 5;
 
@@ -651,17 +653,20 @@ public:
     ListBox& List() { return list_; }
 
     // Shows the page as it stands.
-    void Show() {
-        NativeListView view;
-        view.headers = list_.HeaderCells();
-        view.first_row = list_.Top();
-        int32_t last = std::min(list_.Records(), list_.Top() + list_.PageRows() - 1);
-        for (int32_t row = list_.Top(); row <= last; row++)
-            view.rows.push_back(list_.RowCells(row));
-        view.selected = list_.Selected();
-        view.thumb = list_.Thumb();
-        view.records = list_.Records();
-        Ui().SetListView(c_.handle, view);
+    void Show() { Ui().SetListView(c_.handle, list_.View()); }
+
+    bool ResizeColumn(int32_t column, int32_t pixels) {
+        if (column < 0 || !list_.ResizeColumn(size_t(column), pixels))
+            return false;
+        c_.format = list_.FormatText();
+        Show();
+        return true;
+    }
+    bool ScrollColumn(int32_t column, int32_t offset) {
+        if (column < 0 || !list_.ScrollColumn(size_t(column), offset))
+            return false;
+        Show();
+        return true;
     }
     void Display() override {
         if (c_.use.Bound() && list_.Records() > 0)
@@ -702,6 +707,8 @@ public:
         case kKeyPageDown: list_.ScrollTo(list_.Top() + page); SelectRow(selected + page); return true;
         case kKeyHome: SelectRow(1); return true;
         case kKeyEnd: SelectRow(list_.Records()); return true;
+        case kKeyLeft: return ScrollColumns(-average_);
+        case kKeyRight: return ScrollColumns(average_);
         default: break;
         }
         return false;
@@ -746,6 +753,16 @@ public:
     }
 
 private:
+    // Left and Right scroll the contents of every S column by a character; false when there is none.
+    bool ScrollColumns(int32_t by) {
+        bool any = false;
+        for (size_t i = 0; i < list_.Format().columns.size(); i++)
+            any = list_.ScrollColumn(i, list_.ColumnScroll(i) + by) || any;
+        if (any)
+            Show();
+        return any;
+    }
+
     // A list whose program pages the queue: the keys become the scroll events, the program moves.
     bool ImmediateKey(uint32_t key, uint32_t plain) {
         bool ctrl = (key & 0x200) != 0;
@@ -874,6 +891,13 @@ bool ControlKey(VrnWindowObject&, Control& control, uint32_t key_code) {
     return control.object != nullptr && control.object->Key(key_code & 0x7FF);
 }
 
+void ControlThumbDragged(VrnWindowObject& window, Control& control, int32_t position) {
+    if (control.object == nullptr)
+        return;
+    control.object->SetProperty(kPropVScrollPos, std::to_string(std::clamp(position, 0, 100)));
+    PostFor(window, &control, kEventScrollDrag);
+}
+
 void ControlTyped(VrnWindowObject&, Control& control, std::string_view text) {
     if (control.object != nullptr)
         control.object->Typed(text);
@@ -895,6 +919,25 @@ int32_t ControlDefaultAction(VrnWindowObject&, Control& control, int32_t event) 
     if (event != kEventAccepted || control.kind != uint8_t(Kind::Button))
         return 0;
     return control.standard_action;
+}
+
+bool ControlRowPicked(VrnWindowObject&, Control& control, int32_t row) {
+    auto* list = dynamic_cast<ListControl*>(control.object.get());
+    if (list == nullptr)
+        return false;
+    list->List().Select(row);
+    list->Show();
+    return true;
+}
+
+bool ControlListColumnResized(VrnWindowObject&, Control& control, int32_t column, int32_t pixels) {
+    auto* list = dynamic_cast<ListControl*>(control.object.get());
+    return list != nullptr && list->ResizeColumn(column, pixels);
+}
+
+bool ControlListColumnScrolled(VrnWindowObject&, Control& control, int32_t column, int32_t offset) {
+    auto* list = dynamic_cast<ListControl*>(control.object.get());
+    return list != nullptr && list->ScrollColumn(column, offset);
 }
 
 // The OPTION's radio n and the SHEET's tab n, as a person picks them.

@@ -180,7 +180,7 @@ WindowControlState& ControlStateOf(VrnWindowObject& window);
 
 // The object behind field 0 of a window: its own properties.
 std::unique_ptr<PropertyObject> WindowPropertiesOf(VrnWindowObject& window);
-// The printer (-1) and system (-4) objects.
+// The printer (-1) and system (-4) objects (the system object in system_object.cpp).
 PropertyObject& PrinterObject();
 PropertyObject& SystemObject();
 

@@ -3,6 +3,7 @@
 #include "windows/driver.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <sstream>
@@ -209,6 +210,53 @@ std::optional<std::string> Driver::Shown(std::string_view title, std::string_vie
     return c->text;
 }
 
+std::optional<NativeListView> Driver::ShownList(std::string_view title, std::string_view list) {
+    auto window = Window(title);
+    const HeadlessUi::Control* c = window ? Find(*window, list) : nullptr;
+    if (c == nullptr)
+        return std::nullopt;
+    return c->list;
+}
+
+bool Driver::WaitForList(std::string_view title, std::string_view list,
+                         const std::function<bool(const NativeListView&, std::string&)>& check) {
+    Clock::time_point until = Clock::now() + timeout_;
+    for (;;) {
+        std::optional<NativeListView> view = ShownList(title, list);
+        if (!view)
+            return false;
+        std::string seen;
+        if (check(*view, seen))
+            return true;
+        if (Clock::now() >= until)
+            return Fail("\"" + std::string(list) + "\" in \"" + std::string(title) + "\" " + seen);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+bool Driver::WaitForRow(std::string_view title, std::string_view list, int32_t row, std::string_view cells) {
+    return WaitForList(title, list, [&](const NativeListView& view, std::string& seen) {
+        int64_t index = int64_t(row) - view.first_row;
+        if (index < 0 || index >= int64_t(view.rows.size())) {
+            seen = "shows rows " + std::to_string(view.first_row) + " to " +
+                   std::to_string(view.first_row + int32_t(view.rows.size()) - 1) + ", not " + std::to_string(row);
+            return false;
+        }
+        std::string shown;
+        for (size_t i = 0; i < view.rows[size_t(index)].size(); i++)
+            shown += (i > 0 ? "|" : "") + Plain(view.rows[size_t(index)][i]);
+        seen = "shows \"" + shown + "\" in row " + std::to_string(row);
+        return shown == cells;
+    });
+}
+
+bool Driver::WaitForSelected(std::string_view title, std::string_view list, int32_t row) {
+    return WaitForList(title, list, [&](const NativeListView& view, std::string& seen) {
+        seen = "has row " + std::to_string(view.selected) + " selected, not " + std::to_string(row);
+        return view.selected == row;
+    });
+}
+
 bool Driver::WaitForMessage(std::string_view text) {
     Clock::time_point until = Clock::now() + timeout_;
     for (;;) {
@@ -378,6 +426,16 @@ bool Step(const std::vector<std::string>& w, Driver& driver, std::string& why) {
         }
         return true;
     }
+    if (verb == "row") {
+        if (!ExpectWords(w, 5, why))
+            return false;
+        return driver.WaitForRow(w[1], w[2], std::atoi(w[3].c_str()), w[4]) || failed();
+    }
+    if (verb == "selected") {
+        if (!ExpectWords(w, 4, why))
+            return false;
+        return driver.WaitForSelected(w[1], w[2], std::atoi(w[3].c_str())) || failed();
+    }
     if (verb == "message") {
         if (!ExpectWords(w, 2, why))
             return false;
@@ -441,12 +499,35 @@ bool WatchForScriptFromEnvironment() {
     return true;
 }
 
+namespace {
+// The script started from the environment, until it has run its last step.
+std::mutex script_mutex;
+std::condition_variable script_ended;
+bool script_running = false;
+}  // namespace
+
+void WaitForScriptEnd() {
+    std::unique_lock lock(script_mutex);
+    script_ended.wait(lock, [] { return !script_running; });
+}
+
 void StartScriptFromEnvironment() {
     const char* path = std::getenv("TARVEX_SCRIPT");
     if (path == nullptr)
         return;
     std::string file = path;
+    {
+        std::lock_guard lock(script_mutex);
+        script_running = true;
+    }
     std::thread([file] {
+        struct Ended {
+            ~Ended() {
+                std::lock_guard lock(script_mutex);
+                script_running = false;
+                script_ended.notify_all();
+            }
+        } ended;
         std::optional<std::string> text = platform::ReadWholeFile(file);
         if (!text) {
             WriteTranscript("script " + file + ": cannot be read");

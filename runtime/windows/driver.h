@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,13 @@ public:
     bool Screenshot(std::string_view title, const std::string& path);
     // What a control shows now.
     std::optional<std::string> Shown(std::string_view title, std::string_view control);
+    // What a LIST shows now: its page of rows, the selection, the thumb, the layout.
+    std::optional<NativeListView> ShownList(std::string_view title, std::string_view list);
+    // Waits until the LIST shows row `row` (from 1, counted in the whole queue) with these cells:
+    // "a|b|c", each cell without the blanks at its ends.
+    bool WaitForRow(std::string_view title, std::string_view list, int32_t row, std::string_view cells);
+    // Waits until the LIST's selected row is `row`.
+    bool WaitForSelected(std::string_view title, std::string_view list, int32_t row);
     // Waits until a message box has shown a text holding `text` (headless message boxes).
     bool WaitForMessage(std::string_view text);
     // Queues the answer for the next message box (a VRN_BUTTON_* value).
@@ -59,6 +67,9 @@ private:
     const HeadlessUi::Control* Find(const HeadlessUi::Window& window, std::string_view control);
     bool Post(const HeadlessUi::Window& window, NativeInput input);
     bool Fail(std::string why);
+    // Waits until what the LIST shows passes `check` (which says what it saw when it fails).
+    bool WaitForList(std::string_view title, std::string_view list,
+                     const std::function<bool(const NativeListView&, std::string&)>& check);
 
     std::chrono::milliseconds timeout_;
     std::string why_;
@@ -69,6 +80,10 @@ private:
 // the transcript's watch on windows opening and closing and answers true; the start follows.
 bool WatchForScriptFromEnvironment();
 void StartScriptFromEnvironment();
+// Returns once the script started from the environment has run its last step (at once when there
+// is none): a program that ends first would cut its transcript short. A step that cannot succeed
+// any more fails within its timeout and ends the process with 3.
+void WaitForScriptEnd();
 
 // Runs a script's text with a driver, writing the transcript through `write`; returns the number
 // of the failing line, 0 when every step passed.

@@ -227,6 +227,8 @@ void ButtonInput(VrnWindowObject& w, const NativeInput& in) {
         return;
     if (IsList(*c)) {
         MoveFocus(w, c->field_number);
+        if (in.row > 0)
+            ControlRowPicked(w, *c, in.row);
         if (button == MouseButton::kLeft && in.double_click)
             Queue(w, MakeEvent(kEventAccepted, c->field_number, in.row));
         else
@@ -299,8 +301,17 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
     case InputKind::kListRow:
         if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c)) {
             MoveFocus(w, in.field);
+            ControlRowPicked(w, *c, in.row);
             Queue(w, MakeEvent(kEventNewSelection, in.field, in.row));
         }
+        break;
+    case InputKind::kListColumn:
+        if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c))
+            ControlListColumnResized(w, *c, in.row, int32_t(in.code));
+        break;
+    case InputKind::kListThumb:
+        if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c))
+            ControlThumbDragged(w, *c, int32_t(in.code));
         break;
     case InputKind::kKey: KeyInput(w, in); break;
     case InputKind::kButton: ButtonInput(w, in); break;
@@ -429,6 +440,14 @@ bool CompleteEvent(LoopFrame& frame, bool cycle) {
         }
         break;
     case kEventOpenFailed: return false;
+    case kEventAccepted:
+        // A button with the standard close action closes its window once the body has let its
+        // press through.
+        if (!cycle && event->field > 0)
+            if (Control* c = FindControl(w, event->field);
+                c != nullptr && ControlDefaultAction(w, *c, kEventAccepted) == kStandardClose)
+                Queue(w, MakeEvent(kEventCloseWindow, 0));
+        break;
     default: break;
     }
     return true;
@@ -691,6 +710,15 @@ void CloseDownWindows(std::chrono::milliseconds patience) {
         Clock::time_point until = Clock::now() + patience;
         while (RunningThreads() > 0 && Clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (held)
+            TakeRuntimeLock();
+    }
+    // A script driving the program runs its last steps (the windows' closing) before the end.
+    {
+        bool held = HoldsRuntimeLock();
+        if (held)
+            GiveUpRuntimeLock();
+        WaitForScriptEnd();
         if (held)
             TakeRuntimeLock();
     }

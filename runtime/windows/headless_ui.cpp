@@ -75,7 +75,10 @@ NativeHandle HeadlessUi::CreateWindow(const NativeWindowSpec& spec) {
         return 0;
     }
     NativeHandle handle = next_handle_++;
-    windows_[handle] = Window{handle, spec, {}, {}, 0};
+    Window& made = windows_[handle] = Window{handle, spec, {}, {}, 0};
+    made.state = (spec.style & kStyleOpenMaximized)   ? NativeWindowState::Maximized
+                 : (spec.style & kStyleOpenMinimized) ? NativeWindowState::Minimized
+                                                      : NativeWindowState::Normal;
     return handle;
 }
 
@@ -214,6 +217,7 @@ HEADLESS_WINDOW_SETTER(SetWindowTitle, const std::string&, spec.title)
 HEADLESS_WINDOW_SETTER(SetWindowRect, const NativeRect&, spec.rect)
 HEADLESS_WINDOW_SETTER(SetWindowState, NativeWindowState, state)
 HEADLESS_WINDOW_SETTER(SetStatusText, const std::string&, status_text)
+HEADLESS_WINDOW_SETTER(SetWindowCursor, const std::string&, cursor)
 #undef HEADLESS_WINDOW_SETTER
 
 NativeWindowState HeadlessUi::WindowState(NativeHandle window) {
@@ -237,6 +241,16 @@ int32_t HeadlessUi::PopupMenu(NativeHandle window, const std::vector<NativePopup
             return item.enabled ? choice : 0;
     }
     return 0;
+}
+
+void HeadlessUi::SetApplicationCursor(const std::string& cursor) {
+    std::lock_guard lock(mutex_);
+    application_cursor_ = cursor;
+}
+
+std::string HeadlessUi::ApplicationCursor() const {
+    std::lock_guard lock(mutex_);
+    return application_cursor_;
 }
 
 }  // namespace tarvex::windows

@@ -11,6 +11,8 @@
 
 #include "tarvex/queue.h"
 #include "windows/list_format.h"
+#include "windows/native_ui.h"
+#include "windows/value_text.h"
 
 namespace tarvex::windows {
 
@@ -49,14 +51,36 @@ public:
     std::string Cell(int32_t row, size_t column) const;
     // The header lines, each with one text per column.
     std::vector<std::string> HeaderCells() const;
+    // How each cell of a row is drawn: the column's fixed colours, overridden by the row's colour
+    // fields where they hold a colour, its icon and its tree level.
+    std::vector<NativeListCell> RowStyles(int32_t row) const;
+    // The columns and group headers as the backend lays them out.
+    std::vector<NativeListColumn> Columns() const;
+    std::vector<NativeListGroup> Groups() const;
+    // Pixels of the header band (the header lines, or the tallest H(n)).
+    int32_t HeaderHeight() const { return ListHeaderHeight(format_, line_height_); }
+    // The visible page with its layout and cell styles, ready for the backend.
+    NativeListView View() const;
+
+    // A person drags an M column's right edge: the column becomes `pixels` wide. False (nothing
+    // changes) for a column without M.
+    bool ResizeColumn(size_t column, int32_t pixels);
+    // Scrolls an S column's contents to `offset` pixels (held to 0 .. its area less its width).
+    // False for a column without S.
+    bool ScrollColumn(size_t column, int32_t offset);
+    int32_t ColumnScroll(size_t column) const;
 
     // Bytes the list holds for itself (the format and the columns), not counting the queue.
     size_t OwnMemory() const;
 
 private:
     void Clamp();
+    // The stored value of queue field `field` (1-based) in row `row`; no address when there is none.
+    StoredValue FieldValue(int32_t row, int32_t field) const;
 
     ListFormat format_;
+    std::vector<int32_t> column_scroll_;   // per column, pixels; kept only for S columns
+    int32_t height_ = 0, line_height_ = 13;
     QueueDecl* queue_ = nullptr;
     int32_t selected_ = 0;
     int32_t top_ = 1;

@@ -33,10 +33,98 @@ int JustifyCode(char c) {
 
 constexpr char kJustifyLetters[] = {'L', 'R', 'C', 'D'};
 
+// Pixel edges, queue fields and the list-wide counts, from the columns as they stand (after
+// parsing, and again after a person resized a column).
+void PlaceColumns(ListFormat& f) {
+    const int32_t average = f.average_char_width;
+    f.fixed_columns = 0;
+    f.marked_column = -1;
+    f.header_lines = 0;
+    f.total_width = 0;
+    f.fields_used = 0;
+    f.header_height_units = 0;
+    int64_t x = 0;
+    int32_t line = 0;
+    int32_t next_field = 1;
+    bool after_resizable = false;
+    for (size_t i = 0; i < f.columns.size(); i++) {
+        ListColumn& c = f.columns[i];
+        c.line = line;
+        c.follows_resizable = after_resizable;
+        after_resizable = (c.flags & kColumnMark) != 0;
+        int32_t width = DialogToPixels(c.width, average);
+        if (c.flags & kColumnRightBorder)
+            width += kBorderWidth;
+        c.left = int32_t(x);
+        if (c.width > 0) {
+            c.pixel_width = width;
+            c.right = int32_t(x + width);
+            x += width;
+        } else {
+            c.pixel_width = 0;
+            c.right = int32_t(x - 1);
+        }
+        c.data_indent_pixels = DialogToPixels(c.data_indent, average);
+        c.header_indent_pixels = DialogToPixels(c.header_indent, average);
+        c.scroll_pixels = (c.flags & kColumnScroll) ? std::max(DialogToPixels(c.scroll_width, average), 0) : 0;
+        f.total_width = std::max<int32_t>(f.total_width, int32_t(std::min<int64_t>(x, INT32_MAX)));
+        if (c.flags & kColumnNewLine) {
+            x = 0;
+            line++;
+            after_resizable = false;   // what follows on the next line starts its own edges
+        }
+
+        if (!c.field_given)
+            c.queue_field = next_field;
+        int32_t after = c.queue_field + 1;
+        c.colour_field = c.icon_field = c.tree_field = 0;
+        if (c.flags2 & kColumnColoured) {
+            c.colour_field = after;
+            after += 4;
+        }
+        if (c.flags & kColumnIcon)
+            c.icon_field = after++;
+        if (c.flags & kColumnTree)
+            c.tree_field = after++;
+        next_field = std::max(next_field, after);
+        f.fields_used = std::max(f.fields_used, after - 1);
+
+        if (!c.picture_text.empty() && !c.picture.IsValid())
+            c.picture.Init(std::string_view(c.picture_text));
+        if (c.flags & kColumnFixed)
+            f.fixed_columns++;
+        if ((c.flags & kColumnMarked) && f.marked_column < 0)
+            f.marked_column = int32_t(i);
+        if (!c.header.empty())
+            f.header_lines = std::max<int32_t>(
+                f.header_lines, int32_t(std::count(c.header.begin(), c.header.end(), '\n')) + 1);
+        if (c.flags2 & kColumnHeaderHeight)
+            f.header_height_units = std::max(f.header_height_units, c.header_height);
+    }
+    f.lines_per_row = line + 1;
+    bool group_header = false;
+    for (ListGroup& g : f.groups) {
+        if (g.flags2 & kColumnHeaderHeight)
+            f.header_height_units = std::max(f.header_height_units, g.header_height);
+        group_header = group_header || !g.header.empty();
+        if (g.count == 0)
+            continue;
+        const ListColumn& first = f.columns[g.first];
+        g.left = first.left;
+        if (g.width_given) {
+            g.right = g.left + DialogToPixels(g.width, average);
+        } else {
+            const ListColumn& last = f.columns[g.first + g.count - 1];
+            g.right = std::max(last.right, g.left);
+        }
+    }
+    if (group_header && f.header_lines > 0)
+        f.header_lines++;   // the group headers take a line above the columns'
+}
+
 class Reader {
 public:
-    Reader(std::string_view text, int32_t average, ListFormat& format)
-        : t_(text), average_(average), f_(format) {}
+    Reader(std::string_view text, ListFormat& format) : t_(text), f_(format) {}
 
     void Run() {
         while (p_ < t_.size() && f_.columns.size() < kMaxListColumns) {
@@ -56,7 +144,7 @@ public:
         }
         if (p_ < t_.size() && f_.damage_at == std::string_view::npos)
             f_.damage_at = p_;
-        Place();
+        PlaceColumns(f_);
     }
 
 private:
@@ -176,14 +264,15 @@ private:
                 p_++;
                 c.flags |= kColumnScroll;
                 c.scroll_width = kDefaultScrollWidth;
-                Parenthesised(c.scroll_width);
+                c.scroll_width_given = Parenthesised(c.scroll_width);
             } else if (up == 'M') {
                 c.flags |= kColumnMark;
                 p_++;
             } else if (up == 'H') {
                 p_++;
                 c.flags2 |= kColumnHeaderHeight;
-                Parenthesised(c.header_height);
+                c.header_height = 0;   // a later H without a height undoes an earlier one's
+                c.header_height_given = Parenthesised(c.header_height);
             } else if (ch == '~') {
                 Header(c, true);
             } else if (ch == '/') {
@@ -332,11 +421,12 @@ private:
                 p_++;
                 g.flags |= kColumnScroll;
                 g.scroll_width = kDefaultScrollWidth;
-                Parenthesised(g.scroll_width);
+                g.scroll_width_given = Parenthesised(g.scroll_width);
             } else if (up == 'H') {
                 p_++;
                 g.flags2 |= kColumnHeaderHeight;
-                Parenthesised(g.header_height);
+                g.header_height = 0;
+                g.header_height_given = Parenthesised(g.header_height);
             } else {
                 break;
             }
@@ -344,82 +434,8 @@ private:
         f_.groups.push_back(g);
     }
 
-    // Pixel edges, queue fields and the list-wide counts, once every column is read.
-    void Place() {
-        int64_t x = 0;
-        int32_t line = 0;
-        int32_t next_field = 1;
-        for (size_t i = 0; i < f_.columns.size(); i++) {
-            ListColumn& c = f_.columns[i];
-            c.line = line;
-            int32_t width = DialogToPixels(c.width, average_);
-            if (c.flags & kColumnRightBorder)
-                width += kBorderWidth;
-            c.left = int32_t(x);
-            if (c.width > 0) {
-                c.pixel_width = width;
-                c.right = int32_t(x + width);
-                x += width;
-            } else {
-                c.pixel_width = 0;
-                c.right = int32_t(x - 1);
-            }
-            c.data_indent_pixels = DialogToPixels(c.data_indent, average_);
-            c.header_indent_pixels = DialogToPixels(c.header_indent, average_);
-            f_.total_width = std::max<int32_t>(f_.total_width, int32_t(std::min<int64_t>(x, INT32_MAX)));
-            if (c.flags & kColumnNewLine) {
-                x = 0;
-                line++;
-            }
-
-            if (!c.field_given)
-                c.queue_field = next_field;
-            int32_t after = c.queue_field + 1;
-            if (c.flags2 & kColumnColoured) {
-                c.colour_field = after;
-                after += 4;
-            }
-            if (c.flags & kColumnIcon)
-                c.icon_field = after++;
-            if (c.flags & kColumnTree)
-                c.tree_field = after++;
-            next_field = std::max(next_field, after);
-            f_.fields_used = std::max(f_.fields_used, after - 1);
-
-            if (!c.picture_text.empty())
-                c.picture.Init(std::string_view(c.picture_text));
-            if (c.flags & kColumnFixed)
-                f_.fixed_columns++;
-            if ((c.flags & kColumnMarked) && f_.marked_column < 0)
-                f_.marked_column = int32_t(i);
-            if (!c.header.empty())
-                f_.header_lines = std::max<int32_t>(
-                    f_.header_lines, int32_t(std::count(c.header.begin(), c.header.end(), '\n')) + 1);
-        }
-        f_.lines_per_row = line + 1;
-        for (ListGroup& g : f_.groups) {
-            if (g.count == 0)
-                continue;
-            const ListColumn& first = f_.columns[g.first];
-            g.left = first.left;
-            if (g.width_given) {
-                g.right = g.left + DialogToPixels(g.width, average_);
-            } else {
-                const ListColumn& last = f_.columns[g.first + g.count - 1];
-                g.right = std::max(last.right, g.left);
-            }
-        }
-        if (!f_.groups.empty() && f_.header_lines > 0)
-            for (const ListGroup& g : f_.groups)
-                if (!g.header.empty()) {
-                    f_.header_lines++;   // the group headers take a line above the columns'
-                    break;
-                }
-    }
-
     std::string_view t_;
     size_t p_ = 0;
-    int32_t average_;
     ListFormat& f_;
 };
 
@@ -432,6 +448,15 @@ void WriteHeader(std::string& out, std::string_view header, bool letter_given, i
         out += kJustifyLetters[code & 3];
     if (indent_given)
         out += "(" + std::to_string(indent) + ")";
+}
+
+// S and H, with their (n) only when it was written.
+void WriteLetterWithNumber(std::string& out, bool set, char letter, bool number_given, int32_t number) {
+    if (!set)
+        return;
+    out += letter;
+    if (number_given)
+        out += "(" + std::to_string(number) + ")";
 }
 
 // A column after another starts with its width (0 when none was written), and a column of a
@@ -453,10 +478,8 @@ void WriteColumn(std::string& out, const ListColumn& c, bool follows) {
         out += 'M';
     if (c.flags & kColumnFixed)
         out += 'F';
-    if (c.flags & kColumnScroll)
-        out += "S(" + std::to_string(c.scroll_width) + ")";
-    if (c.flags2 & kColumnHeaderHeight)
-        out += "H(" + std::to_string(c.header_height) + ")";
+    WriteLetterWithNumber(out, c.flags & kColumnScroll, 'S', c.scroll_width_given, c.scroll_width);
+    WriteLetterWithNumber(out, c.flags2 & kColumnHeaderHeight, 'H', c.header_height_given, c.header_height);
     if (c.flags & kColumnMarked)
         out += '?';
     if (c.field_given)
@@ -492,17 +515,73 @@ void WriteColumn(std::string& out, const ListColumn& c, bool follows) {
 
 void ParseListFormat(std::string_view text, int32_t average_char_width, ListFormat& format) {
     format = ListFormat{};
-    Reader(text, average_char_width, format).Run();
+    format.average_char_width = average_char_width;
+    Reader(text, format).Run();
 }
+
+int32_t ListHeaderHeight(const ListFormat& format, int32_t line_height) {
+    int64_t lines = int64_t(format.header_lines) * line_height;
+    // A vertical dialog unit is an eighth of the font's height.
+    int64_t given = (int64_t(format.header_height_units) * line_height + 4) / 8;
+    return int32_t(std::clamp<int64_t>(std::max(lines, given), 0, INT32_MAX));
+}
+
+int32_t ListColumnBorderAt(const ListFormat& format, int32_t x, int32_t line, int32_t slack) {
+    for (size_t i = 0; i < format.columns.size(); i++) {
+        const ListColumn& c = format.columns[i];
+        if (c.line == line && (c.flags & kColumnMark) && int64_t(x) >= int64_t(c.right) - slack &&
+            int64_t(x) <= int64_t(c.right) + slack)
+            return int32_t(i);
+    }
+    return -1;
+}
+
+bool ResizeListColumn(ListFormat& format, size_t column, int32_t pixels) {
+    if (column >= format.columns.size() || !(format.columns[column].flags & kColumnMark))
+        return false;
+    ListColumn& c = format.columns[column];
+    int64_t inner = std::max<int64_t>(int64_t(pixels) - ((c.flags & kColumnRightBorder) ? kBorderWidth : 0), 0);
+    int64_t unit2 = 2 * int64_t(std::max(format.average_char_width, 1));
+    // Back to dialog units, rounded to the nearest: the column snaps to a whole unit.
+    c.width = int32_t(std::min<int64_t>((inner * 8 + unit2 / 2) / unit2, kNumberLimit));
+    c.width_given = true;
+    PlaceColumns(format);
+    return true;
+}
+
+namespace {
+
+// A group: its columns between brackets, then its width and modifiers (an empty group keeps them
+// too, so they are read back the same).
+void WriteGroup(std::string& out, const ListFormat& format, const ListGroup& g) {
+    out += '[';
+    for (size_t k = 0; k < g.count; k++)
+        WriteColumn(out, format.columns[g.first + k], k > 0);
+    out += ']';
+    if (g.width_given)
+        out += "(" + std::to_string(g.width) + ")";
+    if (!g.header.empty() || g.header_letter_given)
+        WriteHeader(out, g.header, g.header_letter_given, g.header_justification >> 2, false, 0);
+    if (g.flags & kColumnRightBorder)
+        out += '|';
+    if (g.flags & kColumnBottomBorder)
+        out += '_';
+    if (g.flags & kColumnMark)
+        out += 'M';
+    if (g.flags & kColumnFixed)
+        out += 'F';
+    WriteLetterWithNumber(out, g.flags & kColumnScroll, 'S', g.scroll_width_given, g.scroll_width);
+    WriteLetterWithNumber(out, g.flags2 & kColumnHeaderHeight, 'H', g.header_height_given, g.header_height);
+}
+
+}  // namespace
 
 std::string WriteListFormat(const ListFormat& format) {
     std::string out;
     size_t group = 0;
     for (size_t i = 0; i < format.columns.size();) {
-        while (group < format.groups.size() && format.groups[group].count == 0 && format.groups[group].first <= i) {
-            out += "[]";   // an empty group keeps its place
-            group++;
-        }
+        while (group < format.groups.size() && format.groups[group].count == 0 && format.groups[group].first <= i)
+            WriteGroup(out, format, format.groups[group++]);   // an empty group keeps its place
         const ListColumn& c = format.columns[i];
         if (c.group < 0) {
             WriteColumn(out, c, !out.empty());
@@ -510,31 +589,12 @@ std::string WriteListFormat(const ListFormat& format) {
             continue;
         }
         const ListGroup& g = format.groups[size_t(c.group)];
-        out += '[';
-        for (size_t k = 0; k < g.count; k++)
-            WriteColumn(out, format.columns[g.first + k], k > 0);
-        out += ']';
-        if (g.width_given)
-            out += "(" + std::to_string(g.width) + ")";
-        if (!g.header.empty() || g.header_letter_given)
-            WriteHeader(out, g.header, g.header_letter_given, g.header_justification >> 2, false, 0);
-        if (g.flags & kColumnRightBorder)
-            out += '|';
-        if (g.flags & kColumnBottomBorder)
-            out += '_';
-        if (g.flags & kColumnMark)
-            out += 'M';
-        if (g.flags & kColumnFixed)
-            out += 'F';
-        if (g.flags & kColumnScroll)
-            out += "S(" + std::to_string(g.scroll_width) + ")";
-        if (g.flags2 & kColumnHeaderHeight)
-            out += "H(" + std::to_string(g.header_height) + ")";
+        WriteGroup(out, format, g);
         i = g.first + g.count;
         group = size_t(c.group) + 1;
     }
     for (; group < format.groups.size(); group++)
-        out += "[]";
+        WriteGroup(out, format, format.groups[group]);
     return out;
 }
 

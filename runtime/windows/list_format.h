@@ -9,12 +9,21 @@
 // or D), an optional (n) data indent, then any of the modifiers below until a character that is
 // none of them begins the next entry:
 //   |  right border line          _  bottom border line       F  fixed column
-//   S(n) scroll width (100)       M  marked for the next      H(n) header height
+//   S(n) scroll width (100)       M  resizable by a person    H(n) header height
 //   ~text~J(n) header, its own justification and indent       /  next column on a new line
 //   ?  the marked column          #n# queue field n           *  four colour fields follow
 //   E(fg,bg,sfg,sbg) colours      I  an icon field follows    T(letters) tree column
 //   @picture@ (the first one of the column is kept)
 // A group is [ entries ] with an optional (n) width and the modifiers ~header~ | _ M F S H.
+//
+// What M, S and H do to the columns:
+//   M     a person may drag the column's right edge to make it wider or narrower; the column
+//         after it on its line is marked as following it (its left edge is the border dragged),
+//         and the columns after it move by the difference. The new width is the one written back.
+//   S(n)  the column shows a window onto an area n dialog units wide (100 when n is left out):
+//         its contents scroll sideways within the column, from 0 to the area less the column.
+//   H(n)  the header band is at least n vertical dialog units high (the font's height is 8
+//         units), whatever the number of header lines; on a group, its header line is.
 #pragma once
 
 #include <array>
@@ -66,6 +75,8 @@ struct ListColumn {
     int32_t pixel_width = 0;
     int32_t data_indent_pixels = 0, header_indent_pixels = 0;
     int32_t line = 0;                  // the row's line the column sits on ('/' starts a new one)
+    int32_t scroll_pixels = 0;         // S: the area its contents scroll over; 0 without S
+    bool follows_resizable = false;    // the column before it on its line has M
     uint8_t justification = 0;         // data in bits 0-1, header in bits 2-3
     uint32_t flags = 0, flags2 = 0;
     std::string_view header;           // shared text; line feeds separate its lines
@@ -79,7 +90,8 @@ struct ListColumn {
     int group = -1;                    // index of its group, or -1
     // What was written, so the format is written back as it was given.
     bool width_given = false, justify_given = false, data_indent_given = false, header_letter_given = false,
-         header_indent_given = false, field_given = false, colours_given = false;
+         header_indent_given = false, field_given = false, colours_given = false, scroll_width_given = false,
+         header_height_given = false;
     std::string tree_letters;
 
     Justify DataJustify() const { return Justify(justification & 3); }
@@ -96,6 +108,7 @@ struct ListGroup {
     bool header_letter_given = false;
     uint32_t flags = 0, flags2 = 0;
     int32_t scroll_width = 0, header_height = 0;
+    bool scroll_width_given = false, header_height_given = false;
 };
 
 struct ListFormat {
@@ -108,6 +121,8 @@ struct ListFormat {
     int32_t total_width = 0;            // pixels of the widest line
     size_t damage_at = std::string_view::npos;   // where a damaged format stopped being read
     int32_t fields_used = 0;            // the highest queue field any column reads
+    int32_t average_char_width = 0;     // of the font the format was placed with
+    int32_t header_height_units = 0;    // the largest H(n) of a column or group; 0 when none
 };
 
 // Parses `text` into `format` (its previous columns cleared), converting dialog units with the
@@ -117,5 +132,17 @@ void ParseListFormat(std::string_view text, int32_t average_char_width, ListForm
 
 // The format text of the columns: the same letters for the same flags and values.
 std::string WriteListFormat(const ListFormat& format);
+
+// Pixels of the header band for a font `line_height` pixels high: the header lines, or the
+// tallest H(n) when that is higher.
+int32_t ListHeaderHeight(const ListFormat& format, int32_t line_height);
+
+// The column a person grabs at x on row line `line` to resize it: a column with M whose right
+// edge lies within `slack` pixels of x; -1 when there is none.
+int32_t ListColumnBorderAt(const ListFormat& format, int32_t x, int32_t line, int32_t slack = 2);
+
+// Makes an M column `pixels` wide (at least 0) and moves the columns after it; its width in
+// dialog units follows, so the format written back holds it. False for a column without M.
+bool ResizeListColumn(ListFormat& format, size_t column, int32_t pixels);
 
 }  // namespace tarvex::windows

@@ -145,6 +145,9 @@ public:
         scale_.dpi_x = ui.DotsPerInchX();
         scale_.dpi_y = ui.DotsPerInchY();
         scale_.report = false;
+        // The window's own units convert with this scale too (its position properties), controls
+        // or none.
+        ControlStateOf(w_).scale = scale_;
         w_.rect = PlaceWindow(w_.at, w_.flags, scale_, parent);
 
         NativeWindowSpec spec{w_.title, w_.native_style, parent_handle, w_.rect, std::string(w_.icon), font_};
@@ -218,7 +221,7 @@ private:
     void CreateMenus(MenuEntry& entry, NativeHandle parent) {
         for (auto& child : entry.children) {
             NativeMenuSpec spec{child->kind, child->field_number, child->text,
-                                (child->flags & kItemSeparator) != 0, parent};
+                                (child->flags & kItemSeparator) != 0, parent, std::string(child->message)};
             child->handle = Ui().CreateMenuEntry(w_.handle, spec);
             CreateMenus(*child, child->handle);
         }

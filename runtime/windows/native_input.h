@@ -26,6 +26,8 @@ enum class InputKind : uint8_t {
     kFocus,       // the person moves the focus to a control
     kText,        // the text shown in an entry was edited: text = what it shows now
     kListRow,     // a LIST row picked (row)
+    kListThumb,   // a LIST's scroll thumb dragged: code = its position, 0 to 100
+    kListColumn,  // a LIST column's right edge dragged: row = the column (from 0), code = its width
     kTimer,       // a window's timer expired: code = the timer id
     kClose,       // the window's close box (or the system menu's Close)
 };

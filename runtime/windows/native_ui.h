@@ -65,6 +65,9 @@ struct NativeControlSpec {
     NativeRect rect;             // in the window's client coordinates
     uint32_t flags = 0;          // the description's control flags
     NativeHandle parent_control = 0;   // a GROUP, OPTION, SHEET or TAB holding it; 0: the window
+    // Its place among the controls of its parent, from 1 (a tab made at run time may come before
+    // the others); 0: after them all, as a description's controls are made.
+    int32_t position = 0;
 };
 
 struct NativeMenuSpec {
@@ -73,11 +76,56 @@ struct NativeMenuSpec {
     std::string text;
     bool separator = false;
     NativeHandle parent_menu = 0;      // 0: the menubar
+    std::string message;               // shown in the status bar while the item is highlighted
+};
+
+// A colour as 0x00BBGGRR; kNoNativeColour leaves the backend's own.
+constexpr uint32_t kNoNativeColour = 0xFFFFFFFF;
+
+// One column of a LIST as the backend lays it out, in pixels from the row's left edge. A row may
+// take several lines ('/' in the format): `line` is the column's. Justification codes, for the
+// data in bits 0-1 and for the header in bits 2-3: 0 left, 1 right, 2 centre, 3 decimal.
+struct NativeListColumn {
+    int32_t left = 0, right = 0;   // right < left: a column of no width, not shown
+    int32_t line = 0;
+    uint8_t justification = 0;
+    int32_t data_indent = 0, header_indent = 0;
+    bool right_border = false, bottom_border = false;
+    // A person may drag the right edge; the backend hands the new width in as input, and the
+    // list lays its columns out again (ControlListColumnResized, control_model.h).
+    bool resizable = false;
+    // The contents scroll sideways over an area this wide (0: they do not); drawn from `scroll`.
+    int32_t scroll_width = 0;
+    int32_t scroll = 0;
+    int32_t group = -1;            // index into NativeListView::groups, or -1
+    bool operator==(const NativeListColumn&) const = default;
+};
+
+// A header over several columns, drawn above their own headers from left to right.
+struct NativeListGroup {
+    int32_t left = 0, right = 0;
+    std::string header;
+    uint8_t justification = 0;     // the header's, as a column's data code (0 left ... 3 decimal)
+    bool right_border = false, bottom_border = false;
+    bool operator==(const NativeListGroup&) const = default;
+};
+
+// How one visible cell is drawn, beyond its text: the colours its column fixes or its row's queue
+// fields give (foreground and background, and the two used while the row is selected), the
+// index of its icon in the list's icons (0: none), and its level in a tree column (0: not a tree
+// column; a negative level is a contracted branch).
+struct NativeListCell {
+    uint32_t foreground = kNoNativeColour, background = kNoNativeColour;
+    uint32_t selected_foreground = kNoNativeColour, selected_background = kNoNativeColour;
+    int32_t icon = 0;
+    int32_t tree_level = 0;
+    bool operator==(const NativeListCell&) const = default;
 };
 
 // What a LIST shows: its header texts, the visible page (each row its cells, through the column
 // pictures), the number of the page's first row, the selected row (0: none), the thumb (0..100)
-// and the number of rows behind the list.
+// and the number of rows behind the list. With them, the layout: the columns, the group headers,
+// the header band's height in pixels, and for each row of the page one NativeListCell per column.
 struct NativeListView {
     std::vector<std::string> headers;
     std::vector<std::vector<std::string>> rows;
@@ -85,6 +133,10 @@ struct NativeListView {
     int32_t selected = 0;
     int32_t thumb = 0;
     int32_t records = 0;
+    std::vector<NativeListColumn> columns;
+    std::vector<NativeListGroup> groups;
+    int32_t header_height = 0;
+    std::vector<std::vector<NativeListCell>> cells;
     bool operator==(const NativeListView&) const = default;
 };
 
@@ -135,8 +187,15 @@ public:
     virtual void SetWindowRect(NativeHandle /*window*/, const NativeRect& /*rect*/) {}
     virtual void SetWindowState(NativeHandle /*window*/, NativeWindowState /*state*/) {}
     virtual NativeWindowState WindowState(NativeHandle /*window*/) { return NativeWindowState::Normal; }
+    // The cursor shown over every window of the program (the wait cursor while it is busy), named
+    // as a description names a cursor (a stock code 0xFF 0x01 n, or a resource name); empty: each
+    // window shows its own again.
+    virtual void SetApplicationCursor(const std::string& /*cursor*/) {}
     // The text of the frame's status bar.
     virtual void SetStatusText(NativeHandle /*window*/, const std::string& /*text*/) {}
+    // The mouse pointer over the window, named as the program names it (a stock cursor
+    // "\xFF\x01" + u16 n for the system's cursor n-1); empty: the standard arrow.
+    virtual void SetWindowCursor(NativeHandle /*window*/, const std::string& /*name*/) {}
     // Shows a pop-up menu at the mouse and returns the chosen item (1-based, separators counted
     // out), 0 when none.
     virtual int32_t PopupMenu(NativeHandle /*window*/, const std::vector<NativePopupItem>& /*items*/) { return 0; }

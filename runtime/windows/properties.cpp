@@ -244,7 +244,8 @@ public:
         default: break;
         }
         if (number >= kPropXPos && number <= kPropHeight) {
-            NativeRect r = w_.rect;
+            // Where the window is now: a person may have moved or sized it.
+            NativeRect r = Ui().WindowRect(w_.handle);
             int32_t pixels[4] = {r.left, r.top, r.Width(), r.Height()};
             size_t i = size_t(number - kPropXPos);
             Axis axis = i % 2 == 0 ? Axis::Horizontal : Axis::Vertical;
@@ -265,7 +266,10 @@ public:
         case kPropHelp: w_.help = SharedText(value); return true;
         case kPropKey: state.keyword2 = SharedText(value); return true;
         case kPropIcon: w_.icon = SharedText(value); return true;
-        case kPropCursor: w_.cursor_name = std::string(value); return true;
+        case kPropCursor:
+            w_.cursor_name = std::string(value);
+            Ui().SetWindowCursor(w_.handle, w_.cursor_name);
+            return true;
         case kPropAcceptAll:
             if (Hooks().set_accept_all)
                 Hooks().set_accept_all(w_, PropertyNumber(value) != 0);
@@ -294,6 +298,7 @@ public:
             Axis axis = i % 2 == 0 ? Axis::Horizontal : Axis::Vertical;
             int32_t pixels = ToPixels(PropertyNumber(value), w_.flags & kUnitMask, axis, state.scale);
             NativeRect& r = w_.rect;
+            r = Ui().WindowRect(w_.handle);
             if (i == 0) { int32_t width = r.Width(); r.left = pixels; r.right = pixels + width; }
             if (i == 1) { int32_t height = r.Height(); r.top = pixels; r.bottom = pixels + height; }
             if (i == 2) r.right = r.left + pixels;
@@ -385,9 +390,6 @@ public:
     }
 };
 
-// The system object answers no numbered property of its own yet: reads are empty.
-class PlainObject : public PropertyObject {};
-
 }  // namespace
 
 std::unique_ptr<PropertyObject> WindowPropertiesOf(VrnWindowObject& window) {
@@ -399,11 +401,6 @@ std::unique_ptr<PropertyObject> WindowPropertiesOf(VrnWindowObject& window) {
 PropertyObject& PrinterObject() {
     static PrinterProperties printer;   // made on first use
     return printer;
-}
-
-PropertyObject& SystemObject() {
-    static PlainObject system;
-    return system;
 }
 
 // ---- Resolution -----------------------------------------------------------------------------------

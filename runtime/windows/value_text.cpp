@@ -192,6 +192,23 @@ void StoreValueText(const StoredValue& value, const PicDesc* picture, std::strin
     ufo->Pop();
 }
 
+int32_t ValueLong(const StoredValue& value) {
+    if (value.address == nullptr)
+        return 0;
+    // The integer kinds a queue's colour, icon and tree fields are read straight, as they are
+    // read for every shown row.
+    switch (value.type) {
+    case VRN_TYPE_BYTE: return *static_cast<const uint8_t*>(value.address);
+    case VRN_TYPE_SHORT: { int16_t v; std::memcpy(&v, value.address, sizeof v); return v; }
+    case VRN_TYPE_USHORT: { uint16_t v; std::memcpy(&v, value.address, sizeof v); return v; }
+    case VRN_TYPE_LONG:
+    case VRN_TYPE_ULONG: { int32_t v; std::memcpy(&v, value.address, sizeof v); return v; }
+    default: break;
+    }
+    std::unique_ptr<Ufo> ufo = UfoOf(value);
+    return ufo ? ufo->Long() : 0;
+}
+
 bool ValueEmpty(const StoredValue& value) {
     if (value.address == nullptr)
         return true;

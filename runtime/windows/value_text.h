@@ -33,6 +33,9 @@ bool TextFitsPicture(const PicDesc& picture, std::string_view text);
 // Reads the text back (deformatted through a valid picture) and stores it with the value's type.
 void StoreValueText(const StoredValue& value, const PicDesc* picture, std::string_view text);
 
+// The value as a whole number (a string read as its number; 0 when it is none).
+int32_t ValueLong(const StoredValue& value);
+
 // A blank string or a zero number.
 bool ValueEmpty(const StoredValue& value);
 // Blanks a string, zeroes a number.

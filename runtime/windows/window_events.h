@@ -26,6 +26,7 @@ enum EventNumber : uint32_t {
     kEventScrollBottom = 8,
     kEventLocate = 9,
     kEventAlertKey = 15,
+    kEventScrollDrag = 20,
     kEventRejected = 26,
     kEventSelected = 0x101,
     kEventCloseWindow = 0x201,

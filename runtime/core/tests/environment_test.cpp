@@ -2,10 +2,12 @@
 // The environment file: the line and item syntax on tricky input, and what each key sets.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "core/environment.h"
+#include "tarvex/program.hpp"
 
 namespace tarvex {
 namespace {
@@ -117,6 +119,40 @@ TEST_F(EnvironmentTest, MonthsAmPmAndFlagsAreStored) {
 
     ApplyEnvironmentText("VRNCHARSET=ANSI");
     EXPECT_FALSE(Environment().oem_charset);
+}
+
+// Keys the runtime does not read are settings for the program and its drivers: the variable of
+// that name wins, blanks name nothing, the key is matched as the file's keys are.
+TEST_F(EnvironmentTest, OtherKeysAreSettingsTheVariableOfTheNameWins) {
+    unsetenv("LUM_TEST_SETTING");
+    EXPECT_EQ(Vrn$GetSetting("LUM_TEST_SETTING", nullptr, 0), 0);
+    ApplyEnvironmentText(" lum_test_set ting=\"host=/run/postgresql dbname=lumarex\"\nLUM_TEST_BLANK=\"  \"\n"
+                         "LUM_TEST_ITEMS=a, b  c\n");
+    struct Case {
+        const char* variable; // null: not set
+        const char* name;
+        const char* value;
+    } cases[] = {
+        {nullptr, "LUM_TEST_SETTING", "host=/run/postgresql dbname=lumarex"},
+        {nullptr, "Lum_Test_Setting", "host=/run/postgresql dbname=lumarex"},
+        {" \t", "LUM_TEST_SETTING", "host=/run/postgresql dbname=lumarex"},
+        {"dbname=other", "LUM_TEST_SETTING", "dbname=other"},
+        {nullptr, "LUM_TEST_BLANK", ""},
+        {nullptr, "LUM_TEST_ITEMS", "a b c"},
+        {nullptr, "LUM_TEST_NOWHERE", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + (c.variable != nullptr ? c.variable : "(no variable)"));
+        if (c.variable != nullptr)
+            setenv(c.name, c.variable, 1);
+        std::string value(size_t(Vrn$GetSetting(c.name, nullptr, 0)), '\0');
+        EXPECT_EQ(value.size(), std::string(c.value).size());
+        char small[5];
+        EXPECT_EQ(Vrn$GetSetting(c.name, small, sizeof small), int32_t(value.size()));
+        EXPECT_EQ(std::string(small), std::string(c.value).substr(0, 4)); // cut, and terminated
+        EXPECT_EQ(tarvex::SETTING(c.name), c.value);
+        unsetenv(c.name);
+    }
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ typedef struct VrnWindowObject VrnWindowObject;
 #define VRN_PROP_TEXT 0x7C00
 #define VRN_PROP_TYPE 0x7C01
 #define VRN_PROP_X_POS 0x7C02 /* x, y, width, height: 0x7C02..0x7C05 */
+#define VRN_PROP_Y_POS 0x7C03
+#define VRN_PROP_WIDTH 0x7C04
 #define VRN_PROP_HEIGHT 0x7C05
 #define VRN_PROP_FONT_NAME 0x7C10 /* face, size, colour, style: 0x7C10..0x7C13 */
 #define VRN_PROP_FONT_STYLE 0x7C13
@@ -102,10 +104,16 @@ TARVEX_API void Vrn$GETPOSITION(int32_t field, int32_t* x, int32_t* y, int32_t* 
 TARVEX_API void Vrn$SETFONT(int32_t field, const char* face, int32_t size, uint32_t colour, int32_t style);
 TARVEX_API void Vrn$GETFONT(int32_t field, char* face, uint32_t face_size, int32_t* size, uint32_t* colour,
                             int32_t* style);
-/* A control of the kind at run time, hidden until shown, inside `parent` (0: the window); field 0
- * takes the next free number. Returns the field number, 0 when nothing was made. Run-time error 541
- * while the system is modal. */
-TARVEX_API int32_t Vrn$CREATE(int32_t field, int32_t kind, int32_t parent);
+/* A control of the kind at run time, hidden until shown, with its size from its contents.
+ * Placement: `parent` is 0 for the window itself or the field number of the GROUP, OPTION, SHEET or
+ * TAB that holds it (a RADIO goes only into an OPTION, a TAB only into a SHEET, and a SHEET holds
+ * only TABs); it starts at its parent's corner. `position` is its place among the parent's
+ * controls, from 1 (a tab at 1 becomes the first tab); 0 puts it after them, and a place past the
+ * last is the last. Field 0 takes the number after the highest of the window. Returns the field
+ * number, 0 when nothing was made: a negative or taken field number, a kind that is no control, a
+ * parent that names no control or cannot hold the kind. Run-time error 541 while the system is
+ * modal. */
+TARVEX_API int32_t Vrn$CREATE(int32_t field, int32_t kind, int32_t parent, int32_t position);
 TARVEX_API void Vrn$DESTROY(int32_t first, int32_t last);
 /* Pops the menu text ("&Add|~&Change|-|+&Totals": items separated by '|', '-' a separator, '~'
  * disabled, '+' checked, '&' the hot key) and shows it; returns the chosen item (separators not

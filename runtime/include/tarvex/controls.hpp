@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Controls and properties for C++ programs, each through the exported operations only:
 //
-//     tarvex::Window window{w};
+//     tarvex::Target window{w};                          // or a procedure's own tarvex::Window
 //     window[{3, VRN_PROP_TEXT}] = "Patient";            // window{3, PROP:Text} = 'Patient'
 //     std::string row = window[{1, VRN_PROP_SELECTED}];  // the LIST's selected row
 //     tarvex::HIDE(5, 7);
@@ -61,10 +61,11 @@ private:
     FieldProperty which_;
 };
 
-// A window as the program's property target (null: the thread's current target window).
-class Window {
+// A window as the program's property target (null: the thread's current target window). A
+// procedure's own tarvex::Window (windows.hpp) answers the same way.
+class Target {
 public:
-    explicit Window(VrnWindowObject* window = VRN_TARGET_CURRENT) : window_(window) {}
+    explicit Target(VrnWindowObject* window = VRN_TARGET_CURRENT) : window_(window) {}
     PropertyRef operator[](FieldProperty which) const { return PropertyRef(window_, which); }
     VrnWindowObject* Object() const { return window_; }
 
@@ -84,6 +85,12 @@ inline void CHANGE(int32_t field, std::string_view value) {
     Vrn$CHANGE(field);
 }
 inline int32_t CHOICE(int32_t field = 0) { return Vrn$CHOICE(field); }
+// A control made at run time (kind codes as in window descriptions), hidden until UNHIDE; see
+// Vrn$CREATE for the parent and position.
+inline int32_t CREATE(int32_t field, int32_t kind, int32_t parent = 0, int32_t position = 0) {
+    return Vrn$CREATE(field, kind, parent, position);
+}
+inline void DESTROY(int32_t first, int32_t last = 0) { Vrn$DESTROY(first, last); }
 inline int32_t POPUP(std::string_view menu) {
     Vrn$PushString(menu.data(), uint32_t(menu.size()));
     return Vrn$POPUP();

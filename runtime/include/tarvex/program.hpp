@@ -17,8 +17,10 @@
 #include <csetjmp>
 #include <cfenv>
 #include <cstdint>
+#include <string>
 
 #include "tarvex/frame.h"
+#include "tarvex/settings.h"
 #include "tarvex/strings.hpp"
 
 namespace tarvex {
@@ -51,6 +53,15 @@ template <StringOperand T>
 void SETCOMMAND(const T& tail) {
     AsStringNode(tail).Push();
     Vrn$SETCOMMAND();
+}
+
+// SETTING(name): the environment variable, else the environment file's entry (Vrn$GetSetting);
+// empty when neither names it.
+inline std::string SETTING(const char* name) {
+    std::string value(static_cast<size_t>(Vrn$GetSetting(name, nullptr, 0)), '\0');
+    if (!value.empty())
+        Vrn$GetSetting(name, value.data(), static_cast<int32_t>(value.size() + 1));
+    return value;
 }
 
 // GETINI(section, entry, default, file): an empty file name reads the system's main profile.

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 
+#include "tarvex/controls.hpp"
 #include "tarvex/events.h"
 #include "tarvex/keys.h"
 #include "tarvex/strings.hpp"
@@ -81,6 +82,8 @@ public:
     void Open() { Vrn$OPENwindow(object_); }
     void Close() { Vrn$CLOSEwindow(object_); }
     VrnWindowObject* Object() const { return object_; }
+    // window[{field, VRN_PROP_...}]: a property of the window (field 0) or of one of its controls.
+    PropertyRef operator[](FieldProperty which) const { return PropertyRef(object_, which); }
 
 private:
     VrnWindowObject* object_ = nullptr;

@@ -3,6 +3,7 @@
 #include "platform/qt/qt_ui.h"
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -26,6 +27,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -34,9 +38,11 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -74,6 +80,21 @@ QFont FontOf(const windows::FontSpec& spec) {
     if ((spec.style & 0xFFF) >= 600)
         font.setBold(true);
     return font;
+}
+
+// A colour as the program gives it (0x00BBGGRR); none for the "no colour" value or a system colour.
+std::optional<QColor> ColourOf(uint32_t colour) {
+    if (colour > 0x00FFFFFF)
+        return std::nullopt;
+    return QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
+}
+
+Qt::Alignment JustifyOf(uint8_t justify) {
+    switch (justify & 3) {
+    case 1: case 3: return Qt::AlignRight | Qt::AlignVCenter;
+    case 2: return Qt::AlignHCenter | Qt::AlignVCenter;
+    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    }
 }
 
 // The Windows virtual-key code of a Qt key, 0 when none (a key that only types a character).
@@ -149,6 +170,29 @@ struct QtUi::Widgets {
     std::map<NativeHandle, NativeHandle> control_window;
     std::map<NativeHandle, std::pair<QTabWidget*, int>> tabs;   // a TAB: its SHEET and page
     std::map<NativeHandle, NativeHandle> on_tab;                 // a control: the TAB it is on
+    std::map<NativeHandle, std::vector<NativeHandle>> radios;    // an OPTION: its RADIOs in order
+    bool scripted = false;   // a script or test answers pop-up menus, not a person
+
+    QWidget* Control(NativeHandle handle) {
+        auto it = controls.find(handle);
+        return it == controls.end() ? nullptr : it->second.data();
+    }
+    // The widget that shows the window: its main window, or its MDI child.
+    QWidget* Shell(NativeHandle handle) {
+        auto it = windows.find(handle);
+        if (it == windows.end())
+            return nullptr;
+        return it->second.main ? static_cast<QWidget*>(it->second.main.data())
+                               : static_cast<QWidget*>(it->second.sub.data());
+    }
+    // Shows or hides a control as the program asks, unless a TAB it is on is not the current page.
+    void ShowControl(NativeHandle handle, QWidget* widget) {
+        bool shown = !widget->property("tarvexHidden").toBool();
+        if (auto on = on_tab.find(handle); on != on_tab.end())
+            if (auto page = tabs.find(on->second); page != tabs.end())
+                shown = shown && page->second.first->currentIndex() == page->second.second;
+        widget->setVisible(shown);
+    }
 
     // Runs `work` on the Qt thread and waits for it.
     void Run(const std::function<void()>& work) {
@@ -175,8 +219,11 @@ class InputFilter : public QObject {
 public:
     InputFilter(NativeHandle window, QObject* parent) : QObject(parent), window_(window) {}
 
-    void Watch(QWidget* widget, int32_t field) {
-        widget->setProperty("tarvexField", field);
+    // Watches a control's widget (marked with its field number), or a part of one (its marked
+    // parent names the field).
+    void Watch(QWidget* widget, int32_t field, bool part = false) {
+        if (!part)
+            widget->setProperty("tarvexField", field);
         widget->installEventFilter(this);
     }
 
@@ -187,6 +234,14 @@ protected:
             Hand(window_, {.kind = InputKind::kClose});
             return true;
         }
+        if (event->type() == QEvent::FocusIn) {
+            // A click or a prompt's mnemonic moved the focus: the runtime decides, and leaves the
+            // field the person left as a Tab would.
+            auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason)
+                Hand(window_, {.kind = InputKind::kFocus, .field = FieldOf(watched)});
+            return false;
+        }
         if (event->type() != QEvent::KeyPress)
             return false;
         auto* key = static_cast<QKeyEvent*>(event);
@@ -194,7 +249,7 @@ protected:
         uint32_t code = VirtualKey(key->key(), extended);
         if (code == 0)
             return false;
-        int32_t field = watched->property("tarvexField").toInt();
+        int32_t field = FieldOf(watched);
         Qt::KeyboardModifiers modifiers = key->modifiers();
         if (key->key() == Qt::Key_Backtab)
             modifiers |= Qt::ShiftModifier;
@@ -211,6 +266,14 @@ protected:
     }
 
 private:
+    // The field a watched widget shows, or the one its marked parent shows.
+    static int32_t FieldOf(QObject* watched) {
+        QVariant marked = watched->property("tarvexField");
+        if (!marked.isValid() && watched->parent() != nullptr)
+            marked = watched->parent()->property("tarvexField");
+        return marked.toInt();
+    }
+
     NativeHandle window_;
 };
 
@@ -226,6 +289,206 @@ protected:
 
 private:
     NativeHandle handle_;
+};
+
+// The system's stock cursor a name selects ("\xFF\x01" + u16 n: the system's cursor n-1); none
+// for an empty or any other name (the arrow shows).
+std::optional<Qt::CursorShape> CursorShapeOf(const std::string& name) {
+    static const std::pair<uint32_t, Qt::CursorShape> kStock[] = {
+        {32512, Qt::ArrowCursor},     {32513, Qt::IBeamCursor},    {32514, Qt::WaitCursor},
+        {32515, Qt::CrossCursor},     {32516, Qt::UpArrowCursor},  {32642, Qt::SizeFDiagCursor},
+        {32643, Qt::SizeBDiagCursor}, {32644, Qt::SizeHorCursor},  {32645, Qt::SizeVerCursor},
+        {32646, Qt::SizeAllCursor},   {32648, Qt::ForbiddenCursor}, {32649, Qt::PointingHandCursor},
+        {32650, Qt::BusyCursor},      {32651, Qt::WhatsThisCursor},
+    };
+    const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+    if (name.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0x01)
+        return std::nullopt;
+    uint32_t stock = uint32_t(bytes[2] | (bytes[3] << 8)) - 1;
+    for (auto [number, shape] : kStock)
+        if (number == stock)
+            return shape;
+    return std::nullopt;
+}
+
+// One of the program's icon or bitmap resources, named as a description names it
+// ('~LUMAREX.ICO'); a null picture when there is none.
+QPixmap ResourcePicture(const std::string& name) {
+    QPixmap picture;
+    if (name.empty())
+        return picture;
+    for (const char* type : {"ICON", "BITMAP"}) {
+        uint32_t size = 0;
+        const void* bytes = WslUtil$LoadNamedResource(name.c_str(), type, &size);
+        if (bytes == nullptr)
+            continue;
+        bool loaded = picture.loadFromData(static_cast<const uchar*>(bytes), size);
+        WslUtil$FreeResourcePtr(bytes);
+        if (loaded)
+            break;
+    }
+    return picture;
+}
+
+// A LIST: a table that shows the page of rows the runtime gives it, with a scroll bar of its own
+// whose thumb is the list's scroll position (0 to 100). The runtime owns the selection and the
+// paging: clicks, the wheel and the scroll bar are handed to it, and it shows the page again.
+class ListView : public QFrame {
+public:
+    ListView(QWidget* parent, NativeHandle window, int32_t field)
+        : QFrame(parent), window_(window), field_(field), table_(new QTableWidget(this)),
+          bar_(new QScrollBar(Qt::Vertical, this)) {
+        setFrameShape(QFrame::StyledPanel);
+        table_->setFrameShape(QFrame::NoFrame);
+        table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+        table_->setSelectionMode(QAbstractItemView::SingleSelection);
+        table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        table_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        table_->setShowGrid(false);
+        table_->setWordWrap(false);
+        table_->verticalHeader()->hide();
+        table_->verticalHeader()->setMinimumSectionSize(1);
+        table_->horizontalHeader()->setMinimumSectionSize(1);
+        table_->horizontalHeader()->setHighlightSections(false);
+        table_->horizontalHeader()->setSectionsClickable(false);
+        table_->setContextMenuPolicy(Qt::CustomContextMenu);
+        table_->installEventFilter(this);
+        table_->viewport()->installEventFilter(this);
+        setFocusProxy(table_);
+        bar_->setRange(0, 100);
+        bar_->setPageStep(10);
+        QObject::connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) {
+            Hand(window_, {.kind = InputKind::kListRow, .field = field_, .row = first_row_ + row});
+        });
+        QObject::connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
+            Hand(window_, {.kind = InputKind::kButton, .field = field_, .code = 1, .double_click = true,
+                           .row = first_row_ + row});
+        });
+        QObject::connect(table_, &QTableWidget::customContextMenuRequested, this, [this](QPoint at) {
+            int row = table_->rowAt(at.y());
+            Hand(window_, {.kind = InputKind::kButton, .field = field_, .code = 2,
+                           .row = row < 0 ? 0 : first_row_ + row});
+        });
+        QObject::connect(bar_, &QScrollBar::actionTriggered, this, [this](int action) {
+            switch (action) {
+            case QAbstractSlider::SliderSingleStepSub: Key(0x26); break;
+            case QAbstractSlider::SliderSingleStepAdd: Key(0x28); break;
+            case QAbstractSlider::SliderPageStepSub: Key(0x21); break;
+            case QAbstractSlider::SliderPageStepAdd: Key(0x22); break;
+            default: break;
+            }
+        });
+        // A column the format lets a person size (M): the new width goes to the runtime, which
+        // lays the columns out again and shows them.
+        QObject::connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this,
+                         [this](int column, int, int width) {
+                             if (!showing_)
+                                 Hand(window_, {.kind = InputKind::kListColumn, .field = field_,
+                                                .code = uint32_t(std::max(width, 0)), .row = column});
+                         });
+        QObject::connect(bar_, &QScrollBar::sliderReleased, this, [this] {
+            Hand(window_, {.kind = InputKind::kListThumb, .field = field_, .code = uint32_t(bar_->value())});
+        });
+    }
+
+    QTableWidget* Table() const { return table_; }
+
+    void Show(const windows::NativeListView& view) {
+        QSignalBlocker quiet(table_);
+        showing_ = true;
+        first_row_ = view.first_row;
+        int line = QFontMetrics(font()).height();
+        table_->verticalHeader()->setDefaultSectionSize(line);
+        int columns = int(view.headers.size());
+        table_->setColumnCount(columns);
+        int header_lines = 0;
+        for (int c = 0; c < columns; c++) {
+            QString header = QString::fromStdString(view.headers[size_t(c)]);
+            if (!header.isEmpty())
+                header_lines = std::max(header_lines, int(header.count('\n')) + 1);
+            auto* item = new QTableWidgetItem(header);
+            if (size_t(c) < view.columns.size()) {
+                const windows::NativeListColumn& column = view.columns[size_t(c)];
+                item->setTextAlignment(JustifyOf(uint8_t(column.justification >> 2)));
+                table_->setColumnWidth(c, std::max(0, column.right - column.left));
+                table_->setColumnHidden(c, column.right <= column.left);
+                table_->horizontalHeader()->setSectionResizeMode(
+                    c, column.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
+            }
+            table_->setHorizontalHeaderItem(c, item);
+        }
+        int header_height = view.header_height > 0 ? view.header_height : header_lines * line;
+        table_->horizontalHeader()->setVisible(header_lines > 0);
+        table_->horizontalHeader()->setFixedHeight(std::max(1, header_height));
+        table_->setRowCount(int(view.rows.size()));
+        for (int r = 0; r < int(view.rows.size()); r++) {
+            const auto& cells = view.rows[size_t(r)];
+            for (int c = 0; c < columns && size_t(c) < cells.size(); c++) {
+                auto* item = new QTableWidgetItem(QString::fromStdString(cells[size_t(c)]));
+                if (size_t(c) < view.columns.size())
+                    item->setTextAlignment(JustifyOf(uint8_t(view.columns[size_t(c)].justification & 3)));
+                // The colours the format or the row's queue fields give the cell.
+                if (size_t(r) < view.cells.size() && size_t(c) < view.cells[size_t(r)].size()) {
+                    const windows::NativeListCell& style = view.cells[size_t(r)][size_t(c)];
+                    if (std::optional<QColor> colour = ColourOf(style.foreground))
+                        item->setForeground(*colour);
+                    if (std::optional<QColor> colour = ColourOf(style.background))
+                        item->setBackground(*colour);
+                }
+                table_->setItem(r, c, item);
+            }
+        }
+        int selected = view.selected - view.first_row;
+        if (selected >= 0 && selected < int(view.rows.size()))
+            table_->selectRow(selected);
+        else
+            table_->clearSelection();
+        QSignalBlocker quiet_bar(bar_);
+        bar_->setValue(view.thumb);
+        bar_->setEnabled(view.records > int(view.rows.size()));
+        showing_ = false;
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QFrame::resizeEvent(event);
+        QRect inside = contentsRect();
+        int bar = bar_->sizeHint().width();
+        bar_->setGeometry(inside.right() + 1 - bar, inside.top(), bar, inside.height());
+        table_->setGeometry(inside.left(), inside.top(), inside.width() - bar, inside.height());
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Wheel) {
+            // Each notch of the wheel is a line up or down, as the arrow keys move the list.
+            int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+            if (delta != 0)
+                Key(delta > 0 ? 0x26 : 0x28);
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && watched == table_) {
+            // The runtime moves the selection and pages the list: Qt's own table must not.
+            switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_PageUp: case Qt::Key_PageDown:
+            case Qt::Key_Home: case Qt::Key_End: case Qt::Key_Left: case Qt::Key_Right:
+                return true;
+            default: return false;
+            }
+        }
+        return QFrame::eventFilter(watched, event);
+    }
+
+private:
+    void Key(uint32_t code) {
+        Hand(window_, {.kind = InputKind::kKey, .field = field_, .code = code, .extended = true});
+    }
+
+    NativeHandle window_;
+    int32_t field_;
+    QTableWidget* table_;
+    QScrollBar* bar_;
+    int32_t first_row_ = 1;
+    bool showing_ = false;   // the runtime's own layout is being shown: no input from it
 };
 
 QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, NativeHandle window) {
@@ -265,26 +528,16 @@ QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, Na
         QObject::connect(radio, &QRadioButton::clicked, radio, command);
         return radio;
     }
-    case Kind::Option: case Kind::Group: return new QGroupBox(text, client);
-    case Kind::List: case Kind::ListVariant: {
-        auto* list = new QTableWidget(client);
-        list->setSelectionBehavior(QAbstractItemView::SelectRows);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
-        list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        list->verticalHeader()->hide();
-        list->setContextMenuPolicy(Qt::CustomContextMenu);
-        QObject::connect(list, &QTableWidget::cellClicked, list, [window, field](int row, int) {
-            Hand(window, {.kind = InputKind::kListRow, .field = field, .row = row + 1});
-        });
-        QObject::connect(list, &QTableWidget::cellDoubleClicked, list, [window, field](int row, int) {
-            Hand(window, {.kind = InputKind::kButton, .field = field, .code = 1, .double_click = true,
-                          .row = row + 1});
-        });
-        QObject::connect(list, &QTableWidget::customContextMenuRequested, list, [window, field, list](QPoint at) {
-            Hand(window, {.kind = InputKind::kButton, .field = field, .code = 2, .row = list->rowAt(at.y()) + 1});
-        });
-        return list;
+    case Kind::Option: case Kind::Group: {
+        // The frame runs through the middle of the title, so that the controls placed just below
+        // the box's top edge sit inside it, as the description lays them out.
+        auto* box = new QGroupBox(text, client);
+        box->setStyleSheet("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+                           "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                           " left: 6px; padding: 0 2px; }");
+        return box;
     }
+    case Kind::List: case Kind::ListVariant: return new ListView(client, window, field);
     case Kind::Combo: case Kind::ComboVariant: return new QComboBox(client);
     case Kind::Spin: return new QSpinBox(client);
     case Kind::Progress: return new QProgressBar(client);
@@ -304,18 +557,7 @@ QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, Na
         // names it ('~LUMAREX.ICO').
         auto* image = new QLabel(client);
         image->setScaledContents(true);
-        for (const char* type : {"ICON", "BITMAP"}) {
-            uint32_t size = 0;
-            const void* bytes = WslUtil$LoadNamedResource(spec.text.c_str(), type, &size);
-            QPixmap picture;
-            if (bytes != nullptr && picture.loadFromData(static_cast<const uchar*>(bytes), size)) {
-                image->setPixmap(picture);
-                WslUtil$FreeResourcePtr(bytes);
-                break;
-            }
-            if (bytes != nullptr)
-                WslUtil$FreeResourcePtr(bytes);
-        }
+        image->setPixmap(ResourcePicture(spec.text));
         return image;
     }
     default: return new QLabel(text, client);
@@ -369,9 +611,23 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Qt's messages go to standard error, but for the offscreen platform's note that it cannot pass
+// a window's size hints on (it has no window manager to pass them to): that is no fault of ours
+// and would be printed for every window a script opens.
+void QtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains("propagateSizeHints"))
+        return;
+    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+}
+
+}  // namespace
+
 QtUi::QtUi() : widgets_(std::make_unique<Widgets>()) {
     Widgets* w = widgets_.get();
     w->thread = std::thread([w] {
+        qInstallMessageHandler(QtMessages);
         static int argc = 1;
         static char name[] = "lumarex";
         static char* argv[] = {name, nullptr};
@@ -383,6 +639,7 @@ QtUi::QtUi() : widgets_(std::make_unique<Widgets>()) {
             w->application = &application;
             w->context = &context;
             w->started = true;
+            w->scripted = std::getenv("TARVEX_SCRIPT") != nullptr || std::getenv("TARVEX_TEST") != nullptr;
         }
         w->ready.notify_all();
         QApplication::exec();
@@ -495,6 +752,8 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
                 main->show();
         }
         client->setFont(FontOf(spec.font));
+        if (QPixmap icon = ResourcePicture(spec.icon); !icon.isNull())
+            (window.main ? static_cast<QWidget*>(window.main.data()) : window.sub.data())->setWindowIcon(icon);
         window.client = client;
         window.filter = filter;
         widgets_->windows[handle] = window;
@@ -523,6 +782,7 @@ void QtUi::DestroyWindow(NativeHandle handle) {
                 widgets_->menus.erase(c->first);
                 widgets_->tabs.erase(c->first);
                 widgets_->on_tab.erase(c->first);
+                widgets_->radios.erase(c->first);
                 c = widgets_->control_window.erase(c);
             } else {
                 ++c;
@@ -545,8 +805,20 @@ windows::NativeHandle QtUi::CreateControl(NativeHandle window, const windows::Na
         control->setGeometry(spec.rect.left, spec.rect.top, spec.rect.Width(), spec.rect.Height());
         if (spec.flags & windows::kControlDisabled)
             control->setEnabled(false);
-        if (w.filter != nullptr)
+        if (w.filter != nullptr) {
             static_cast<InputFilter*>(w.filter)->Watch(control, spec.field_number);
+            if (auto* list = dynamic_cast<ListView*>(control))
+                static_cast<InputFilter*>(w.filter)->Watch(list->Table(), spec.field_number, true);
+        }
+        // The RADIOs of one OPTION exclude each other, and no others.
+        if (spec.kind == Code(Kind::Radio))
+            if (auto* option = qobject_cast<QGroupBox*>(widgets_->Control(spec.parent_control))) {
+                auto* group = option->findChild<QButtonGroup*>(QString(), Qt::FindDirectChildrenOnly);
+                if (group == nullptr)
+                    group = new QButtonGroup(option);
+                group->addButton(static_cast<QRadioButton*>(control));
+                widgets_->radios[spec.parent_control].push_back(handle);
+            }
         // A prompt's mnemonic takes the person to the field after it.
         if (auto* label = qobject_cast<QLabel*>(control); label != nullptr && spec.kind == Code(Kind::Prompt)) {
             w.label = label;
@@ -609,10 +881,12 @@ windows::NativeHandle QtUi::CreateMenuEntry(NativeHandle window, const windows::
         }
         if (spec.kind == Code(Kind::Menu)) {
             QMenu* added = menu != nullptr ? menu->addMenu(Shown(spec.text)) : main->menuBar()->addMenu(Shown(spec.text));
+            added->menuAction()->setStatusTip(QString::fromStdString(spec.message));
             widgets_->menus[handle] = added;
         } else {
             QAction* action = menu != nullptr ? menu->addAction(Shown(spec.text))
                                               : main->menuBar()->addAction(Shown(spec.text));
+            action->setStatusTip(QString::fromStdString(spec.message));
             int32_t field = spec.field_number;
             QObject::connect(action, &QAction::triggered, action,
                              [window, field] { Hand(window, {.kind = InputKind::kCommand, .field = field}); });
@@ -622,23 +896,301 @@ windows::NativeHandle QtUi::CreateMenuEntry(NativeHandle window, const windows::
     return handle;
 }
 
+windows::NativeRect QtUi::WindowRect(NativeHandle window) {
+    windows::NativeRect rect = HeadlessUi::WindowRect(window);
+    widgets_->Run([&] {
+        auto it = widgets_->windows.find(window);
+        QWidget* shell = widgets_->Shell(window);
+        if (shell == nullptr || !it->second.client || shell->isMinimized())
+            return;
+        // Where the person put it: its place, and the size of its client area.
+        QPoint at = shell->pos();
+        QSize size = it->second.client->size();
+        rect = {at.x(), at.y(), at.x() + size.width(), at.y() + size.height()};
+    });
+    return rect;
+}
+
+void QtUi::DestroyControl(NativeHandle control) {
+    HeadlessUi::DestroyControl(control);
+    widgets_->Run([&] {
+        if (QWidget* widget = widgets_->Control(control)) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        widgets_->controls.erase(control);
+        widgets_->control_window.erase(control);
+        widgets_->on_tab.erase(control);
+        widgets_->radios.erase(control);
+    });
+}
+
 void QtUi::SetControlText(NativeHandle control, const std::string& text) {
     HeadlessUi::SetControlText(control, text);
     widgets_->Run([&] {
-        auto it = widgets_->controls.find(control);
-        if (it == widgets_->controls.end() || !it->second)
+        QWidget* widget = widgets_->Control(control);
+        if (widget == nullptr)
             return;
-        QWidget* widget = it->second;
+        // Menu texts and control captions lose their trailing marks; a value keeps its blanks.
         QString shown = Shown(text);
-        if (auto* label = qobject_cast<QLabel*>(widget))
-            label->setText(shown);
-        else if (auto* entry = qobject_cast<QLineEdit*>(widget))
-            entry->setText(shown);
-        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        if (auto tab = widgets_->tabs.find(control); tab != widgets_->tabs.end())
+            tab->second.first->setTabText(tab->second.second, shown);
+        else if (auto* label = qobject_cast<QLabel*>(widget)) {
+            if (label->pixmap().isNull())   // an IMAGE shows its picture, not a text
+                label->setText(shown);
+        }
+        else if (auto* entry = qobject_cast<QLineEdit*>(widget)) {
+            // A value without the blanks that pad it to its picture, so that End goes to its end;
+            // the person's own typing stays where it is, only a different value moves the cursor.
+            QString value = QString::fromStdString(text);
+            while (value.endsWith(' '))
+                value.chop(1);
+            if (entry->text() != value)
+                entry->setText(value);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget))
             button->setText(shown);
         else if (auto* group = qobject_cast<QGroupBox*>(widget))
             group->setTitle(shown);
+        else if (auto* spin = qobject_cast<QSpinBox*>(widget))
+            spin->setValue(QString::fromStdString(text).trimmed().toInt());
     });
+}
+
+void QtUi::SetControlVisible(NativeHandle control, bool visible) {
+    HeadlessUi::SetControlVisible(control, visible);
+    widgets_->Run([&] {
+        QWidget* widget = widgets_->Control(control);
+        if (widget == nullptr)
+            return;
+        if (auto tab = widgets_->tabs.find(control); tab != widgets_->tabs.end()) {
+            tab->second.first->setTabVisible(tab->second.second, visible);
+            return;
+        }
+        widget->setProperty("tarvexHidden", !visible);
+        widgets_->ShowControl(control, widget);
+    });
+}
+
+void QtUi::SetControlEnabled(NativeHandle control, bool enabled) {
+    HeadlessUi::SetControlEnabled(control, enabled);
+    widgets_->Run([&] {
+        QWidget* widget = widgets_->Control(control);
+        if (widget == nullptr)
+            return;
+        if (auto tab = widgets_->tabs.find(control); tab != widgets_->tabs.end())
+            tab->second.first->setTabEnabled(tab->second.second, enabled);
+        else
+            widget->setEnabled(enabled);
+    });
+}
+
+void QtUi::SetControlRect(NativeHandle control, const windows::NativeRect& rect) {
+    HeadlessUi::SetControlRect(control, rect);
+    widgets_->Run([&] {
+        if (QWidget* widget = widgets_->Control(control); widget != nullptr && !widgets_->tabs.count(control))
+            widget->setGeometry(rect.left, rect.top, rect.Width(), rect.Height());
+    });
+}
+
+void QtUi::SetControlFont(NativeHandle control, const windows::FontSpec& font) {
+    HeadlessUi::SetControlFont(control, font);
+    widgets_->Run([&] {
+        QWidget* widget = widgets_->Control(control);
+        if (widget == nullptr)
+            return;
+        widget->setFont(FontOf(font));
+        QPalette palette = widget->palette();
+        if (std::optional<QColor> colour = ColourOf(font.colour)) {
+            palette.setColor(QPalette::WindowText, *colour);
+            palette.setColor(QPalette::Text, *colour);
+            palette.setColor(QPalette::ButtonText, *colour);
+        } else {
+            palette = widget->parentWidget() != nullptr ? widget->parentWidget()->palette() : QPalette();
+        }
+        widget->setPalette(palette);
+    });
+}
+
+void QtUi::SetControlValue(NativeHandle control, int32_t value) {
+    HeadlessUi::SetControlValue(control, value);
+    widgets_->Run([&] {
+        QWidget* widget = widgets_->Control(control);
+        if (widget == nullptr)
+            return;
+        if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+            check->setChecked(value != 0);
+        } else if (auto* sheet = qobject_cast<QTabWidget*>(widget)) {
+            if (value >= 1 && value <= sheet->count())
+                sheet->setCurrentIndex(value - 1);
+        } else if (auto* progress = qobject_cast<QProgressBar*>(widget)) {
+            progress->setValue(std::clamp(value, progress->minimum(), progress->maximum()));
+        } else if (auto* spin = qobject_cast<QSpinBox*>(widget)) {
+            QSignalBlocker quiet(spin);
+            spin->setValue(value);
+        } else if (auto radios = widgets_->radios.find(control); radios != widgets_->radios.end()) {
+            // An OPTION shows its chosen RADIO; none chosen clears them all.
+            for (size_t i = 0; i < radios->second.size(); i++)
+                if (auto* radio = qobject_cast<QRadioButton*>(widgets_->Control(radios->second[i]))) {
+                    if (auto* group = radio->group())
+                        group->setExclusive(value != 0);
+                    radio->setChecked(int32_t(i) + 1 == value);
+                    if (auto* group = radio->group())
+                        group->setExclusive(true);
+                }
+        }
+    });
+}
+
+void QtUi::SetControlRange(NativeHandle control, int32_t low, int32_t high) {
+    HeadlessUi::SetControlRange(control, low, high);
+    widgets_->Run([&] {
+        QWidget* widget = widgets_->Control(control);
+        if (auto* progress = qobject_cast<QProgressBar*>(widget))
+            progress->setRange(low, std::max(low, high));
+        else if (auto* spin = qobject_cast<QSpinBox*>(widget))
+            spin->setRange(low, std::max(low, high));
+    });
+}
+
+void QtUi::SetControlTip(NativeHandle control, const std::string& tip) {
+    HeadlessUi::SetControlTip(control, tip);
+    widgets_->Run([&] {
+        if (QWidget* widget = widgets_->Control(control))
+            widget->setToolTip(QString::fromStdString(tip));
+    });
+}
+
+void QtUi::SetDefaultButton(NativeHandle window, NativeHandle button) {
+    HeadlessUi::SetDefaultButton(window, button);
+    widgets_->Run([&] {
+        auto it = widgets_->windows.find(window);
+        if (it == widgets_->windows.end() || !it->second.client)
+            return;
+        // Enter reaches the runtime, which presses the default button; Qt only marks it.
+        for (QPushButton* each : it->second.client->findChildren<QPushButton*>())
+            each->setDefault(false);
+        if (auto* chosen = qobject_cast<QPushButton*>(widgets_->Control(button)))
+            chosen->setDefault(true);
+    });
+}
+
+void QtUi::SetListView(NativeHandle control, const windows::NativeListView& view) {
+    HeadlessUi::SetListView(control, view);
+    widgets_->Run([&] {
+        if (auto* list = dynamic_cast<ListView*>(widgets_->Control(control)))
+            list->Show(view);
+    });
+}
+
+void QtUi::SetWindowTitle(NativeHandle window, const std::string& title) {
+    HeadlessUi::SetWindowTitle(window, title);
+    widgets_->Run([&] {
+        if (QWidget* shell = widgets_->Shell(window))
+            shell->setWindowTitle(QString::fromStdString(title));
+    });
+}
+
+void QtUi::SetWindowRect(NativeHandle window, const windows::NativeRect& rect) {
+    HeadlessUi::SetWindowRect(window, rect);
+    widgets_->Run([&] {
+        auto it = widgets_->windows.find(window);
+        QWidget* shell = widgets_->Shell(window);
+        if (shell == nullptr || !it->second.client)
+            return;
+        QWidget* client = it->second.client;
+        shell->move(rect.left, rect.top);
+        if (it->second.sub) {
+            client->setFixedSize(rect.Width(), rect.Height());
+            it->second.sub->adjustSize();
+        } else {
+            // The frame around the client area (menu bar, status bar) keeps its size.
+            QSize around = shell->size() - client->size();
+            client->setMinimumSize(0, 0);
+            shell->resize(QSize(rect.Width(), rect.Height()) + around);
+        }
+    });
+}
+
+void QtUi::SetWindowState(NativeHandle window, windows::NativeWindowState state) {
+    HeadlessUi::SetWindowState(window, state);
+    widgets_->Run([&] {
+        QWidget* shell = widgets_->Shell(window);
+        if (shell == nullptr)
+            return;
+        switch (state) {
+        case windows::NativeWindowState::Maximized: shell->showMaximized(); break;
+        case windows::NativeWindowState::Minimized: shell->showMinimized(); break;
+        case windows::NativeWindowState::Normal: shell->showNormal(); break;
+        }
+    });
+}
+
+windows::NativeWindowState QtUi::WindowState(NativeHandle window) {
+    windows::NativeWindowState state = HeadlessUi::WindowState(window);
+    widgets_->Run([&] {
+        if (QWidget* shell = widgets_->Shell(window))
+            state = shell->isMinimized()   ? windows::NativeWindowState::Minimized
+                    : shell->isMaximized() ? windows::NativeWindowState::Maximized
+                                           : windows::NativeWindowState::Normal;
+    });
+    return state;
+}
+
+void QtUi::SetStatusText(NativeHandle window, const std::string& text) {
+    HeadlessUi::SetStatusText(window, text);
+    widgets_->Run([&] {
+        auto it = widgets_->windows.find(window);
+        if (it != widgets_->windows.end() && it->second.main)
+            it->second.main->statusBar()->showMessage(QString::fromStdString(text));
+    });
+}
+
+void QtUi::SetWindowCursor(NativeHandle window, const std::string& name) {
+    HeadlessUi::SetWindowCursor(window, name);
+    widgets_->Run([&] {
+        QWidget* shell = widgets_->Shell(window);
+        if (shell == nullptr)
+            return;
+        if (std::optional<Qt::CursorShape> shape = CursorShapeOf(name))
+            shell->setCursor(*shape);
+        else
+            shell->unsetCursor();
+    });
+}
+
+void QtUi::SetApplicationCursor(const std::string& name) {
+    HeadlessUi::SetApplicationCursor(name);
+    widgets_->Run([&] {
+        // One cursor over every window while the program is busy, until it is taken away.
+        while (QApplication::overrideCursor() != nullptr)
+            QApplication::restoreOverrideCursor();
+        if (std::optional<Qt::CursorShape> shape = CursorShapeOf(name))
+            QApplication::setOverrideCursor(*shape);
+    });
+}
+
+int32_t QtUi::PopupMenu(NativeHandle window, const std::vector<windows::NativePopupItem>& items) {
+    if (widgets_->scripted)
+        return HeadlessUi::PopupMenu(window, items);
+    int32_t chosen = 0;
+    widgets_->Run([&] {
+        QMenu menu(widgets_->Shell(window));
+        int32_t number = 0;
+        for (const windows::NativePopupItem& item : items) {
+            if (item.separator) {
+                menu.addSeparator();
+                continue;
+            }
+            QAction* action = menu.addAction(QString::fromStdString(item.text));
+            action->setData(++number);
+            action->setEnabled(item.enabled);
+            action->setCheckable(item.checked);
+            action->setChecked(item.checked);
+        }
+        if (QAction* picked = menu.exec(QCursor::pos()))
+            chosen = picked->data().toInt();
+    });
+    return chosen;
 }
 
 void QtUi::SetFocus(NativeHandle window, NativeHandle control) {

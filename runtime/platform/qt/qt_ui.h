@@ -31,7 +31,26 @@ public:
     void DestroyWindow(windows::NativeHandle window) override;
     windows::NativeHandle CreateControl(windows::NativeHandle window, const windows::NativeControlSpec& spec) override;
     windows::NativeHandle CreateMenuEntry(windows::NativeHandle window, const windows::NativeMenuSpec& spec) override;
+    windows::NativeRect WindowRect(windows::NativeHandle window) override;
+    void DestroyControl(windows::NativeHandle control) override;
     void SetControlText(windows::NativeHandle control, const std::string& text) override;
+    void SetControlVisible(windows::NativeHandle control, bool visible) override;
+    void SetControlEnabled(windows::NativeHandle control, bool enabled) override;
+    void SetControlRect(windows::NativeHandle control, const windows::NativeRect& rect) override;
+    void SetControlFont(windows::NativeHandle control, const windows::FontSpec& font) override;
+    void SetControlValue(windows::NativeHandle control, int32_t value) override;
+    void SetControlRange(windows::NativeHandle control, int32_t low, int32_t high) override;
+    void SetControlTip(windows::NativeHandle control, const std::string& tip) override;
+    void SetDefaultButton(windows::NativeHandle window, windows::NativeHandle button) override;
+    void SetListView(windows::NativeHandle control, const windows::NativeListView& view) override;
+    void SetWindowTitle(windows::NativeHandle window, const std::string& title) override;
+    void SetWindowRect(windows::NativeHandle window, const windows::NativeRect& rect) override;
+    void SetWindowState(windows::NativeHandle window, windows::NativeWindowState state) override;
+    windows::NativeWindowState WindowState(windows::NativeHandle window) override;
+    void SetStatusText(windows::NativeHandle window, const std::string& text) override;
+    void SetWindowCursor(windows::NativeHandle window, const std::string& name) override;
+    void SetApplicationCursor(const std::string& name) override;
+    int32_t PopupMenu(windows::NativeHandle window, const std::vector<windows::NativePopupItem>& items) override;
     void SetFocus(windows::NativeHandle window, windows::NativeHandle control) override;
     void Beep() override;
     // Quits Qt's loop and waits for its thread, so that Qt ends on its own thread before the

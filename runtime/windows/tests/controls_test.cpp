@@ -20,6 +20,7 @@
 #include "tarvex/windows.h"
 #include "windows/control_model.h"
 #include "windows/controls.h"
+#include "windows/description_format.h"
 #include "windows/headless_ui.h"
 #include "windows/list_box.h"
 #include "windows/properties.h"
@@ -31,6 +32,18 @@ namespace {
     FIELD(SIGNEDBY, STRING(32))       \
     FIELD(BALANCE, DECIMAL(11, 2))
 TARVEX_RECORD(ClaimRow, "CLM", CLAIM_FIELDS)
+
+// A row that colours its first cell, gives it an icon, and puts its second in a tree.
+#define STYLED_FIELDS(FIELD) \
+    FIELD(NAME, STRING(10))  \
+    FIELD(FG, LONG)          \
+    FIELD(BG, LONG)          \
+    FIELD(SFG, LONG)         \
+    FIELD(SBG, LONG)         \
+    FIELD(ICON, LONG)        \
+    FIELD(CODE, STRING(5))   \
+    FIELD(LEVEL, LONG)
+TARVEX_RECORD(StyledRow, "STY", STYLED_FIELDS)
 
 }  // namespace
 
@@ -361,7 +374,17 @@ TEST(Statements, PositionAndFontInTheWindowUnit) {
     EXPECT_EQ(y, 4);
     EXPECT_EQ(width, 50);
     EXPECT_EQ(height, 10);
-    EXPECT_EQ(Shown(f.w, 2).spec.rect, (NativeRect{90, 7, 165, 23}));   // 1.5 px across, 1.625 down
+    // In pixels through the window font's dialog unit (headless: 1.5 px across, 1.625 down, so
+    // {90, 7, 165, 23}; on a real backend through its own measure of the font), within a pixel.
+    FontMetrics font = ControlStateOf(*f.w).scale.font;
+    NativeRect placed = Shown(f.w, 2).spec.rect;
+    EXPECT_NEAR(placed.left, 60 * font.average_width / 4.0, 1);
+    EXPECT_NEAR(placed.top, 4 * font.height / 8.0, 1);
+    EXPECT_NEAR(placed.Width(), 50 * font.average_width / 4.0, 1);
+    EXPECT_NEAR(placed.Height(), 10 * font.height / 8.0, 1);
+    if (font.average_width == 6 && font.height == 13) {
+        EXPECT_EQ(placed, (NativeRect{90, 7, 165, 23}));
+    }
     Vrn$SETFONT(2, "Arial", 10, 0xFF, 700);
     char face[20];
     int32_t size = 0, style = 0;
@@ -376,15 +399,15 @@ TEST(Statements, PositionAndFontInTheWindowUnit) {
 
 TEST(Statements, CreateIsHiddenUntilShownAndDestroyTakesItAway) {
     Form f;
-    int32_t field = Vrn$CREATE(0, 0x0a, 0);
+    int32_t field = Vrn$CREATE(0, 0x0a, 0, 0);
     EXPECT_EQ(field, 20);
     EXPECT_FALSE(Shown(f.w, field).visible);
     SetProp(f.w, field, Hex(kPropText), "New prompt");
     Vrn$UNHIDE(field, field);
     EXPECT_TRUE(Shown(f.w, field).visible);
     EXPECT_EQ(Shown(f.w, field).text, "New prompt");
-    EXPECT_EQ(Vrn$CREATE(field, 0x0a, 0), 0);   // the number is taken
-    EXPECT_EQ(Vrn$CREATE(0, 0x19, 0), 0);       // a WINDOW is no control
+    EXPECT_EQ(Vrn$CREATE(field, 0x0a, 0, 0), 0);   // the number is taken
+    EXPECT_EQ(Vrn$CREATE(0, 0x19, 0, 0), 0);       // a WINDOW is no control
     size_t before = Headless().GetWindow(f.w->handle)->controls.size();
     Vrn$DESTROY(17, 14);                        // the SHEET with its tabs and their entry
     EXPECT_EQ(FindControl(*f.w, 14), nullptr);
@@ -400,10 +423,75 @@ TEST(Statements, CreateWhileModalIsError541) {
             ControlEventHooks hooks;
             hooks.system_modal = [] { return true; };
             SetControlEventHooks(hooks);
-            Vrn$CREATE(0, 0x0a, 0);
+            Vrn$CREATE(0, 0x0a, 0, 0);
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "");
+}
+
+TEST(Statements, CreatePlacesTheControlInItsParentAtItsPosition) {
+    Form f;
+    constexpr int32_t kOption = 8, kSheet = 14, kTabOne = 15, kEntry = 16;
+    // A third radio, after the others: the option's variable finds it by its text.
+    int32_t radio = Vrn$CREATE(0, int32_t(Kind::Radio), kOption, 0);
+    EXPECT_EQ(radio, 20);
+    SetProp(f.w, radio, Hex(kPropText), "&Other");
+    PushCopy("Other");
+    Vrn$CHANGE(kOption);
+    EXPECT_EQ(Shown(f.w, kOption).value, 3);
+    EXPECT_EQ(Shown(f.w, radio).spec.parent_control, FindControl(*f.w, kOption)->handle);
+    EXPECT_EQ(GetProp(f.w, radio, Hex(kPropXPos)), "50");   // at its parent's corner
+    EXPECT_EQ(GetProp(f.w, radio, Hex(kPropXPos + 1)), "88");
+    EXPECT_FALSE(Shown(f.w, radio).visible);
+
+    // A tab made at position 1 is the sheet's first tab.
+    int32_t tab = Vrn$CREATE(30, int32_t(Kind::Tab), kSheet, 1);
+    EXPECT_EQ(tab, 30);
+    const auto& tabs = FindControl(*f.w, kSheet)->children;
+    ASSERT_EQ(tabs.size(), 3u);
+    EXPECT_EQ(tabs[0]->field_number, 30);
+    EXPECT_EQ(tabs[1]->field_number, kTabOne);
+    EXPECT_EQ(Shown(f.w, tab).spec.position, 1);
+    // A place past the last is the last; 0 is after them all.
+    EXPECT_EQ(Vrn$CREATE(0, int32_t(Kind::Prompt), kTabOne, 9), 31);
+    EXPECT_EQ(FindControl(*f.w, kTabOne)->children.back()->field_number, 31);
+    EXPECT_EQ(Shown(f.w, 31).spec.position, 0);
+    EXPECT_EQ(Vrn$CREATE(0, int32_t(Kind::Entry), kTabOne, 1), 32);
+    EXPECT_EQ(FindControl(*f.w, kTabOne)->children.front()->field_number, 32);
+    EXPECT_EQ(FindControl(*f.w, kTabOne)->children[1]->field_number, kEntry);
+
+    // What cannot hold the kind, or names nothing, makes nothing.
+    size_t before = Headless().GetWindow(f.w->handle)->controls.size();
+    EXPECT_EQ(Vrn$CREATE(0, int32_t(Kind::Radio), 0, 0), 0);              // a radio outside an option
+    EXPECT_EQ(Vrn$CREATE(0, int32_t(Kind::Tab), kOption, 0), 0);          // a tab outside a sheet
+    EXPECT_EQ(Vrn$CREATE(0, int32_t(Kind::Entry), kSheet, 0), 0);         // a sheet holds only tabs
+    EXPECT_EQ(Vrn$CREATE(0, int32_t(Kind::Entry), kEntry, 0), 0);         // an entry holds nothing
+    EXPECT_EQ(Vrn$CREATE(0, int32_t(Kind::Entry), 99, 0), 0);             // no control 99
+    EXPECT_EQ(Vrn$CREATE(-3, int32_t(Kind::Entry), 0, 0), 0);             // a menu item's kind of number
+    EXPECT_EQ(Vrn$CREATE(0, int32_t(Kind::Menu), 0, 0), 0);
+    EXPECT_EQ(Headless().GetWindow(f.w->handle)->controls.size(), before);
+    // Destroying the option takes the radio made in it.
+    Vrn$DESTROY(kOption, kOption);
+    EXPECT_EQ(FindControl(*f.w, radio), nullptr);
+}
+
+TEST(Properties, TheSystemObjectKeepsTheCursorOfEveryWindow) {
+    Form f;
+    const std::string wait("\xFF\x01\x8B\x7F", 4);   // a stock cursor, as a description names one
+    // The program saves the cursor into a padded variable, shows the wait cursor, puts it back.
+    std::string saved = GetProp(VRN_TARGET_SYSTEM, 0, Hex(kPropCursor));
+    EXPECT_EQ(saved, "");
+    saved.resize(20, ' ');
+    SetProp(VRN_TARGET_SYSTEM, 0, Hex(kPropCursor), wait);
+    EXPECT_EQ(Headless().ApplicationCursor(), wait);
+    EXPECT_EQ(GetProp(VRN_TARGET_SYSTEM, 0, "cursor"), wait);
+    EXPECT_EQ(GetProp(f.w, 0, Hex(kPropCursor)), "");   // the window's own is not touched
+    SetProp(VRN_TARGET_SYSTEM, 0, Hex(kPropCursor), saved);
+    EXPECT_EQ(Headless().ApplicationCursor(), "");
+    EXPECT_EQ(GetProp(VRN_TARGET_SYSTEM, 0, Hex(kPropCursor)), "");
+    // Its other numbers read empty and write nothing; its field number does not matter.
+    SetProp(VRN_TARGET_SYSTEM, 0, Hex(kPropText), "Title");
+    EXPECT_EQ(GetProp(VRN_TARGET_SYSTEM, 0, Hex(kPropText)), "");
 }
 
 TEST(Statements, PopupMenusAsTheBrowsesWriteThem) {
@@ -544,7 +632,7 @@ struct Browse {
 
 TEST(Lists, APageOfRowsThroughTheColumnPictures) {
     Browse b(30);
-    // 108 dialog units high: 175 pixels, one header line of 13, rows of 13: 12 rows.
+    // 108 dialog units high: 176 pixels, one header line of 13, rows of 13: 12 rows.
     EXPECT_EQ(GetProp(b.w, 1, Hex(kPropItems)), "12");
     NativeListView view = b.View();
     EXPECT_EQ(view.headers, (std::vector<std::string>{"Date", "Authorization signed by:", "Balance"}));
@@ -642,6 +730,80 @@ TEST(Lists, ValuesAndFieldsByProperty) {
     EXPECT_EQ(b.View().selected, 3);
 }
 
+TEST(Lists, CellsCarryTheirColoursIconsAndTreeLevels) {
+    Browse b(0);
+    Queue<StyledRow> styled;
+    auto add = [&](const char* name, int32_t fg, int32_t bg, int32_t sfg, int32_t sbg, int32_t icon, int32_t level) {
+        Vrn$storestr(reinterpret_cast<char*>(&styled->NAME), sizeof styled->NAME, name, int32_t(std::strlen(name)));
+        styled->FG = fg;
+        styled->BG = bg;
+        styled->SFG = sfg;
+        styled->SBG = sbg;
+        styled->ICON = icon;
+        Vrn$storestr(reinterpret_cast<char*>(&styled->CODE), sizeof styled->CODE, "A1", 2);
+        styled->LEVEL = level;
+        styled.Add();
+    };
+    add("Red", 0x0000FF, -1, 0, -1, 3, 2);   // -1: no colour, the column's own shows
+    add("Plain", -1, -1, -1, -1, 0, -1);
+    PushCopy(Hex(kPropFrom));
+    Vrn$SetPropQ(1, 0, b.w, styled.Declaration());
+    SetProp(b.w, 1, Hex(kPropFormat), "40L*E(1,2,3,4)I~Name~30LT(L)~Code~");
+    NativeListView view = b.View();
+    ASSERT_EQ(view.rows.size(), 2u);
+    EXPECT_EQ(view.rows[0], (std::vector<std::string>{"Red", "A1"}));
+    ASSERT_EQ(view.cells.size(), 2u);
+    ASSERT_EQ(view.cells[0].size(), 2u);
+    EXPECT_EQ(view.cells[0][0], (NativeListCell{0x0000FF, 2, 0, 4, 3, 0}));   // black (0) is a colour
+    EXPECT_EQ(view.cells[0][1], (NativeListCell{kNoNativeColour, kNoNativeColour, kNoNativeColour,
+                                                kNoNativeColour, 0, 2}));
+    EXPECT_EQ(view.cells[1][0], (NativeListCell{1, 2, 3, 4, 0, 0}));
+    EXPECT_EQ(view.cells[1][1].tree_level, -1);   // a contracted branch
+    // The layout comes with them: 40 units are 60 pixels, then 45.
+    ASSERT_EQ(view.columns.size(), 2u);
+    EXPECT_EQ(view.columns[0].left, 0);
+    EXPECT_EQ(view.columns[0].right, 60);
+    EXPECT_EQ(view.columns[1].right, 105);
+    EXPECT_EQ(view.header_height, ControlStateOf(*b.w).scale.font.height);   // one line (headless: 13)
+    // The program changes a row's colour: the next display shows it.
+    Vrn$GETqueueptr(styled.Declaration(), 2);
+    styled->BG = 0x00FF00;
+    Vrn$PUTqueue(styled.Declaration());
+    Vrn$DISPLAY(1, 1);
+    EXPECT_EQ(b.View().cells[1][0].background, 0x00FF00u);
+}
+
+TEST(Lists, APersonResizesAnMColumnAndScrollsAnSColumn) {
+    Browse b(30);
+    Control& list = *FindControl(*b.w, 1);
+    // H(20): a header band of 33 pixels leaves 143 of the 176 for rows: 11 rows of 13, not 12.
+    SetProp(b.w, 1, Hex(kPropFormat), "80LMS(100)#2#~Name~40LH(20)#1#~Date~@D2@");
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropItems)), "11");
+    EXPECT_EQ(b.View().rows.size(), 11u);
+    EXPECT_NEAR(b.View().header_height, 20 * ControlStateOf(*b.w).scale.font.height / 8.0, 1);   // headless: 33
+    EXPECT_TRUE(b.View().columns[0].resizable);
+    EXPECT_EQ(b.View().columns[0].scroll_width, 150);
+
+    EXPECT_TRUE(ControlListColumnResized(*b.w, list, 0, 90));
+    EXPECT_EQ(b.View().columns[1].left, 90);
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropFormat)), "60LMS(100)#2#~Name~40LH(20)#1#~Date~@D2@");
+    EXPECT_FALSE(ControlListColumnResized(*b.w, list, 1, 90));   // no M
+    EXPECT_FALSE(ControlListColumnResized(*b.w, *FindControl(*b.w, 3), 0, 90));   // no list
+
+    // Right and Left scroll the S column a character at a time, within its 150 - 90 pixels.
+    for (int i = 0; i < 12; i++)
+        EXPECT_TRUE(ControlKey(*b.w, list, 0x27));
+    EXPECT_EQ(b.View().columns[0].scroll, 60);
+    ControlKey(*b.w, list, 0x25);
+    EXPECT_EQ(b.View().columns[0].scroll, 54);
+    EXPECT_TRUE(ControlListColumnScrolled(*b.w, list, 0, -20));
+    EXPECT_EQ(b.View().columns[0].scroll, 0);
+    EXPECT_FALSE(ControlListColumnScrolled(*b.w, list, 1, 10));   // no S
+    // A list without S columns leaves Left and Right to the window.
+    SetProp(b.w, 1, Hex(kPropFormat), "80L");
+    EXPECT_FALSE(ControlKey(*b.w, list, 0x27));
+}
+
 TEST(Lists, AnyHeightGivesAPageOfAtLeastOneRow) {
     ListBox list;
     list.SetFormat("20L~A~", 6);
@@ -693,7 +855,7 @@ namespace {
 
 TEST(CppLayer, PropertiesStatementsAndAQueueOfRecords) {
     Browse b(0);
-    tarvex::Window window(b.w);
+    tarvex::Target window(b.w);
     window[{3, VRN_PROP_TEXT}] = "&Pick";
     EXPECT_EQ(std::string(window[{3, VRN_PROP_TEXT}]), "&Pick");
     EXPECT_EQ((window[{3, VRN_PROP_X_POS, 3}].Number()), 40);   // the width, through the index

@@ -15,7 +15,11 @@
 
 #include "core/string_stack.h"
 #include "platform/platform.h"
+#include "tarvex/controls.h"
+#include "tarvex/dates.h"
+#include "tarvex/decimal.h"
 #include "tarvex/frame.h"
+#include "tarvex/queue.hpp"
 #include "tarvex/string_stack.h"
 #include "tarvex/windows.hpp"
 #include "windows/driver.h"
@@ -468,6 +472,77 @@ TEST_F(Events, AScriptDrivesTheFormAndAFailedStepNamesItsLine) {
     EXPECT_EQ(transcript.back(),
               "step 7: press \"Update Patient\" \"&Nope\": FAILED: no control \"&Nope\" in \"Update Patient\"");
     EXPECT_EQ(std::string(form.last, 20), "O'Neil              ");
+}
+
+#define BROWSE_ROW_FIELDS(FIELD) \
+    FIELD(DATE, DATE)                \
+    FIELD(SIGNEDBY, STRING(32))      \
+    FIELD(BALANCE, DECIMAL(11, 2))
+TARVEX_RECORD(BrowseRow, "BRW", BROWSE_ROW_FIELDS)
+
+// The browse of the controls' tests: a LIST of 12 rows a page over a queue of 30, Select (3) and
+// Close (4). A person pages and picks through a script; the program's body
+// selects a row by property when Select is pressed.
+TEST_F(Events, AScriptPagesAndPicksInABrowseOfThirtyRows) {
+    Queue<BrowseRow> rows, other;
+    for (int i = 1; i <= 30; i++) {
+        rows->DATE = Vrn$DATE(1, i % 28 + 1, 2024);
+        std::string name = "Signer " + std::to_string(i);
+        Vrn$storestr(reinterpret_cast<char*>(&rows->SIGNEDBY), sizeof rows->SIGNEDBY, name.c_str(),
+                     int32_t(name.size()));
+        Vrn$DPushCString((std::to_string(i) + ".05").c_str());
+        Vrn$DPopDec(&rows->BALANCE, sizeof rows->BALANCE, 2);
+        rows.Add();
+    }
+    tarvex::Window window{"LUMAREX$CTLTEST", "P1$BROWSE", rows.Declaration(), other.Declaration()};
+    window.Open();
+    ASSERT_TRUE(window.Object()->open);
+    int failed_line = -1;
+    std::string why;
+    std::thread person([&] {
+        Driver driver;
+        failed_line = RunScript(
+            "timeout 3000\n"
+            "wait \"Claim Browser\"\n"
+            "row \"Claim Browser\" #1 1 \"1/02/2024|Signer 1|1.05\"\n"
+            "row \"Claim Browser\" #1 12 \"1/13/2024|Signer 12|12.05\"\n"
+            "key \"Claim Browser\" Down\n"
+            "selected \"Claim Browser\" #1 2\n"
+            "key \"Claim Browser\" PgDn\n"
+            "selected \"Claim Browser\" #1 14\n"
+            "row \"Claim Browser\" #1 24 \"1/25/2024|Signer 24|24.05\"\n"
+            "key \"Claim Browser\" End\n"
+            "selected \"Claim Browser\" #1 30\n"
+            "row \"Claim Browser\" #1 30 \"1/03/2024|Signer 30|30.05\"\n"
+            "row \"Claim Browser\" #1 19 \"1/20/2024|Signer 19|19.05\"\n"
+            "pick \"Claim Browser\" #1 20\n"
+            "selected \"Claim Browser\" #1 20\n"
+            "key \"Claim Browser\" Up\n"
+            "selected \"Claim Browser\" #1 19\n"
+            "press \"Claim Browser\" \"&Select\"\n"
+            "selected \"Claim Browser\" #1 5\n"
+            "row \"Claim Browser\" #1 5 \"1/06/2024|Signer 5|5.05\"\n"
+            "press \"Claim Browser\" \"&Close\"\n",
+            driver, [](std::string_view) {});
+        why = driver.Why();
+        if (failed_line != 0)
+            driver.Press("Claim Browser", "&Close");
+    });
+    std::vector<int32_t> chosen;   // the list's choice at each NewSelection the body sees
+    for (Accept accept; accept.Next();) {
+        if (EVENT() == EVENT_OpenWindow)
+            Vrn$DISPLAY(0, 0);
+        if (EVENT() == EVENT_NewSelection && FIELD() == 1)
+            chosen.push_back(Vrn$CHOICE(1));
+        if (ACCEPTED() == 3) {
+            PushCopy("0x7C8F");
+            PushCopy("5");
+            Vrn$SetPropS(1, 0, nullptr);
+        }
+    }   // Close (STD(15)) ends the loop without a word from the body
+    person.join();
+    EXPECT_EQ(failed_line, 0) << why;
+    EXPECT_EQ(chosen, (std::vector<int32_t>{2, 14, 30, 20, 19, 5}));
 }
 
 TEST_F(Events, TheTimerQueuesOneEventAtATime) {

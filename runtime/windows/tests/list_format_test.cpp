@@ -134,7 +134,76 @@ TEST(ListFormat, ScrollHeaderHeightAndTheMarkedColumn) {
     EXPECT_EQ(f.columns[1].header_height, 12);
     EXPECT_EQ(f.columns[1].flags2, kColumnHeaderHeight);
     EXPECT_EQ(f.marked_column, 1);
-    EXPECT_EQ(WriteListFormat(f), "30LS(100)40LS(60)H(12)?20L");
+    EXPECT_EQ(WriteListFormat(f), "30LS40LS(60)H(12)?20L");   // S as written, without its 100
+}
+
+TEST(ListFormat, MMakesAColumnResizableAndTheColumnsAfterItMove) {
+    ListFormat f = Parse("30LM40R|M~B~20L/30LM");
+    EXPECT_EQ(EdgesOf(f), (Edges{{0, 45}, {45, 106}, {106, 136}, {0, 45}}));
+    EXPECT_EQ(f.columns[0].follows_resizable, false);
+    EXPECT_EQ(f.columns[1].follows_resizable, true);    // after an M column
+    EXPECT_EQ(f.columns[2].follows_resizable, true);
+    EXPECT_EQ(f.columns[3].follows_resizable, false);   // a new line starts its own edges
+
+    // Dragged to 60 pixels: 40 units; the next columns move by the 15 pixels gained.
+    EXPECT_TRUE(ResizeListColumn(f, 0, 60));
+    EXPECT_EQ(EdgesOf(f), (Edges{{0, 60}, {60, 121}, {121, 151}, {0, 45}}));
+    // A bordered column keeps its line: 31 pixels are 20 units and the border.
+    EXPECT_TRUE(ResizeListColumn(f, 1, 31));
+    EXPECT_EQ(f.columns[1].right, 91);
+    EXPECT_EQ(WriteListFormat(f), "40LM20R|M~B~20L/30LM");
+    // Held at no width rather than a negative one; a column without M does not move.
+    EXPECT_TRUE(ResizeListColumn(f, 0, -10));
+    EXPECT_EQ(f.columns[0].pixel_width, 0);
+    EXPECT_EQ(f.columns[1].left, 0);
+    EXPECT_FALSE(ResizeListColumn(f, 2, 90));
+    EXPECT_FALSE(ResizeListColumn(f, 9, 90));
+    EXPECT_EQ(f.columns[2].width, 20);
+
+    // The border a person grabs: an M column's right edge on the line the mouse is on.
+    f = Parse("30LM40R|M~B~20L/30LM");
+    EXPECT_EQ(ListColumnBorderAt(f, 46, 0), 0);
+    EXPECT_EQ(ListColumnBorderAt(f, 104, 0), 1);
+    EXPECT_EQ(ListColumnBorderAt(f, 136, 0), -1);   // the last column has no M
+    EXPECT_EQ(ListColumnBorderAt(f, 80, 0), -1);
+    EXPECT_EQ(ListColumnBorderAt(f, 45, 1), 3);
+}
+
+TEST(ListFormat, SGivesAColumnAnAreaToScrollOver) {
+    ListFormat f = Parse("40LS(80)20LS30L");
+    EXPECT_EQ(f.columns[0].pixel_width, 60);
+    EXPECT_EQ(f.columns[0].scroll_pixels, 120);
+    EXPECT_EQ(f.columns[1].scroll_pixels, 150);   // 100 units when S has no width
+    EXPECT_EQ(f.columns[2].scroll_pixels, 0);
+    EXPECT_EQ(f.columns[2].left, 90);            // the area does not widen the column
+}
+
+TEST(ListFormat, HSetsTheHeightOfTheHeaderBand) {
+    // A vertical unit is an eighth of the 13-pixel line.
+    EXPECT_EQ(ListHeaderHeight(Parse("20L~A~H(20)"), 13), 33);
+    EXPECT_EQ(ListHeaderHeight(Parse("20L~A~H(4)"), 13), 13);          // never below the lines
+    EXPECT_EQ(ListHeaderHeight(Parse("20L~A\nB~20LH(20)"), 13), 33);  // the tallest wins
+    EXPECT_EQ(ListHeaderHeight(Parse("20L~A\nB\nC~20LH(20)"), 13), 39);
+    EXPECT_EQ(ListHeaderHeight(Parse("20LH(16)"), 13), 26);            // a band without texts
+    EXPECT_EQ(ListHeaderHeight(Parse("20L"), 13), 0);
+    EXPECT_EQ(ListHeaderHeight(Parse("[20L~A~20L](40)~G~H(24)"), 13), 39);   // a group's
+    EXPECT_EQ(ListHeaderHeight(Parse("20LH"), 13), 0);                 // H without a height
+}
+
+TEST(ListFormat, MSAndHAreWrittenBackAsGiven) {
+    const char* formats[] = {"30LS",        "30LS(100)",       "30LH",          "30LH(12)",
+                             "30LM~A~40R",  "[20L20L](40)SH",  "[20L20L]MS(5)H(9)",
+                             "30L(2)|MFS(60)H(10)~Name~C(0)@s20@", "20LS(0)H(0)"};
+    for (const char* text : formats)
+        EXPECT_EQ(WriteListFormat(Parse(text)), text);
+    // Found by the fuzzer: an empty group keeps its modifiers, and a later H without a height
+    // undoes an earlier one's.
+    EXPECT_EQ(WriteListFormat(Parse("[]H(12)")), "[]H(12)");
+    EXPECT_EQ(Parse("[]H(12)").header_height_units, 12);
+    EXPECT_EQ(WriteListFormat(Parse("20LH(3)H")), "20LH");
+    EXPECT_EQ(Parse("20LH(3)H").columns[0].header_height, 0);
+    // The same letters for the same flags, in the one order a column's items are written.
+    EXPECT_EQ(WriteListFormat(Parse("30lhs(5)m")), "30LMS(5)H");
 }
 
 TEST(ListFormat, AZeroWidthColumnShowsNothingButTakesItsField) {

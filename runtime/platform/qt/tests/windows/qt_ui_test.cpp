@@ -22,6 +22,7 @@
 #include "platform/qt/qt_printing.h"
 #include "platform/qt/qt_ui.h"
 #include "report/printer.h"
+#include "tarvex/controls.hpp"
 #include "tarvex/windows.hpp"
 #include "windows/driver.h"
 
@@ -138,6 +139,34 @@ TEST_F(QtWindows, TheKeysTheProgramTestsArriveWithTheirCodes) {
             seen.push_back(KEYCODE());
     }
     EXPECT_EQ(seen, (std::vector<uint32_t>{45, 112, 33, 34, 704, 734, 27}));
+}
+
+TEST_F(QtWindows, AClickMovesTheRuntimesFocusAndTheProgramsCursorShows) {
+    Form form;
+    std::vector<int32_t> selected;
+    for (Accept accept; accept.Next();) {
+        if (EVENT() == EVENT_OpenWindow)
+            std::thread([] {
+                // A click into the third entry: the runtime leaves the first and selects it.
+                OnQt([] { QTest::mouseClick(FieldWidgets(kFormTitle)[4], Qt::LeftButton); });
+            }).detach();
+        if (EVENT() == EVENT_Selected) {
+            selected.push_back(FIELD());
+            if (FIELD() == 4)
+                break;
+        }
+    }
+    EXPECT_EQ(selected.back(), 4);
+    EXPECT_EQ(FOCUS(), 4);
+    // The program's wait cursor (the system's cursor 32514), and back to the arrow.
+    tarvex::Target window(form.window.Object());
+    window[{0, VRN_PROP_CURSOR}] = std::string_view("\xFF\x01\x03\x7F", 4);
+    Qt::CursorShape shape = Qt::ArrowCursor;
+    OnQt([&] { shape = FieldWidgets(kFormTitle)[2]->window()->cursor().shape(); });
+    EXPECT_EQ(shape, Qt::WaitCursor);
+    window[{0, VRN_PROP_CURSOR}] = "";
+    OnQt([&] { shape = FieldWidgets(kFormTitle)[2]->window()->cursor().shape(); });
+    EXPECT_EQ(shape, Qt::ArrowCursor);
 }
 
 TEST_F(QtWindows, AScreenshotShowsTheControls) {
