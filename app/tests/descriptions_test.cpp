@@ -4,6 +4,7 @@
 // windows of the backup and reload, each opened on the headless backend; and the images.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -130,10 +131,18 @@ TEST(Descriptions, TheImagesAreResources) {
     const void* icon = WslUtil$LoadNamedResource("~LUMAREX.ICO", "ICON", &size);
     ASSERT_NE(icon, nullptr);
     EXPECT_EQ(size, 1150u);
-    const void* form = WslUtil$LoadNamedResource("~cms1500.png", "BITMAP", &size);
+    // The form image as the claim reports name it: a Windows bitmap of the letter page.
+    const void* form = WslUtil$LoadNamedResource("~CMS-1500.BMP", "BITMAP", &size);
     ASSERT_NE(form, nullptr);
-    EXPECT_EQ(size, 2013421u);
-    EXPECT_EQ(std::string(static_cast<const char*>(form) + 1, 3), "PNG");
+    ASSERT_GT(size, 54u);
+    const auto* bytes = static_cast<const uint8_t*>(form);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), 2), "BM");
+    int32_t width = 0, height = 0;
+    std::memcpy(&width, bytes + 18, 4);
+    std::memcpy(&height, bytes + 22, 4);
+    EXPECT_EQ(width, 1275);
+    EXPECT_EQ(height, 1650);
+    EXPECT_EQ(WslUtil$LoadNamedResource("~cms1500.png", "BITMAP", &size), nullptr);
     WslUtil$FreeResourcePtr(form);
     WslUtil$FreeResourcePtr(icon);
 }

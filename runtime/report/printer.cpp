@@ -169,6 +169,14 @@ std::unique_ptr<PrintService> MakeHeadlessPrinting() {
     return std::make_unique<HeadlessPrinting>();
 }
 
+bool PrinterDialog(std::string_view title, uint32_t flags) {
+    PrinterSettings settings = StoredPrinterSettings();
+    if (!Printing().Dialog(title, flags, settings))
+        return false;
+    StorePrinterSettings(settings);
+    return true;
+}
+
 PrinterSettings StoredPrinterSettings() {
     std::lock_guard lock(stored_mutex);
     return Stored();

@@ -90,10 +90,14 @@ TARVEX_API std::unique_ptr<PrintService> SetPrinting(std::unique_ptr<PrintServic
 // The runtime's own headless service (see the top of this file).
 TARVEX_API std::unique_ptr<PrintService> MakeHeadlessPrinting();
 
+// The print dialog of the service in use over the stored settings, which keep the choice: false
+// when the user cancels (nothing changes). An empty title is the dialog's own.
+TARVEX_API bool PrinterDialog(std::string_view title, uint32_t flags);
+
 // The settings that reports opened from now on start from (the print dialog's choice, the printer
 // object's properties), and the printer object's properties on them.
-PrinterSettings StoredPrinterSettings();
-void StorePrinterSettings(const PrinterSettings& settings);
+TARVEX_API PrinterSettings StoredPrinterSettings();
+TARVEX_API void StorePrinterSettings(const PrinterSettings& settings);
 
 // Printer properties (on the printer object and on a report's own settings).
 constexpr int32_t kPropPaper = 0x7B01;        // paper size code

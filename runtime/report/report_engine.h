@@ -62,9 +62,14 @@ void EndPage(VrnWindowObject& report, int32_t keep_groups);
 bool SetReportProperty(VrnWindowObject& report, int32_t property, std::string_view value);
 bool GetReportProperty(VrnWindowObject& report, int32_t property, std::string* value);
 // 0x7C53: binds the queue whose buffer holds `field` (a STRING, CSTRING or PSTRING of `size`
-// bytes; null: the buffer's first bytes): preview on, every finished page's file name is stored
-// there and added to the queue.
+// bytes; null: the queue record's first field): preview on, every finished page's file name is
+// stored there and added to the queue. A report declared with one more address than its bands
+// bind has that address as its preview queue, and opens with preview on.
 void BindPreviewQueue(VrnWindowObject& report, QueueDecl* queue, void* field, uint8_t type, uint32_t size);
+// 0x7C53 given a variable (`Vrn$SetPropF`): the field of the report's preview queue that receives
+// the names. A field outside that queue's record (or with no queue known) still turns preview on
+// and receives each name, but no queue collects them.
+void BindPreviewField(VrnWindowObject& report, void* field, uint8_t type, uint32_t size);
 // 0x7A0C given as a function rather than its address in text.
 void SetPageNameProvider(VrnWindowObject& report, PageNameProvider provider);
 

@@ -30,9 +30,5 @@ TARVEX_API int32_t Vrn$PRINTERDIALOG(int32_t flag) {
     title.erase(title.find_last_not_of(' ') + 1);
     if (title.size() > 80)
         title.resize(80);
-    PrinterSettings settings = StoredPrinterSettings();
-    if (!Printing().Dialog(title, uint32_t(flag), settings))
-        return 0;
-    StorePrinterSettings(settings);
-    return 1;
+    return PrinterDialog(title, uint32_t(flag)) ? 1 : 0;
 }

@@ -8,6 +8,12 @@
 // other), then the band's place (which may end the page: its footer is drawn with the totals as
 // they stand, before this band's value is taken in), then the totals the band drives, then the
 // band is drawn at its place. So a page's footer totals exactly the lines printed on that page.
+//
+// Bands kept together: in a report whose bands carry keep flags, each flow band is drawn into a
+// metafile of its own and waits while the next band may still take it along; a band that does
+// not fit takes the waiting chain linked to it to the next page. The totals are put back as they
+// were before the chain, so the ended page's footer does not count what moved, and the moved
+// bands' values are taken in again on the new page.
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -61,6 +67,58 @@ struct PreviewBinding {
     uint32_t size = 0;
 };
 
+bool TextType(uint8_t type) {
+    return type == VRN_TYPE_STRING || type == VRN_TYPE_CSTRING || type == VRN_TYPE_PSTRING;
+}
+
+// A queue named alone receives each name in its record's first field when that is a text, else
+// in the whole record as a STRING. Read when the first page is delivered, not before: a report
+// opened and closed without pages never touches the queue.
+PreviewBinding FirstFieldOf(QueueDecl* queue) {
+    PreviewBinding binding{queue, nullptr, VRN_TYPE_STRING, 0};
+    const VrnTypeDesc* type = queue != nullptr ? queue->type : nullptr;
+    if (type != nullptr && type->field_count > 0 && type->fields != nullptr) {
+        const VrnFieldDesc& first = type->fields[0];
+        if (TextType(first.type) && first.size > 0 && first.offset + first.size <= queue->record_length) {
+            binding.field = static_cast<char*>(queue->buffer) + first.offset;
+            binding.type = first.type;
+            binding.size = first.size;
+        }
+    }
+    return binding;
+}
+
+// What the totals hold at one moment, to put them back.
+struct TotalValue {
+    DecimalAccumulator sum;
+    DecimalAccumulator extreme;
+    int64_t count;
+};
+
+// A value a band gave one total.
+struct Contribution {
+    size_t total;
+    DecimalAccumulator value;
+};
+
+// A flow band placed on the page in progress and drawn into a metafile of its own, waiting while
+// the band after it may still take it to the next page.
+struct Placement {
+    const Band* band = nullptr;
+    int32_t width = 0, height = 0;
+    int32_t x = 0, y = 0;
+    std::string drawing;
+    std::vector<TotalValue> totals_before;
+    std::vector<Contribution> taken;
+};
+
+bool HasKeptBands(const std::vector<std::unique_ptr<Band>>& bands) {
+    for (const auto& band : bands)
+        if ((band->flags & (windows::kBandKeepWithPrior | windows::kBandKeepWithNext)) != 0 || HasKeptBands(band->bands))
+            return true;
+    return false;
+}
+
 class ReportJob {
 public:
     explicit ReportJob(VrnWindowObject& report) : w_(report) {}
@@ -76,6 +134,7 @@ public:
         binding_ = binding;
         preview_ = true;
     }
+    void BindField(void* field, uint8_t type, uint32_t size);
     void SetProvider(PageNameProvider provider) { provider_ = provider; }
     ReportState State() const;
 
@@ -92,7 +151,10 @@ private:
     }
 
     // Totals.
-    void TakeIn(const Band& band);
+    std::vector<Contribution> TakeIn(const Band& band);
+    void Apply(Total& total, const DecimalAccumulator& value);
+    std::vector<TotalValue> SaveTotals() const;
+    void RestoreTotals(const std::vector<TotalValue>& values);
     void Reset(Total& total);
     void ResetListed(int32_t field_number);
     DecimalAccumulator ValueOf(const Total& total) const;
@@ -103,7 +165,10 @@ private:
 
     // Pages.
     void PrintFlowBand(const Band& band);
-    void StartPage();
+    bool Place(int32_t width, int32_t height, int32_t* x, int32_t* y);
+    bool Linked(const Band& band) const;
+    void CommitWaiting();
+    void StartPage(const Band& first);
     void FinishPage();
     void Draw(const Band& band, int32_t x, int32_t y);
     void Draw(Recorder& recorder, const Band& band, int32_t x, int32_t y);
@@ -141,6 +206,8 @@ private:
     bool form_drawn_ = false;
     int32_t row_top_ = 0, row_x_ = 0, row_height_ = 0;
     bool page_has_bands_ = false;
+    bool keeping_ = false;                // some band of the report is kept with another
+    std::vector<Placement> waiting_;      // placed, not yet drawn on the page
 
     std::unique_ptr<PrintJob> job_;
     std::string output_;
@@ -204,6 +271,15 @@ bool ReportJob::Open() {
     job_name_ = w_.title;
     page_number_ = 1;
     CollectTotals(w_.bands, nullptr);
+    keeping_ = HasKeptBands(w_.bands);
+    // A report declared for preview binds its page queue after the addresses its bands took.
+    if ((w_.flags & windows::kReportPreview) != 0) {
+        if (w_.cursor >= w_.addresses.size()) {
+            Vrn$rterr(501, nullptr);
+            return false;
+        }
+        Bind({static_cast<QueueDecl*>(w_.addresses[w_.cursor++]), nullptr, VRN_TYPE_STRING, 0});
+    }
     return true;
 }
 
@@ -278,21 +354,47 @@ void ReportJob::Reset(Total& total) {
     StoreDecimalInto(total.control->use, ValueOf(total));
 }
 
-void ReportJob::TakeIn(const Band& band) {
-    for (Total& total : totals_) {
+std::vector<Contribution> ReportJob::TakeIn(const Band& band) {
+    std::vector<Contribution> taken;
+    for (size_t i = 0; i < totals_.size(); i++) {
+        Total& total = totals_[i];
         int32_t driving = total.control->driving_band;
         if (driving != band.field_number && !(driving == 0 && band.kind == Code(Kind::Detail)))
             continue;
         const windows::BoundVariable& source =
             total.control->accumulated.Bound() ? total.control->accumulated : total.control->use;
         DecimalAccumulator value = DecimalOf(source);
-        total.sum = Add(total.sum, value);
-        if (total.count == 0 || (total.function == kComputeMinimum && Compare(value, total.extreme) < 0) ||
-            (total.function == kComputeMaximum && Compare(value, total.extreme) > 0))
-            total.extreme = value;
-        total.count++;
-        // The control's own variable holds the total, so other bands can print it.
-        StoreDecimalInto(total.control->use, ValueOf(total));
+        Apply(total, value);
+        if (keeping_)
+            taken.push_back({i, value});
+    }
+    return taken;
+}
+
+void ReportJob::Apply(Total& total, const DecimalAccumulator& value) {
+    total.sum = Add(total.sum, value);
+    if (total.count == 0 || (total.function == kComputeMinimum && Compare(value, total.extreme) < 0) ||
+        (total.function == kComputeMaximum && Compare(value, total.extreme) > 0))
+        total.extreme = value;
+    total.count++;
+    // The control's own variable holds the total, so other bands can print it.
+    StoreDecimalInto(total.control->use, ValueOf(total));
+}
+
+std::vector<TotalValue> ReportJob::SaveTotals() const {
+    std::vector<TotalValue> values;
+    values.reserve(totals_.size());
+    for (const Total& total : totals_)
+        values.push_back({total.sum, total.extreme, total.count});
+    return values;
+}
+
+void ReportJob::RestoreTotals(const std::vector<TotalValue>& values) {
+    for (size_t i = 0; i < totals_.size() && i < values.size(); i++) {
+        totals_[i].sum = values[i].sum;
+        totals_[i].extreme = values[i].extreme;
+        totals_[i].count = values[i].count;
+        StoreDecimalInto(totals_[i].control->use, ValueOf(totals_[i]));
     }
 }
 
@@ -387,45 +489,109 @@ void ReportJob::Draw(Recorder& recorder, const Band& band, int32_t x, int32_t y)
     painter.Draw(band, x, y);
 }
 
+// Finds the band's place in the detail area: beside the previous band on its row when it fits
+// there, else below it. False when it does not fit below and the page already holds bands: the
+// page must end first.
+bool ReportJob::Place(int32_t width, int32_t height, int32_t* x, int32_t* y) {
+    *x = area_x_;
+    *y = area_y_ + row_top_ + row_height_;
+    if (width <= 0 || height <= 0)
+        return true;   // occupies no space
+    if (page_has_bands_ && row_height_ > 0 && row_x_ + width <= area_width_) {
+        *x = area_x_ + row_x_;
+        *y = area_y_ + row_top_;
+        row_x_ += width;
+        row_height_ = std::max(row_height_, height);
+        page_has_bands_ = true;
+        return true;
+    }
+    int32_t top = row_top_ + row_height_;
+    if (page_has_bands_ && top + height > area_height_)
+        return false;
+    row_top_ = top;
+    row_x_ = width;
+    row_height_ = height;
+    *y = area_y_ + top;
+    page_has_bands_ = true;
+    return true;
+}
+
+// Whether the band must stay on one page with the waiting band before it.
+bool ReportJob::Linked(const Band& band) const {
+    return !waiting_.empty() && ((waiting_.back().band->flags & windows::kBandKeepWithNext) != 0 ||
+                                 (band.flags & windows::kBandKeepWithPrior) != 0);
+}
+
+// Draws the waiting bands on the page: nothing can move them any more.
+void ReportJob::CommitWaiting() {
+    for (const Placement& placed : waiting_) {
+        RecordingCanvas canvas(page_, int16_t(placed.x), int16_t(placed.y));
+        Play(std::span(reinterpret_cast<const uint8_t*>(placed.drawing.data()), placed.drawing.size()), canvas);
+    }
+    waiting_.clear();
+}
+
 void ReportJob::PrintFlowBand(const Band& band) {
     if (cancelled_)
         return;
     int32_t width = band.at[2] == windows::kNotGiven ? area_width_ : Dots(band.at[2], Axis::Horizontal);
     int32_t height = band.at[3] == windows::kNotGiven ? BandContentHeight(band, scale_, unit_)
                                                       : Dots(band.at[3], Axis::Vertical);
+    bool linked = Linked(band);
+    if (!linked)
+        CommitWaiting();
     if (!page_open_)
-        StartPage();
-    int32_t x = area_x_, y = area_y_ + row_top_ + row_height_;
-    if (width > 0 && height > 0) {
-        if (page_has_bands_ && row_height_ > 0 && row_x_ + width <= area_width_) {
-            // Beside the previous band on the same row.
-            x = area_x_ + row_x_;
-            y = area_y_ + row_top_;
-            row_x_ += width;
-            row_height_ = std::max(row_height_, height);
-        } else {
-            int32_t top = row_top_ + row_height_;
-            if (page_has_bands_ && top + height > area_height_) {
-                FinishPage();
-                if (cancelled_)
-                    return;
-                StartPage();
-                top = 0;
-            }
-            row_top_ = top;
-            row_x_ = width;
-            row_height_ = height;
-            x = area_x_;
-            y = area_y_ + top;
+        StartPage(band);
+    int32_t x = 0, y = 0;
+    if (!Place(width, height, &x, &y)) {
+        // The chain this band is linked to goes with it, unless it began the page: then moving it
+        // would gain nothing.
+        std::vector<Placement> moving;
+        bool began_page = !waiting_.empty() && waiting_.front().x == area_x_ && waiting_.front().y == area_y_;
+        if (linked && !began_page) {
+            moving = std::move(waiting_);
+            waiting_.clear();
+            RestoreTotals(moving.front().totals_before);
         }
-        page_has_bands_ = true;
+        FinishPage();
+        if (cancelled_)
+            return;
+        StartPage(moving.empty() ? band : *moving.front().band);
+        // The chain fitted below other bands, so it fits from the top of the new page.
+        for (Placement& placed : moving) {
+            Place(placed.width, placed.height, &placed.x, &placed.y);
+            placed.totals_before = SaveTotals();
+            for (const Contribution& c : placed.taken)
+                Apply(totals_[c.total], c.value);
+            ResetListed(placed.band->field_number);
+            waiting_.push_back(std::move(placed));
+        }
+        if (!Place(width, height, &x, &y)) {
+            // The chain fills the new page on its own: it stays there, and this band goes on.
+            CommitWaiting();
+            FinishPage();
+            if (cancelled_)
+                return;
+            StartPage(band);
+            Place(width, height, &x, &y);
+        }
     }
-    TakeIn(band);
-    Draw(band, x, y);
+    if (!keeping_) {
+        TakeIn(band);
+        Draw(band, x, y);
+        ResetListed(band.field_number);
+        return;
+    }
+    Placement placed{&band, width, height, x, y, {}, SaveTotals(), {}};
+    placed.taken = TakeIn(band);
+    Recorder drawing;
+    Draw(drawing, band, 0, 0);
+    placed.drawing = drawing.Finish({0, 0, 1, 1}, uint16_t(std::max(device_.dpi_x, device_.dpi_y)));
+    waiting_.push_back(std::move(placed));
     ResetListed(band.field_number);
 }
 
-void ReportJob::StartPage() {
+void ReportJob::StartPage(const Band& first) {
     page_.Reset();
     page_open_ = true;
     // The page's logical origin is the printable area's corner; the page file spans the sheet.
@@ -437,6 +603,8 @@ void ReportJob::StartPage() {
     for (Total& total : totals_)
         if (total.page_reset)
             Reset(total);
+    if ((first.flags & windows::kBandBarePage) != 0)
+        return;
     if (const Band* form = Own(w_.bands, Code(Kind::Form))) {
         if (!form_drawn_) {
             // Drawn once, with the values of the first page, and replayed on every page.
@@ -455,6 +623,7 @@ void ReportJob::StartPage() {
 void ReportJob::FinishPage() {
     if (!page_open_)
         return;
+    CommitWaiting();
     if (const Band* footer = Own(w_.bands, Code(Kind::Footer)))
         Draw(*footer, AtValue(footer->at, 0, Axis::Horizontal), AtValue(footer->at, 1, Axis::Vertical));
     int32_t upi = std::max(device_.dpi_x, device_.dpi_y);
@@ -511,17 +680,21 @@ bool ReportJob::DeliverPage(const std::string& file) {
         return false;
     }
     page_files_.push_back(path);
-    if (binding_.queue != nullptr && binding_.queue->buffer != nullptr) {
-        char* field = static_cast<char*>(binding_.field != nullptr ? binding_.field : binding_.queue->buffer);
-        uint32_t size = binding_.size != 0 ? binding_.size : binding_.queue->record_length;
+    QueueDecl* queue = binding_.queue != nullptr && binding_.queue->buffer != nullptr ? binding_.queue : nullptr;
+    if (binding_.field == nullptr && queue != nullptr)
+        binding_ = FirstFieldOf(queue);
+    char* field = static_cast<char*>(binding_.field != nullptr ? binding_.field : queue != nullptr ? queue->buffer : nullptr);
+    uint32_t size = binding_.size != 0 ? binding_.size : queue != nullptr ? queue->record_length : 0;
+    if (field != nullptr && size != 0) {
         if (binding_.type == VRN_TYPE_CSTRING)
             StoreCString(field, size, path.data(), uint32_t(path.size()));
         else if (binding_.type == VRN_TYPE_PSTRING)
             StorePString(reinterpret_cast<unsigned char*>(field), size, path.data(), uint32_t(path.size()));
         else
             StoreString(field, size, path.data(), uint32_t(path.size()));
-        Vrn$ADDqueue(binding_.queue);
     }
+    if (queue != nullptr)
+        Vrn$ADDqueue(queue);
     return true;
 }
 
@@ -566,6 +739,7 @@ void ReportJob::EndPage(bool close_groups) {
 void ReportJob::Cancel() {
     cancelled_ = true;
     page_open_ = false;
+    waiting_.clear();
     if (job_)
         job_->Cancel();
 }
@@ -620,6 +794,15 @@ bool ReportJob::GetProperty(int32_t property, std::string* value) {
     case kPropPageNumber: *value = std::to_string(page_number_); return true;
     default: return GetPrinterProperty(settings_, property, value);
     }
+}
+
+void ReportJob::BindField(void* field, uint8_t type, uint32_t size) {
+    QueueDecl* queue = binding_.queue;
+    uintptr_t start = queue != nullptr ? reinterpret_cast<uintptr_t>(queue->buffer) : 0;
+    uintptr_t at = reinterpret_cast<uintptr_t>(field);
+    bool inside = start != 0 && at >= start && size <= queue->record_length &&
+                  at - start <= queue->record_length - size;
+    Bind({inside ? queue : nullptr, field, type, size});
 }
 
 ReportState ReportJob::State() const {
@@ -698,6 +881,12 @@ bool GetReportProperty(VrnWindowObject& report, int32_t property, std::string* v
 void BindPreviewQueue(VrnWindowObject& report, QueueDecl* queue, void* field, uint8_t type, uint32_t size) {
     if (ReportJob* job = JobOf(report))
         job->Bind({queue, field, type, size});
+}
+
+void BindPreviewField(VrnWindowObject& report, void* field, uint8_t type, uint32_t size) {
+    // Only a text can receive a name.
+    if (ReportJob* job = JobOf(report); job != nullptr && field != nullptr && size > 0 && TextType(type))
+        job->BindField(field, type, size);
 }
 
 void SetPageNameProvider(VrnWindowObject& report, PageNameProvider provider) {

@@ -15,7 +15,8 @@ using F = FieldType;
 
 // Unit 0x300 is points on a report and plain pixels on a window.
 constexpr FlagName kReportUnitFlags[] = {
-    {"MM", kUnitMask, 0x100}, {"THOUS", kUnitMask, 0x200}, {"POINTS", kUnitMask, 0x300}};
+    {"MM", kUnitMask, 0x100}, {"THOUS", kUnitMask, 0x200}, {"POINTS", kUnitMask, 0x300},
+    {"PREVIEW", kReportPreview, kReportPreview}};
 constexpr FlagName kWindowUnitFlags[] = {
     {"MM", kUnitMask, 0x100}, {"THOUS", kUnitMask, 0x200}, {"PIXEL", kUnitMask, 0x300}};
 constexpr FlagName kFrameFlags[] = {
@@ -36,6 +37,9 @@ constexpr FlagName kItemFlags[] = {{"SEPARATOR", kItemSeparator, kItemSeparator}
 constexpr FlagName kButtonFlags[] = {{"DEFAULT", 0x01, 0x01}};
 constexpr FlagName kSheetFlags[] = {
     {"UP", 0x60, 0x20}, {"DOWN", 0x60, 0x40}, {"UPSIDEDOWN", 0x60, 0x60}};
+constexpr FlagName kBandFlags[] = {{"KEEPPRIOR", kBandKeepWithPrior, kBandKeepWithPrior},
+                                   {"KEEPNEXT", kBandKeepWithNext, kBandKeepWithNext},
+                                   {"BAREPAGE", kBandBarePage, kBandBarePage}};
 constexpr FlagName kNoFlags[] = {{"", 0, 0}};
 
 // The head's two words, as every record has them.
@@ -69,7 +73,7 @@ constexpr FieldSpec kReportFields[] = {
     {F::Children, kStructFirstChild, ""},
 };
 constexpr FieldSpec kBandFields[] = {
-    HEAD(kNoFlags),
+    HEAD(kBandFlags),
     {F::FieldNo, 0x0d, "FEQ"},
     {F::At, 0x1d, "AT"},
     {F::Font, 0x19, "FONT"},

@@ -59,6 +59,8 @@ constexpr uint32_t kWindowImage2 = 0x65;
 constexpr uint32_t kWindowWallpaper = 0x69;
 
 constexpr uint32_t kUnitMask = 0x300;         // flags 1 of a WINDOW or REPORT
+// A REPORT that binds its preview queue: the address after those its bands take.
+constexpr uint32_t kReportPreview = 0x400;
 enum class Unit : uint32_t { DialogUnits = 0x000, Millimetres = 0x100, Thousandths = 0x200, Points = 0x300 };
 
 // Window flags 2 (+0x51): the frame and system-menu attributes.
@@ -77,6 +79,13 @@ constexpr uint32_t kJustifyMask = 0x1c;
 constexpr uint32_t kControlDisabled = 0x40;
 constexpr uint32_t kControlHidden = 0x400;
 constexpr uint32_t kItemSeparator = 0x10;     // on an ITEM
+
+// Band flags (+0x05 of a HEADER, FOOTER, FORM or DETAIL) that the page layout reads: a band kept on
+// one page with the band printed before it, or with the band printed after it; a band that starts
+// a page without its FORM and HEADER.
+constexpr uint32_t kBandKeepWithPrior = 0x01;
+constexpr uint32_t kBandKeepWithNext = 0x02;
+constexpr uint32_t kBandBarePage = 0x04;
 
 // ---- Cells ----------------------------------------------------------------------------------
 // Font record: u32 face offset (0 inherit), u32 points (0 inherit), u32 colour 0x00BBGGRR

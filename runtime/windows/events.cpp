@@ -20,6 +20,7 @@
 #include "core/frame.h"
 #include "core/keystrokes.h"
 #include "core/thread_instances.h"
+#include "report/printer.h"
 #include "tarvex/frame.h"
 #include "windows/control_model.h"
 #include "windows/description_format.h"
@@ -36,6 +37,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int32_t kAcceptNeedsWindow = 537;
 constexpr int32_t kEventToReport = 522;
 constexpr int32_t kStandardClose = 15;   // a menu item's or button's standard action
+constexpr int32_t kStandardPrinterSetup = 16;
 
 // Virtual-key codes the windows act on themselves.
 constexpr uint32_t kKeyTab = 0x09, kKeyEnter = 0x0D, kKeyEscape = 0x1B, kKeySpace = 0x20,
@@ -288,6 +290,8 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
             const MenuEntry* item = FindMenuEntry(w, in.field);
             if (item != nullptr && item->standard_action == kStandardClose)
                 Queue(w, MakeEvent(kEventCloseWindow, 0));
+            else if (item != nullptr && item->standard_action == kStandardPrinterSetup)
+                report::PrinterDialog({}, 0);   // the chosen printer serves the reports opened later
             else if (item == nullptr || item->standard_action == 0)
                 Queue(w, MakeEvent(kEventAccepted, in.field));
         } else if (Control* c = FindControl(w, in.field); c != nullptr && Usable(*c)) {

@@ -170,7 +170,7 @@ public:
     }
 
     bool BuildReport(const Record& record) {
-        w_.flags = record.flags & kUnitMask;
+        w_.flags = record.flags & (kUnitMask | kReportPreview);   // the preview queue is the engine's
         w_.title = std::string(record.TextAt(kStructTitle));
         w_.at = AtOf(record);
         if (const FieldValue* paper = record.Find(FieldType::Paper); paper && paper->present) {

@@ -9,6 +9,8 @@
 
 #include "core/string_stack.h"
 #include "core/ufo.h"
+#include "report/printer.h"
+#include "report/report_engine.h"
 #include "tarvex/controls.h"
 #include "tarvex/frame.h"
 #include "windows/controls.h"
@@ -340,17 +342,64 @@ private:
     int32_t scroll_ = 0;
 };
 
-// The printer object answers no numbered property of its own yet: reads are empty.
-class PlainObject : public PropertyObject {};
+// ---- Reports and the printer -------------------------------------------------------------------
+
+// A report answers its own properties (preview, page number, job name, its printer settings)
+// through the report engine, and a window's for the rest.
+class ReportProperties final : public WindowProperties {
+public:
+    explicit ReportProperties(VrnWindowObject& report) : WindowProperties(report), report_(report) {}
+
+    std::optional<std::string> GetProperty(int32_t number) override {
+        std::string value;
+        if (report::GetReportProperty(report_, number, &value))
+            return value;
+        return WindowProperties::GetProperty(number);
+    }
+    bool SetProperty(int32_t number, std::string_view value) override {
+        return report::SetReportProperty(report_, number, value) || WindowProperties::SetProperty(number, value);
+    }
+    bool SetFieldProperty(int32_t number, const BoundVariable& field) override {
+        if (number != report::kPropPreviewQueue)
+            return WindowProperties::SetFieldProperty(number, field);
+        report::BindPreviewField(report_, field.address, field.type, field.size);
+        return true;
+    }
+    bool SetQueueProperty(int32_t number, QueueDecl* queue) override {
+        if (number != report::kPropPreviewQueue || queue == nullptr)
+            return WindowProperties::SetQueueProperty(number, queue);
+        report::BindPreviewQueue(report_, queue, nullptr, VRN_TYPE_STRING, 0);
+        return true;
+    }
+
+private:
+    VrnWindowObject& report_;
+};
+
+// The printer object: the printer settings that reports opened from now on start from.
+class PrinterProperties final : public PropertyObject {
+public:
+    std::optional<std::string> GetProperty(int32_t number) override {
+        std::string value;
+        if (report::GetPrinterObjectProperty(number, &value))
+            return value;
+        return PropertyObject::GetProperty(number);
+    }
+    bool SetProperty(int32_t number, std::string_view value) override {
+        return report::SetPrinterObjectProperty(number, value) || PropertyObject::SetProperty(number, value);
+    }
+};
 
 }  // namespace
 
 std::unique_ptr<PropertyObject> WindowPropertiesOf(VrnWindowObject& window) {
+    if (window.IsReport())
+        return std::make_unique<ReportProperties>(window);
     return std::make_unique<WindowProperties>(window);
 }
 
 PropertyObject& PrinterObject() {
-    static PlainObject printer;   // made on first use
+    static PrinterProperties printer;   // made on first use
     return printer;
 }
 

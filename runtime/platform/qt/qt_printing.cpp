@@ -16,6 +16,7 @@
 #include <filesystem>
 
 #include "platform/qt/page_painter.h"
+#include "platform/qt/qt_print_dialog.h"
 #include "tarvex/ansi_text.hpp"
 
 namespace tarvex::platform::qt {
@@ -171,6 +172,8 @@ QPrinterInfo PrinterFor(const std::string& name) {
 
 class QtPrinting final : public report::PrintService {
 public:
+    explicit QtPrinting(bool person_chooses) : person_chooses_(person_chooses) {}
+
     bool Open(const report::PrinterSettings& settings, report::PrinterDevice* device) override {
         EnsureApplication();
         int32_t width = 0, length = 0;
@@ -223,9 +226,15 @@ public:
     }
 
     bool Dialog(std::string_view title, uint32_t flags, report::PrinterSettings& settings) override {
-        // The dialog of the headless service until the toolkit side shows windows of its own.
+        bool chosen = false;
+        if (person_chooses_ && RunOnWidgetThread([&] { chosen = ShowPrintDialog(title, flags, settings); }))
+            return chosen;
+        // No widgets to show it with (or a script answers): the headless service's question.
         return report::MakeHeadlessPrinting()->Dialog(title, flags, settings);
     }
+
+private:
+    bool person_chooses_;
 };
 
 } // namespace
@@ -243,8 +252,8 @@ std::unique_ptr<report::PrintJob> StartPrinterJob(const std::string& printer, co
     return std::make_unique<PrinterJob>(info, job, copies);
 }
 
-std::unique_ptr<report::PrintService> MakeQtPrinting() {
-    return std::make_unique<QtPrinting>();
+std::unique_ptr<report::PrintService> MakeQtPrinting(bool person_chooses) {
+    return std::make_unique<QtPrinting>(person_chooses);
 }
 
 std::string DefaultPdfPath(const std::string& job) {

@@ -21,8 +21,10 @@ std::unique_ptr<report::PrintJob> StartPrinterJob(const std::string& printer, co
 
 // The service; installing it is the toolkit side's business (report::SetPrinting). It needs a
 // QGuiApplication, and makes one (on the offscreen platform when there is no display) if none
-// exists.
-std::unique_ptr<report::PrintService> MakeQtPrinting();
+// exists. With `person_chooses` its print dialog is Qt's, shown on the thread of Qt's widgets when
+// there are any; otherwise (a scripted run, a program without widgets) it is the headless
+// service's question.
+std::unique_ptr<report::PrintService> MakeQtPrinting(bool person_chooses = false);
 
 // Where a PDF of a job goes when no file was chosen: the documents folder ($XDG_DOCUMENTS_DIR,
 // else ~/Documents), named after the job and numbered so that no earlier one is replaced.

@@ -49,6 +49,7 @@
 
 #include "platform/platform.h"
 #include "platform/qt/page_painter.h"
+#include "platform/qt/qt_printing.h"
 #include "tarvex/frame.h"
 #include "tarvex/resources.h"
 #include "windows/description_format.h"
@@ -1301,7 +1302,10 @@ bool QtUi::Screenshot(NativeHandle handle, const std::string& path, std::string&
 extern "C" __attribute__((visibility("default"))) tarvex::windows::NativeUi* TarvexCreateQtUi() {
     auto* ui = new tarvex::platform::qt::QtUi;
     // A scripted run answers message boxes from its queue; a person gets them from Qt.
-    if (std::getenv("TARVEX_SCRIPT") == nullptr)
+    bool scripted = std::getenv("TARVEX_SCRIPT") != nullptr;
+    if (!scripted)
         tarvex::platform::SetMessages(ui->MessageBoxes());
+    // Reports print through the system's printers, chosen in Qt's print dialog.
+    tarvex::report::SetPrinting(tarvex::platform::qt::MakeQtPrinting(!scripted));
     return ui;
 }

@@ -24,31 +24,13 @@ using testing::ClaimReport;
 using testing::Contents;
 using testing::PageContents;
 using testing::PageQueue;
+using testing::PageText;
 using testing::ReadFile;
 using testing::SetDecimal;
 using testing::SetText;
 
-// The page number as the page-number picture shows it.
-std::string PageText(int page) {
-    std::string text = FormatLong("pPage <<<#p", page);
-    return text.substr(0, text.find_last_not_of(' ') + 1);
-}
-
-// Every test prints into a folder of its own.
-class ReportTest : public ::testing::Test {
+class ReportTest : public testing::PrintFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("lum-report-" + std::to_string(getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        setenv("TARVEX_PRINT_FOLDER", folder_.c_str(), 1);
-        StorePrinterSettings(PrinterSettings{});
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(folder_);
-        unsetenv("TARVEX_PRINT_FOLDER");
-    }
     // The page files the headless printer wrote, in page order.
     std::vector<std::string> Printed() const {
         std::vector<std::string> pages;
@@ -69,7 +51,6 @@ protected:
                 return pages;
         }
     }
-    std::filesystem::path folder_;
 };
 
 // 13 lines at six a page: three pages, in order, each with the form image, the header and the

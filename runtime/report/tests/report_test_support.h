@@ -10,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "core/picture.h"
 #include "report/metafile.h"
+#include "report/printer.h"
 #include "report/report_engine.h"
 #include "tarvex/decimal.h"
 #include "tarvex/queue.h"
@@ -32,6 +37,26 @@ inline void SetDecimal(void* field, uint32_t bytes, uint32_t places, const char*
     Vrn$DPushCString(value);
     Vrn$DPopDec(field, bytes, places);
 }
+
+// Every test prints into a folder of its own (the headless printer's), starting from the default
+// printer settings.
+class PrintFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("lum-report-" + std::to_string(getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        setenv("TARVEX_PRINT_FOLDER", folder_.c_str(), 1);
+        StorePrinterSettings(PrinterSettings{});
+    }
+    void TearDown() override {
+        StorePrinterSettings(PrinterSettings{});
+        std::filesystem::remove_all(folder_);
+        unsetenv("TARVEX_PRINT_FOLDER");
+    }
+    std::filesystem::path folder_;
+};
 
 // A queue of page-file names: one STRING(255).
 struct PageQueue {
@@ -62,14 +87,15 @@ struct ClaimReport {
     uint8_t total[6];      // DECIMAL(11,2)
     VrnWindowObject* report = nullptr;
 
-    ClaimReport() {
+    // `preview`: the queue the report is declared with, after its bound variables.
+    explicit ClaimReport(QueueDecl* preview = nullptr) {
         SetText(name, sizeof name, "DOE JANE");
         SetText(birth, sizeof birth, "19610427");
         SetText(code, sizeof code, "");
         SetText(emergency, sizeof emergency, "");
         SetDecimal(fee, sizeof fee, 2, "0");
         SetDecimal(total, sizeof total, 2, "0");
-        Vrn$propen(&report, kModule, "P1$CLAIM", name, birth, code, fee, emergency, total, fee, nullptr);
+        Vrn$propen(&report, kModule, "P1$CLAIM", name, birth, code, fee, emergency, total, fee, preview, nullptr);
     }
     ~ClaimReport() { Vrn$freewindow(&report); }
     // Line n: code 9921n (as text), fee n x 10.25.
@@ -82,6 +108,12 @@ struct ClaimReport {
         Vrn$PRINTreport(report, 15);
     }
 };
+
+// The page number as the page-number picture shows it.
+inline std::string PageText(int page) {
+    std::string text = FormatLong("pPage <<<#p", page);
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -99,6 +131,11 @@ struct PageContents : Canvas {
     };
     std::vector<Shown> texts;
     int bitmaps = 0;
+    struct Bitmap {
+        Rect destination;
+        int32_t width = 0, height = 0;   // as the bitmap's header gives them
+    };
+    std::vector<Bitmap> bitmap_places;
     int lines = 0;
     int rectangles = 0;
     int16_t origin_x = 0, origin_y = 0, extent_x = 0, extent_y = 0;
@@ -133,7 +170,15 @@ struct PageContents : Canvas {
     void MoveTo(int16_t, int16_t) override {}
     void LineTo(int16_t, int16_t) override { lines++; }
     void Rectangle(const Rect&) override { rectangles++; }
-    void StretchBitmap(const Rect&, const Rect&, std::span<const uint8_t>) override { bitmaps++; }
+    void StretchBitmap(const Rect& destination, const Rect&, std::span<const uint8_t> dib) override {
+        bitmaps++;
+        Bitmap placed{destination};
+        if (dib.size() >= 12) {
+            std::memcpy(&placed.width, dib.data() + 4, 4);
+            std::memcpy(&placed.height, dib.data() + 8, 4);
+        }
+        bitmap_places.push_back(placed);
+    }
     void SaveState() override {}
     void RestoreState() override {}
     void IntersectClip(const Rect&) override {}

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/string_stack.h"
+#include "platform/platform.h"
 #include "tarvex/controls.h"
 #include "tarvex/dates.h"
 #include "tarvex/decimal.h"
@@ -319,6 +320,34 @@ TEST_F(Events, TheFrameClosesItsMdiChildrenOneCloseDownEachThenItself) {
     EXPECT_NE(lines[3].find("closes down"), std::string::npos);
     EXPECT_NE(lines[4].find("ended"), std::string::npos);
     EXPECT_NE(lines[1].substr(0, 8), lines[3].substr(0, 8));
+}
+
+// The menu item with standard action 16 shows the print dialog (headless: a question naming the
+// printer) and says nothing to the program; the next item still reaches it.
+TEST_F(Events, PrinterSetupOnTheMenuShowsThePrintDialogWithoutProgramCode) {
+    char unused = 0;
+    tarvex::Window frame(tarvex::Window::As::kApplication, kModule, "P1$FRAME", &unused);
+    frame.Open();
+    platform::HeadlessMessageBoxes* boxes = platform::Headless();
+    ASSERT_NE(boxes, nullptr);
+    boxes->ClearTranscript();
+    std::thread person([] {
+        Driver driver(std::chrono::seconds(5));
+        EXPECT_TRUE(driver.Choose("Lumarex Billing", "&File|&Print Setup")) << driver.Why();
+        EXPECT_TRUE(driver.Choose("Lumarex Billing", "&File|E&xit")) << driver.Why();
+    });
+    std::vector<int32_t> accepted;
+    for (Accept accept; accept.Next();) {
+        if (EVENT() == EVENT_Accepted) {
+            accepted.push_back(FIELD());
+            break;
+        }
+    }
+    person.join();
+    EXPECT_EQ(accepted, std::vector<int32_t>{-3});   // E&xit: the menu is -1, Print Setup -2
+    std::vector<platform::HeadlessMessageBoxes::Shown> shown = boxes->Transcript();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].request.text.rfind("Printer: ", 0), 0u);
 }
 
 void NeverRuns() { Log("ran"); }

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QTest>
 #include <QWidget>
 
@@ -17,7 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/qt/qt_printing.h"
 #include "platform/qt/qt_ui.h"
+#include "report/printer.h"
 #include "tarvex/controls.hpp"
 #include "tarvex/windows.hpp"
 #include "windows/driver.h"
@@ -204,6 +208,56 @@ TEST_F(QtWindows, OpeningAndClosingAWindowManyTimesLeavesNothing) {
     });
     EXPECT_EQ(after, before);
     EXPECT_EQ(windows::HeadlessBackend()->WindowCount(), 0u);
+}
+
+// Qt's print dialog over the stored settings, on Qt's thread: titled as the program asks and
+// showing the settings' orientation and file; cancelled it changes nothing, accepted it keeps
+// what it shows (a custom paper of Letter's size comes back as Letter).
+TEST_F(QtWindows, ThePrintDialogIsQtsOwnOverTheStoredSettings) {
+    auto previous = report::SetPrinting(MakeQtPrinting(true));
+    std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                 ("lum-dialog-" + std::to_string(getpid()) + ".pdf");
+    std::filesystem::remove(file);
+    report::PrinterSettings stored;
+    stored.orientation = 2;
+    stored.paper = report::kPaperCustom;
+    stored.paper_width = 2159;
+    stored.paper_length = 2794;
+    stored.output_file = file.string();
+    report::StorePrinterSettings(stored);
+    for (bool accept : {false, true}) {
+        QString title;
+        bool landscape = false;
+        QString output;
+        std::thread person([&] {
+            QPrintDialog* dialog = nullptr;
+            for (int i = 0; i < 500 && dialog == nullptr; i++) {
+                OnQt([&] { dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget()); });
+                if (dialog == nullptr)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (dialog == nullptr)
+                return;
+            OnQt([&] {
+                title = dialog->windowTitle();
+                landscape = dialog->printer()->pageLayout().orientation() == QPageLayout::Landscape;
+                output = dialog->printer()->outputFileName();
+                dialog->done(accept ? QDialog::Accepted : QDialog::Rejected);
+            });
+        });
+        bool chosen = report::PrinterDialog("Print the claims", 0);
+        person.join();
+        EXPECT_EQ(title, "Print the claims");
+        EXPECT_TRUE(landscape);
+        EXPECT_EQ(output.toStdString(), file.string());
+        EXPECT_EQ(chosen, accept);
+        report::PrinterSettings now = report::StoredPrinterSettings();
+        EXPECT_EQ(now.orientation, 2);
+        EXPECT_EQ(now.output_file, file.string()) << now.device;
+        EXPECT_EQ(now.paper, accept ? report::kPaperLetter : report::kPaperCustom);
+    }
+    report::StorePrinterSettings(report::PrinterSettings{});
+    report::SetPrinting(std::move(previous));
 }
 
 }  // namespace
