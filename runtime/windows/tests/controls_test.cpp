@@ -24,14 +24,9 @@
 #include "windows/headless_ui.h"
 #include "windows/list_box.h"
 #include "windows/properties.h"
+#include "windows/tests/claim_rows.h"
 
 namespace {
-
-#define CLAIM_FIELDS(FIELD)           \
-    FIELD(DATE, DATE)                 \
-    FIELD(SIGNEDBY, STRING(32))       \
-    FIELD(BALANCE, DECIMAL(11, 2))
-TARVEX_RECORD(ClaimRow, "CLM", CLAIM_FIELDS)
 
 // A row that colours its first cell, gives it an icon, and puts its second in a tree.
 #define STYLED_FIELDS(FIELD) \
@@ -612,15 +607,7 @@ struct Browse {
     VrnWindowObject* w = nullptr;
 
     explicit Browse(int count) {
-        for (int i = 1; i <= count; i++) {
-            rows->DATE = DayNumber(2024, 1, i % 28 + 1);
-            std::string name = "Signer " + std::to_string(i);
-            Vrn$storestr(reinterpret_cast<char*>(&rows->SIGNEDBY), sizeof rows->SIGNEDBY, name.c_str(),
-                         int32_t(name.size()));
-            Vrn$DPushCString((std::to_string(i) + ".05").c_str());
-            Vrn$DPopDec(&rows->BALANCE, sizeof rows->BALANCE, 2);
-            rows.Add();
-        }
+        AddClaimRows(rows, count);
         Vrn$pwopen(&w, kModule, "P1$BROWSE", rows.Declaration(), other.Declaration(), nullptr);
         Vrn$OPENwindow(w);
         EXPECT_TRUE(w->open);

@@ -27,6 +27,7 @@
 #include "windows/headless_ui.h"
 #include "windows/threads.h"
 #include "windows/window_object.h"
+#include "windows/tests/claim_rows.h"
 
 namespace tarvex::windows {
 namespace {
@@ -474,26 +475,12 @@ TEST_F(Events, AScriptDrivesTheFormAndAFailedStepNamesItsLine) {
     EXPECT_EQ(std::string(form.last, 20), "O'Neil              ");
 }
 
-#define BROWSE_ROW_FIELDS(FIELD) \
-    FIELD(DATE, DATE)                \
-    FIELD(SIGNEDBY, STRING(32))      \
-    FIELD(BALANCE, DECIMAL(11, 2))
-TARVEX_RECORD(BrowseRow, "BRW", BROWSE_ROW_FIELDS)
-
 // The browse of the controls' tests: a LIST of 12 rows a page over a queue of 30, Select (3) and
 // Close (4). A person pages and picks through a script; the program's body
 // selects a row by property when Select is pressed.
 TEST_F(Events, AScriptPagesAndPicksInABrowseOfThirtyRows) {
-    Queue<BrowseRow> rows, other;
-    for (int i = 1; i <= 30; i++) {
-        rows->DATE = Vrn$DATE(1, i % 28 + 1, 2024);
-        std::string name = "Signer " + std::to_string(i);
-        Vrn$storestr(reinterpret_cast<char*>(&rows->SIGNEDBY), sizeof rows->SIGNEDBY, name.c_str(),
-                     int32_t(name.size()));
-        Vrn$DPushCString((std::to_string(i) + ".05").c_str());
-        Vrn$DPopDec(&rows->BALANCE, sizeof rows->BALANCE, 2);
-        rows.Add();
-    }
+    Queue<ClaimRow> rows, other;
+    AddClaimRows(rows, 30);
     tarvex::Window window{"LUMAREX$CTLTEST", "P1$BROWSE", rows.Declaration(), other.Declaration()};
     window.Open();
     ASSERT_TRUE(window.Object()->open);

@@ -29,16 +29,7 @@
 #include "windows/controls.h"
 #include "windows/driver.h"
 #include "windows/headless_ui.h"
-
-namespace {
-
-#define SEEN_CLAIM_FIELDS(FIELD)      \
-    FIELD(DATE, DATE)                 \
-    FIELD(SIGNEDBY, STRING(32))       \
-    FIELD(BALANCE, DECIMAL(11, 2))
-TARVEX_RECORD(SeenClaim, "SCL", SEEN_CLAIM_FIELDS)
-
-}  // namespace
+#include "windows/tests/claim_rows.h"
 
 namespace tarvex::windows {
 namespace {
@@ -68,17 +59,9 @@ QImage Screenshot(const char* title, const std::string& name) {
 }
 
 TEST(Screens, ABrowseShowsItsHeadersAndRowsAndMarksTheSelection) {
-    Queue<SeenClaim> rows;
-    Queue<SeenClaim> other;
-    for (int i = 1; i <= 30; i++) {
-        rows->DATE = Vrn$DATE(1, i % 28 + 1, 2024);
-        std::string name = "Signer " + std::to_string(i);
-        Vrn$storestr(reinterpret_cast<char*>(&rows->SIGNEDBY), sizeof rows->SIGNEDBY, name.c_str(),
-                     int32_t(name.size()));
-        Vrn$DPushCString((std::to_string(i) + ".05").c_str());
-        Vrn$DPopDec(&rows->BALANCE, sizeof rows->BALANCE, 2);
-        rows.Add();
-    }
+    Queue<ClaimRow> rows;
+    Queue<ClaimRow> other;
+    AddClaimRows(rows, 30);
     VrnWindowObject* w = nullptr;
     Vrn$pwopen(&w, kModule, "P1$BROWSE", rows.Declaration(), other.Declaration(), nullptr);
     Vrn$OPENwindow(w);
@@ -106,8 +89,8 @@ TEST(Screens, ABrowseShowsItsHeadersAndRowsAndMarksTheSelection) {
 }
 
 TEST(Screens, APersonWidensAColumnTheFormatLetsThemSize) {
-    Queue<SeenClaim> rows;
-    Queue<SeenClaim> other;
+    Queue<ClaimRow> rows;
+    Queue<ClaimRow> other;
     rows->DATE = Vrn$DATE(1, 2, 2024);
     rows.Add();
     VrnWindowObject* w = nullptr;
