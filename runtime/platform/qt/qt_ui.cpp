@@ -451,12 +451,15 @@ QPixmap ResourcePicture(const std::string& name) {
     QPixmap picture;
     if (name.empty())
         return picture;
-    for (const char* type : {"ICON", "BITMAP"}) {
+    // An icon resource holds an icon file, a bitmap resource a bitmap file: told so, Qt reads it
+    // with that one image reader instead of trying each it has (and loading every one of them).
+    for (auto [type, format] : {std::pair{"ICON", "ICO"}, std::pair{"BITMAP", "BMP"}}) {
         uint32_t size = 0;
         const void* bytes = WslUtil$LoadNamedResource(name.c_str(), type, &size);
         if (bytes == nullptr)
             continue;
-        bool loaded = picture.loadFromData(static_cast<const uchar*>(bytes), size);
+        const auto* data = static_cast<const uchar*>(bytes);
+        bool loaded = picture.loadFromData(data, size, format) || picture.loadFromData(data, size);
         WslUtil$FreeResourcePtr(bytes);
         if (loaded)
             break;
