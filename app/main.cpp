@@ -11,7 +11,9 @@
 #include <string_view>
 
 #include "procedures/procedures.h"
+#include "shared/help_file.h"
 #include "tarvex/program.hpp"
+#include "tarvex/windows.hpp"
 #include "data/move_data.h"
 #include "kelstore/kelstore.h"
 #include "varnel/varnel.h"
@@ -85,6 +87,8 @@ void Program() {
         Vrw$Exit(1);
     }
     lumarex::RequestedAction = lumarex::ActionResult = lumarex::FormNavigation = 0;
+    lumarex::InstallHelpFile();   // a help page that cannot be written is said so at F1
+    HELP(lumarex::kHelpFile);
     lumarex::MainFrame();
 }
 

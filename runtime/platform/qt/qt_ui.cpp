@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -33,12 +34,16 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <QScreen>
+#include <QShortcut>
+#include <QUrl>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QThread>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -169,6 +174,7 @@ struct QtUi::Widgets {
     std::condition_variable ready;
     bool started = false;
     std::map<NativeHandle, Window> windows;  // Qt thread only
+    QPointer<QTextBrowser> help;              // the help window, once shown (Qt thread only)
     std::map<NativeHandle, QPointer<QWidget>> controls;
     std::map<NativeHandle, QMenu*> menus;
     std::map<NativeHandle, NativeHandle> control_window;
@@ -350,6 +356,12 @@ protected:
         }
         if (event->type() != QEvent::KeyPress)
             return false;
+        // The top window hands over keys only when it has no control that takes keys itself: a key
+        // a control lets pass reaches the window too, and was handed over at the control.
+        if (auto* top = qobject_cast<QMainWindow*>(watched))
+            for (QWidget* part : top->findChildren<QWidget*>())
+                if (part->focusPolicy() != Qt::NoFocus && part->isVisibleTo(top))
+                    return false;
         auto* key = static_cast<QKeyEvent*>(event);
         bool extended = false;
         uint32_t code = VirtualKey(key->key(), extended);
@@ -796,6 +808,7 @@ void QtUi::Shutdown() {
                 delete window.sub.data();
             }
             widgets_->windows.clear();
+            delete widgets_->help.data();
             QApplication::quit();
         });
     if (widgets_->thread.joinable())
@@ -878,6 +891,9 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
             client->setMinimumSize(spec.rect.Width(), spec.rect.Height());
             main->move(spec.rect.left, spec.rect.top);
             filter->setParent(main);
+            // Keys the window gets while none of its controls has the focus (a frame with only
+            // its menu) go to the runtime as well.
+            main->installEventFilter(filter);
             window.main = main;
         }
         client->setFont(FontOf(spec.font));
@@ -1363,6 +1379,51 @@ void QtUi::Beep() {
 
 std::unique_ptr<platform::MessageBoxes> QtUi::MessageBoxes() {
     return std::make_unique<QtMessageBoxes>(*widgets_);
+}
+
+bool QtUi::ShowHelp(NativeHandle window, const std::string& file, const std::string& keyword) {
+    HeadlessUi::ShowHelp(window, file, keyword);
+    bool shown = false;
+    widgets_->Run([&] {
+        QFile readable(QString::fromStdString(file));
+        if (!readable.open(QIODevice::ReadOnly))
+            return;
+        // One help window for the program, beside the window asking, at the topic's anchor.
+        if (widgets_->help.isNull()) {
+            widgets_->help = new QTextBrowser;
+            widgets_->help->setAttribute(Qt::WA_DeleteOnClose);
+            widgets_->help->setOpenExternalLinks(true);
+            widgets_->help->resize(560, 480);
+            auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), widgets_->help);
+            QObject::connect(close, &QShortcut::activated, widgets_->help.data(), &QWidget::close);
+        }
+        QTextBrowser* browser = widgets_->help;
+        QUrl url = QUrl::fromLocalFile(QString::fromStdString(file));
+        if (!keyword.empty())
+            url.setFragment(QString::fromStdString(keyword));
+        browser->setSource(url, QTextDocument::HtmlResource);
+        if (!keyword.empty())
+            browser->scrollToAnchor(QString::fromStdString(keyword));
+        QString title = browser->documentTitle();
+        browser->setWindowTitle(title.isEmpty() ? QStringLiteral("Help") : title);
+        // Beside the window asking when the screen has room there, else over its middle; always
+        // whole on the screen.
+        if (QWidget* asking = widgets_->Shell(window); asking != nullptr && !browser->isVisible()) {
+            QRect beside = asking->frameGeometry();
+            QRect screen = asking->screen()->availableGeometry();
+            QRect place(beside.topRight() + QPoint(8, 0), browser->size());
+            if (!screen.contains(place))
+                place.moveCenter(beside.center());
+            place.moveLeft(std::clamp(place.left(), screen.left(), std::max(screen.left(), screen.right() - place.width())));
+            place.moveTop(std::clamp(place.top(), screen.top(), std::max(screen.top(), screen.bottom() - place.height())));
+            browser->move(place.topLeft());
+        }
+        browser->show();
+        browser->raise();
+        browser->activateWindow();
+        shown = true;
+    });
+    return shown;
 }
 
 bool QtUi::Screenshot(NativeHandle handle, const std::string& path, std::string& why) {
