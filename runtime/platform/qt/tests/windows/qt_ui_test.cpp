@@ -203,7 +203,7 @@ TEST_F(QtWindows, AScreenshotShowsTheControls) {
 TEST_F(QtWindows, OpeningAndClosingAWindowManyTimesLeavesNothing) {
     int before = 0, after = 0;
     OnQt([&] { before = QApplication::allWidgets().size(); });
-    for (int i = 0; i < 200; i++) {
+    for (int i = 0; i < 1000; i++) {
         Form form;
         POST(EVENT_CloseWindow);
         for (Accept accept; accept.Next();) {
