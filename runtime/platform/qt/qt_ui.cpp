@@ -764,11 +764,15 @@ private:
 
 namespace {
 
-// Qt's messages go to standard error, but for the offscreen platform's note that it cannot pass
-// a window's size hints on (it has no window manager to pass them to): that is no fault of ours
-// and would be printed for every window a script opens.
+// Qt's messages go to standard error, but for two notes on the environment that are no fault of
+// the program's: the offscreen platform's that it cannot pass a window's size hints on (it has no
+// window manager to pass them to), printed for every window a script opens, and the one below.
 void QtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (message.contains("propagateSizeHints"))
+        return;
+    // Without a login session (a virtual display started by hand, a service account) Qt notes that
+    // it made its runtime folder itself: it works, and a clerk can do nothing about it.
+    if (message.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
         return;
     std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
 }
