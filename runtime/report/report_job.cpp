@@ -490,14 +490,22 @@ void ReportJob::Draw(Recorder& recorder, const Band& band, int32_t x, int32_t y)
 }
 
 // Finds the band's place in the detail area: beside the previous band on its row when it fits
-// there, else below it. False when it does not fit below and the page already holds bands: the
-// page must end first.
+// there (in the width left and the height left), else below it. False when it does not fit and
+// the page already holds bands: the page must end first.
+//
+// The waiting bands of the row take its height first: a chain that moves to the next page without
+// the row's tallest band still leaves that band's height below it, as on the page it left.
 bool ReportJob::Place(int32_t width, int32_t height, int32_t* x, int32_t* y) {
+    for (Placement& placed : waiting_)
+        if (placed.y == area_y_ + row_top_ && placed.width > 0 && placed.height > 0)
+            placed.height = std::max(placed.height, row_height_);
     *x = area_x_;
     *y = area_y_ + row_top_ + row_height_;
     if (width <= 0 || height <= 0)
         return true;   // occupies no space
     if (page_has_bands_ && row_height_ > 0 && row_x_ + width <= area_width_) {
+        if (row_top_ + height > area_height_)
+            return false;
         *x = area_x_ + row_x_;
         *y = area_y_ + row_top_;
         row_x_ += width;

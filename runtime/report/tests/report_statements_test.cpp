@@ -278,5 +278,77 @@ TEST_F(KeptBands, ABandThatStartsAPageLeavesItBare) {
     EXPECT_EQ(pages[1], (Texts{"HEADER", "2", "TITLE", "2", "3"}));
 }
 
+// P1$ROWS: a detail area 3000 high (1800 dots at 600 per inch, from 600). Full-width lines 1000
+// high; a TALL band 4000 wide and 2000 high; a SHORT band as wide, 500 high and kept with the
+// next band, so a band printed beside it shares its row; a full-width band kept with the prior.
+class KeptRows : public ReportStatements {
+protected:
+    void SetUp() override {
+        ReportStatements::SetUp();
+        Vrn$propen(&report_, testing::kModule, "P1$ROWS", &queue_.decl, nullptr);
+        Vrn$OPENwindow(report_);
+        ASSERT_TRUE(report_->open);
+    }
+    void TearDown() override {
+        Vrn$freewindow(&report_);
+        ReportStatements::TearDown();
+    }
+    std::vector<PageContents> Pages() {
+        Vrn$ENDPAGE(report_, 0);
+        std::vector<PageContents> pages;
+        for (const std::string& name : queue_.Names())
+            pages.push_back(Contents(ReadFile(name)));
+        return pages;
+    }
+    using Texts = std::vector<std::string>;
+
+    VrnWindowObject* report_ = nullptr;
+    PageQueue queue_;
+};
+
+// A band beside another must fit the height left as well as the width: one taller than what is
+// left ends the page, and takes along the band kept with it, the two side by side again on top.
+TEST_F(KeptRows, ABandBesideAnotherThatIsTooTallForTheRestOfThePageMovesWithItsChain) {
+    Vrn$PRINTreport(report_, 1);
+    Vrn$PRINTreport(report_, 1);
+    Vrn$PRINTreport(report_, 3);   // fits the last 1000
+    Vrn$PRINTreport(report_, 2);   // beside it, 2000 high: does not fit
+    std::vector<PageContents> pages = Pages();
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].All(), (Texts{"LINE", "LINE"}));
+    ASSERT_EQ(pages[1].All(), (Texts{"SHORT", "TALL"}));
+    EXPECT_EQ(pages[1].Find("SHORT")->y, 600);
+    EXPECT_EQ(pages[1].Find("SHORT")->x, 60);
+    EXPECT_EQ(pages[1].Find("TALL")->y, 600);
+    EXPECT_EQ(pages[1].Find("TALL")->x, 2460);
+}
+
+// A kept band in a row with a taller band takes the row's height: moved to the next page without
+// the taller band, the band kept with it still follows a row's height below it.
+TEST_F(KeptRows, AKeptBandTakesItsRowsHeightWhenItMoves) {
+    Vrn$PRINTreport(report_, 1);
+    Vrn$PRINTreport(report_, 2);   // row 1000..3000: TALL ...
+    Vrn$PRINTreport(report_, 3);   // ... and SHORT beside it, kept with the next band
+    Vrn$PRINTreport(report_, 4);   // no room below the row: SHORT goes along
+    std::vector<PageContents> pages = Pages();
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].All(), (Texts{"LINE", "TALL"}));
+    ASSERT_EQ(pages[1].All(), (Texts{"SHORT", "BELOW"}));
+    EXPECT_EQ(pages[1].Find("SHORT")->y, 600);
+    EXPECT_EQ(pages[1].Find("SHORT")->x, 60);
+    EXPECT_EQ(pages[1].Find("BELOW")->y, 600 + 1200);
+}
+
+// On one page nothing moves: the band after a row starts below its tallest band.
+TEST_F(KeptRows, ABandAfterARowStartsBelowItsTallestBand) {
+    Vrn$PRINTreport(report_, 3);
+    Vrn$PRINTreport(report_, 2);
+    Vrn$PRINTreport(report_, 4);   // 2000 + 1000: fits exactly
+    std::vector<PageContents> pages = Pages();
+    ASSERT_EQ(pages.size(), 1u);
+    ASSERT_EQ(pages[0].All(), (Texts{"SHORT", "TALL", "BELOW"}));
+    EXPECT_EQ(pages[0].Find("BELOW")->y, 600 + 1200);
+}
+
 } // namespace
 } // namespace tarvex::report
