@@ -43,6 +43,10 @@ namespace {
 
 constexpr uint8_t Code(Kind kind) { return static_cast<uint8_t>(kind); }
 
+// The error of an argument the runtime refuses: the system's "invalid parameter" (87) as the
+// operating-system error it is.
+constexpr int32_t kInvalidParameter = 300 + 87;
+
 // A STRING with a computed value.
 struct Total {
     Control* control = nullptr;
@@ -647,14 +651,24 @@ void ReportJob::FinishPage() {
     }
 }
 
+// The provider's name for the page; empty for a temporary name. The provider is checked again
+// before each call: the library that held it may have been unloaded since.
 std::string ReportJob::PageFileName() {
     if (provider_ == nullptr)
         return {};
+    if (!platform::IsCodeAddress(reinterpret_cast<const void*>(provider_))) {
+        provider_ = nullptr;
+        Vrn$seterror(kInvalidParameter);
+        return {};
+    }
     uint32_t depth = StackDepth();
     provider_(page_number_);
     if (StackDepth() <= depth)
         return {};
     std::string name = PopStdString();
+    // What else it left on the stack is not ours to keep.
+    while (StackDepth() > depth)
+        PopStdString();
     name.erase(name.find_last_not_of(' ') + 1);
     return name;
 }
@@ -785,11 +799,21 @@ bool ReportJob::SetProperty(int32_t property, std::string_view value) {
         if (numeric)
             page_number_ = int32_t(std::clamp<int64_t>(number, INT32_MIN, INT32_MAX));
         return true;
-    case kPropPageNameProvider:
-        // The provider's address as a number; 0 goes back to temporary names.
-        if (numeric)
-            provider_ = reinterpret_cast<PageNameProvider>(static_cast<uintptr_t>(number));
+    case kPropPageNameProvider: {
+        // The provider's address as a number; 0 goes back to temporary names. An address that is
+        // not in the code of a loaded module would be called into nowhere: it is refused (387,
+        // an invalid parameter) and the pages get temporary names.
+        provider_ = nullptr;
+        if (numeric && number == 0)
+            return true;
+        auto address = reinterpret_cast<const void*>(static_cast<uintptr_t>(number));
+        if (!numeric || number < 0 || !platform::IsCodeAddress(address)) {
+            Vrn$seterror(kInvalidParameter);
+            return true;
+        }
+        provider_ = reinterpret_cast<PageNameProvider>(static_cast<uintptr_t>(number));
         return true;
+    }
     default:
         return SetPrinterProperty(settings_, property, value);
     }

@@ -187,6 +187,65 @@ TEST_F(ReportStatements, APreviewFieldOutsideAQueueHoldsTheLastName) {
     EXPECT_EQ(PrintedCount(), 0u);
 }
 
+std::string program_folder;
+// A provider as a program's procedure: the name on the string stack, and a stray text under it
+// left behind.
+void NameFromProgram(int32_t page) {
+    static std::string name;
+    name = program_folder + "/claim" + std::to_string(page) + ".wmf";
+    Vrn$PushCString("left over");
+    Vrn$PushString(name.data(), uint32_t(name.size()));
+}
+
+std::string AddressText(const void* address) {
+    return std::to_string(reinterpret_cast<uintptr_t>(address));
+}
+
+// The page-name provider given by its address: a procedure of the program names the pages; an
+// address that is no code (data, the heap, nothing, a negative number, a text) is refused with
+// 387 and the pages get temporary names, never a call into it; 0 goes back to temporary names.
+TEST_F(ReportStatements, APageNameProviderMustBeCode) {
+    std::filesystem::create_directories(folder_);
+    program_folder = folder_.string();
+    ClaimReport claim;
+    PageQueue queue;
+    Vrn$OPENwindow(claim.report);
+    Vrn$PushCString("0x7C53");
+    Vrn$SetPropQ(0, 0, claim.report, &queue.decl);
+
+    Vrn$clearerror();
+    SetProp(claim.report, "0x7A0C", AddressText(reinterpret_cast<const void*>(&NameFromProgram)).c_str());
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    uint32_t depth = StackDepth();
+    claim.PrintLine(1);
+    Vrn$ENDPAGE(claim.report, 1);
+    EXPECT_EQ(StackDepth(), depth);
+    ASSERT_EQ(queue.Names(), std::vector<std::string>{folder_.string() + "/claim1.wmf"});
+
+    int data = 0;
+    auto heap = std::make_unique<char[]>(64);
+    for (std::string bad : {AddressText(&data), AddressText(heap.get()), std::string("1"), std::string("-4096"),
+                            std::string("provider")}) {
+        SetProp(claim.report, "0x7A0C", AddressText(reinterpret_cast<const void*>(&NameFromProgram)).c_str());
+        Vrn$clearerror();
+        SetProp(claim.report, "0x7A0C", bad.c_str());
+        EXPECT_EQ(Vrn$ERRCODE, 387) << bad;
+        claim.PrintLine(2);
+        Vrn$ENDPAGE(claim.report, 1);
+        std::string name = queue.Names().back();
+        EXPECT_EQ(std::filesystem::path(name).parent_path(), std::filesystem::temp_directory_path()) << bad;
+        EXPECT_EQ(std::filesystem::path(name).filename().string().substr(0, 3), "VRN") << bad;
+    }
+    SetProp(claim.report, "0x7A0C", AddressText(reinterpret_cast<const void*>(&NameFromProgram)).c_str());
+    Vrn$clearerror();
+    SetProp(claim.report, "0x7A0C", "0");
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    claim.PrintLine(3);
+    Vrn$ENDPAGE(claim.report, 1);
+    EXPECT_EQ(std::filesystem::path(queue.Names().back()).filename().string().substr(0, 3), "VRN");
+    EXPECT_EQ(queue.Names().size(), 7u);
+}
+
 // ---- Band flags ------------------------------------------------------------------------------------
 
 // P1$KEEP: a detail area of three 1000-high rows. Band 1 shows a number and is totalled per page
