@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/error_state.h"
 #include "core/picture.h"
 #include "core/string_stack.h"
 #include "platform/platform.h"
@@ -42,10 +43,6 @@ using windows::Kind;
 namespace {
 
 constexpr uint8_t Code(Kind kind) { return static_cast<uint8_t>(kind); }
-
-// The error of an argument the runtime refuses: the system's "invalid parameter" (87) as the
-// operating-system error it is.
-constexpr int32_t kInvalidParameter = 300 + 87;
 
 // A STRING with a computed value.
 struct Total {
