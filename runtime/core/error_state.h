@@ -14,6 +14,10 @@ constexpr size_t kErrorTextSize = 80;        // ERROR(): 79 characters and a bla
 constexpr size_t kFileErrorCodeSize = 81;
 constexpr size_t kFileErrorMessageSize = 255;
 
+// The error of an argument the runtime refuses (an address that is no code, a missing variable):
+// the system's "invalid parameter" (87) as the operating-system error it is.
+constexpr int32_t kInvalidParameter = 300 + 87;
+
 // The driver's own error code and message as stored (blank-padded, or all zero before the first
 // driver error).
 std::string_view FileErrorCode();

@@ -167,6 +167,9 @@ uintptr_t MainModuleHandle();
 // The load position of the module whose image holds `address`: 0 for the executable, 1, 2, ...
 // for the libraries in load order; -1 when no loaded module holds it (modules.cpp).
 int ModuleOrder(const void* address);
+// Whether `address` lies in the code of a loaded module (an executable segment of the program or
+// of a library): what an address must be before the runtime calls it.
+bool IsCodeAddress(const void* address);
 
 // The last operating-system error of this thread, as the Windows error number the error table
 // uses (ENOENT -> 2, EACCES -> 5, ...). Platform calls that fail record it.

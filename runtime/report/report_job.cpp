@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/error_state.h"
 #include "core/picture.h"
 #include "core/string_stack.h"
 #include "platform/platform.h"
@@ -490,14 +491,22 @@ void ReportJob::Draw(Recorder& recorder, const Band& band, int32_t x, int32_t y)
 }
 
 // Finds the band's place in the detail area: beside the previous band on its row when it fits
-// there, else below it. False when it does not fit below and the page already holds bands: the
-// page must end first.
+// there (in the width left and the height left), else below it. False when it does not fit and
+// the page already holds bands: the page must end first.
+//
+// The waiting bands of the row take its height first: a chain that moves to the next page without
+// the row's tallest band still leaves that band's height below it, as on the page it left.
 bool ReportJob::Place(int32_t width, int32_t height, int32_t* x, int32_t* y) {
+    for (Placement& placed : waiting_)
+        if (placed.y == area_y_ + row_top_ && placed.width > 0 && placed.height > 0)
+            placed.height = std::max(placed.height, row_height_);
     *x = area_x_;
     *y = area_y_ + row_top_ + row_height_;
     if (width <= 0 || height <= 0)
         return true;   // occupies no space
     if (page_has_bands_ && row_height_ > 0 && row_x_ + width <= area_width_) {
+        if (row_top_ + height > area_height_)
+            return false;
         *x = area_x_ + row_x_;
         *y = area_y_ + row_top_;
         row_x_ += width;
@@ -639,14 +648,24 @@ void ReportJob::FinishPage() {
     }
 }
 
+// The provider's name for the page; empty for a temporary name. The provider is checked again
+// before each call: the library that held it may have been unloaded since.
 std::string ReportJob::PageFileName() {
     if (provider_ == nullptr)
         return {};
+    if (!platform::IsCodeAddress(reinterpret_cast<const void*>(provider_))) {
+        provider_ = nullptr;
+        Vrn$seterror(kInvalidParameter);
+        return {};
+    }
     uint32_t depth = StackDepth();
     provider_(page_number_);
     if (StackDepth() <= depth)
         return {};
     std::string name = PopStdString();
+    // What else it left on the stack is not ours to keep.
+    while (StackDepth() > depth)
+        PopStdString();
     name.erase(name.find_last_not_of(' ') + 1);
     return name;
 }
@@ -777,11 +796,21 @@ bool ReportJob::SetProperty(int32_t property, std::string_view value) {
         if (numeric)
             page_number_ = int32_t(std::clamp<int64_t>(number, INT32_MIN, INT32_MAX));
         return true;
-    case kPropPageNameProvider:
-        // The provider's address as a number; 0 goes back to temporary names.
-        if (numeric)
-            provider_ = reinterpret_cast<PageNameProvider>(static_cast<uintptr_t>(number));
+    case kPropPageNameProvider: {
+        // The provider's address as a number; 0 goes back to temporary names. An address that is
+        // not in the code of a loaded module would be called into nowhere: it is refused (387,
+        // an invalid parameter) and the pages get temporary names.
+        provider_ = nullptr;
+        if (numeric && number == 0)
+            return true;
+        auto address = reinterpret_cast<const void*>(static_cast<uintptr_t>(number));
+        if (!numeric || number < 0 || !platform::IsCodeAddress(address)) {
+            Vrn$seterror(kInvalidParameter);
+            return true;
+        }
+        provider_ = reinterpret_cast<PageNameProvider>(static_cast<uintptr_t>(number));
         return true;
+    }
     default:
         return SetPrinterProperty(settings_, property, value);
     }

@@ -275,6 +275,11 @@ void Driver::Answer(uint32_t button) {
         boxes->QueueAnswer(button);
 }
 
+void Driver::AnswerFile(std::optional<std::string> path) {
+    if (HeadlessUi* ui = HeadlessBackend())
+        ui->QueueFileAnswer(std::move(path));
+}
+
 // ---- Scripts --------------------------------------------------------------------------------------
 
 namespace {
@@ -412,6 +417,18 @@ bool Step(const std::vector<std::string>& w, Driver& driver, std::string& why) {
             return false;
         }
         driver.Answer(button);
+        return true;
+    }
+    if (verb == "file") {
+        if (!ExpectWords(w, 2, why))
+            return false;
+        driver.AnswerFile(w[1]);
+        return true;
+    }
+    if (verb == "cancelfile") {
+        if (!ExpectWords(w, 1, why))
+            return false;
+        driver.AnswerFile(std::nullopt);
         return true;
     }
     if (verb == "expect") {

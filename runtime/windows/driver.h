@@ -4,7 +4,7 @@
 // their controls and menus) and hands in native input exactly where a person's would enter
 // (text typed into an entry, a button pressed, a menu item chosen, a list row picked, keys, the
 // close box), then the program's threads turn it into events. Message boxes are answered ahead
-// through the headless message boxes' answer queue.
+// through the headless message boxes' answer queue, file dialogs through the backend's.
 //
 // A control is named by "#n" (its field number) or by its text: a button's, a check's or a
 // radio's own text, or the text of the PROMPT that labels the field after it ("&Last Name:");
@@ -56,6 +56,8 @@ public:
     bool WaitForMessage(std::string_view text);
     // Queues the answer for the next message box (a VRN_BUTTON_* value).
     void Answer(uint32_t button);
+    // Queues the answer for the next file dialog: a path (a Linux path), or nothing to cancel it.
+    void AnswerFile(std::optional<std::string> path);
 
     const std::string& Why() const { return why_; }
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/platform.h"
+
 namespace tarvex::windows {
 
 namespace {
@@ -139,6 +141,34 @@ NativeHandle HeadlessUi::Focused(NativeHandle window) const {
 bool HeadlessUi::Screenshot(NativeHandle, const std::string&, std::string& why) {
     why = "the headless backend shows nothing (run with TARVEX_UI=qt, on a display or offscreen)";
     return false;
+}
+
+std::optional<std::string> HeadlessUi::FileDialog(NativeHandle, const NativeFileDialogSpec& spec) {
+    std::optional<std::string> answer;
+    {
+        std::lock_guard lock(mutex_);
+        if (!file_answers_.empty()) {
+            answer = std::move(file_answers_.front());
+            file_answers_.pop_front();
+        }
+        if (answer && (answer->empty() || (!spec.save && !platform::FileExists(*answer))))
+            answer.reset();
+        file_dialogs_.push_back({spec, answer});
+    }
+    if (const char* transcript = std::getenv("TARVEX_TRANSCRIPT"); transcript != nullptr && *transcript != '\0')
+        platform::AppendToFile(transcript, "file dialog: " + spec.title + "\nfilter: " + spec.filter +
+                                               "\nanswer: " + (answer ? *answer : std::string("CANCEL")) + "\n\n");
+    return answer;
+}
+
+void HeadlessUi::QueueFileAnswer(std::optional<std::string> path) {
+    std::lock_guard lock(mutex_);
+    file_answers_.push_back(std::move(path));
+}
+
+std::vector<HeadlessUi::FileDialogShown> HeadlessUi::FileDialogs() const {
+    std::lock_guard lock(mutex_);
+    return file_dialogs_;
 }
 
 std::optional<HeadlessUi::Window> HeadlessUi::FindWindow(const std::string& title) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -105,6 +106,18 @@ public:
     // Tests: the item the next pop-up menu returns (0: none chosen).
     void SetNextPopupChoice(int32_t item) { next_popup_choice_ = item; }
 
+    // File dialogs are answered from a queue that a test or script fills: a path, or nothing to
+    // cancel. A dialog with no answer waiting is cancelled, and so is one that opens a file that
+    // is not there (as a person cannot choose one). Each dialog is kept with its answer, and
+    // written to the transcript file ($TARVEX_TRANSCRIPT) as a message box is.
+    struct FileDialogShown {
+        NativeFileDialogSpec spec;
+        std::optional<std::string> answer;
+    };
+    std::optional<std::string> FileDialog(NativeHandle window, const NativeFileDialogSpec& spec) override;
+    void QueueFileAnswer(std::optional<std::string> path);
+    std::vector<FileDialogShown> FileDialogs() const;
+
 private:
     mutable std::mutex mutex_;
     std::map<NativeHandle, Window> windows_;
@@ -113,6 +126,8 @@ private:
     bool fail_next_window_ = false;
     std::atomic<int> beeps_{0};
     int32_t next_popup_choice_ = 0;
+    std::deque<std::optional<std::string>> file_answers_;
+    std::vector<FileDialogShown> file_dialogs_;
     std::string application_cursor_;
     std::vector<HelpShown> help_;
 

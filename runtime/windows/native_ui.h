@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,18 @@ struct NativePopupItem {
 // A window's show state.
 enum class NativeWindowState : uint8_t { Normal, Maximized, Minimized };
 
+// What a file dialog asks for. Paths are Linux paths.
+struct NativeFileDialogSpec {
+    std::string title;            // empty: the backend's own title
+    // Pairs of a description and its patterns, all separated by '|'; a pair's patterns are
+    // separated by ';' ("Page files|*.wmf;*.emf|All files (*.*)|*.*"). Empty: every file.
+    std::string filter;
+    std::string initial;          // a file or a folder to start from; empty: the current folder
+    bool save = false;            // a name to write to (it need not exist), else a file to read
+    std::string default_suffix;   // added to a name typed without one ("pdf"); empty: none
+    bool operator==(const NativeFileDialogSpec&) const = default;
+};
+
 class TARVEX_API NativeUi {
 public:
     virtual ~NativeUi() = default;
@@ -202,6 +215,11 @@ public:
     // Shows a pop-up menu at the mouse and returns the chosen item (1-based, separators counted
     // out), 0 when none.
     virtual int32_t PopupMenu(NativeHandle /*window*/, const std::vector<NativePopupItem>& /*items*/) { return 0; }
+    // Shows a file dialog over the window (0: over none) and returns the chosen file, or nothing
+    // when the person cancels. A backend that cannot ask anybody cancels.
+    virtual std::optional<std::string> FileDialog(NativeHandle /*window*/, const NativeFileDialogSpec& /*spec*/) {
+        return std::nullopt;
+    }
     // Gives a control the keyboard focus (the runtime decides where the focus goes).
     virtual void SetFocus(NativeHandle /*window*/, NativeHandle /*control*/) {}
     // The default beep (a request the runtime refuses).

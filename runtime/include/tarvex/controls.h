@@ -122,6 +122,17 @@ TARVEX_API int32_t Vrn$POPUP(void);
 /* The choice of a LIST, OPTION, SHEET or CHECK (field 0: the control of the current event). */
 TARVEX_API int32_t Vrn$CHOICE(int32_t field);
 
+/* The file dialog, over the target window. On the string stack, top first: the filter (pairs of a
+ * description and its patterns separated by '|', a pair's patterns by ';': "Claims|*.wmf|All files
+ * (*.*)|*.*"; empty: every file) and the title (empty: the dialog's own). `file` is a blank-padded
+ * STRING of `size` bytes: the file or folder to start from, and on acceptance the chosen file as
+ * the program names files ("C:\LUMAREX\claims.pdf"). With VRN_FILEDIALOG_SAVE the person names a
+ * file to write (it need not exist), else chooses one to read. Returns 1 when a file was chosen,
+ * 0 when the person cancelled (the variable keeps its text) or on error: 387 with no variable, 45
+ * when the chosen name does not fit the variable. */
+#define VRN_FILEDIALOG_SAVE 1
+TARVEX_API int32_t Vrn$FILEDIALOG(char* file, uint32_t size, int32_t flag);
+
 TARVEX_END_C
 
 #endif

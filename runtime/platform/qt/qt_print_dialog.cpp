@@ -13,11 +13,13 @@
 #include <QPrinterInfo>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
+#include "platform/qt/qt_file_dialog.h"
 #include "tarvex/ansi_text.hpp"
 
 namespace tarvex::platform::qt {
@@ -59,6 +61,28 @@ void TakePageSize(const QPageSize& size, report::PrinterSettings& settings) {
     settings.paper_length = uint16_t(std::clamp(std::lround(millimetres.height() * 10), 1L, 0xFFFFL));
 }
 
+// The print-to-file choice's browse button asks through the runtime's file dialog, with the
+// system's own title and filter and a PDF by default; the chosen file is the dialog's file.
+void AskForTheFileOurWay(QPrintDialog& dialog) {
+    auto* browse = dialog.findChild<QToolButton*>("fileBrowser");
+    if (browse == nullptr)
+        return;   // this dialog has no file choice of its own
+    QObject::disconnect(browse, &QAbstractButton::clicked, nullptr, nullptr);
+    QObject::connect(browse, &QAbstractButton::clicked, &dialog, [&dialog] {
+        auto* printers = dialog.findChild<QComboBox*>("printers");
+        auto* file = dialog.findChild<QLineEdit*>("filename");
+        if (file == nullptr)
+            return;
+        windows::NativeFileDialogSpec spec{kPrintToFileTitle, kPrintToFileFilter, file->text().toStdString(), true,
+                                           "pdf"};
+        if (std::optional<std::string> chosen = AskForFile(spec, &dialog)) {
+            file->setText(QString::fromStdString(*chosen));
+            if (printers != nullptr && printers->count() > 0)
+                printers->setCurrentIndex(printers->count() - 1);
+        }
+    });
+}
+
 } // namespace
 
 bool ShowPrintDialog(std::string_view title, uint32_t, report::PrinterSettings& settings) {
@@ -91,6 +115,7 @@ bool ShowPrintDialog(std::string_view title, uint32_t, report::PrinterSettings& 
             }
         });
     }
+    AskForTheFileOurWay(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return false;
 

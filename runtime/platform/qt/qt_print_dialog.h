@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The print dialog on Qt: Qt's own dialog over the report engine's printer settings. The printer,
 // paper, orientation and copies it shows are those of the settings; what the person chooses goes
-// back into them (printing to a file sets the settings' output file, a PDF).
+// back into them (printing to a file sets the settings' output file, a PDF, chosen through the
+// runtime's file dialog).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,10 @@
 #include "report/printer.h"
 
 namespace tarvex::platform::qt {
+
+// The file dialog of the print-to-file choice.
+constexpr const char* kPrintToFileTitle = "Print To File...";
+constexpr const char* kPrintToFileFilter = "All files (*.*)|*.*";
 
 // Shows the dialog; to be called on the thread of Qt's widget application. False when the person
 // cancels (the settings are left as they were).

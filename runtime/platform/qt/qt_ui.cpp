@@ -1466,10 +1466,11 @@ bool QtUi::Screenshot(NativeHandle handle, const std::string& path, std::string&
 // The entry the runtime looks up when it loads this library for its windows.
 extern "C" __attribute__((visibility("default"))) tarvex::windows::NativeUi* TarvexCreateQtUi() {
     auto* ui = new tarvex::platform::qt::QtUi;
-    // A scripted run answers message boxes from its queue; a person gets them from Qt.
+    // A scripted run answers message boxes and file dialogs from its queues; a person gets Qt's.
     bool scripted = std::getenv("TARVEX_SCRIPT") != nullptr;
     if (!scripted)
         tarvex::platform::SetMessages(ui->MessageBoxes());
+    ui->SetPersonAnswers(!scripted);
     // Reports print through the system's printers, chosen in Qt's print dialog.
     tarvex::report::SetPrinting(tarvex::platform::qt::MakeQtPrinting(!scripted));
     return ui;

@@ -8,7 +8,9 @@
 // (windows/native_input.h): the runtime decides what it means, Qt never calls program code.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -63,10 +65,17 @@ public:
     // Message boxes shown by Qt, on its thread.
     std::unique_ptr<platform::MessageBoxes> MessageBoxes();
 
+    // File dialogs (qt_file_dialog.cpp): Qt's, when a person answers them; otherwise answered as
+    // on the headless backend, from the answers a script or test queues. The backend the runtime
+    // loads lets a person answer unless a script runs.
+    std::optional<std::string> FileDialog(windows::NativeHandle window, const windows::NativeFileDialogSpec& spec) override;
+    void SetPersonAnswers(bool person) { person_answers_ = person; }
+
     struct Widgets;
 
 private:
     std::unique_ptr<Widgets> widgets_;
+    std::atomic<bool> person_answers_ = false;
 };
 
 }  // namespace tarvex::platform::qt

@@ -187,6 +187,65 @@ TEST_F(ReportStatements, APreviewFieldOutsideAQueueHoldsTheLastName) {
     EXPECT_EQ(PrintedCount(), 0u);
 }
 
+std::string program_folder;
+// A provider as a program's procedure: the name on the string stack, and a stray text under it
+// left behind.
+void NameFromProgram(int32_t page) {
+    static std::string name;
+    name = program_folder + "/claim" + std::to_string(page) + ".wmf";
+    Vrn$PushCString("left over");
+    Vrn$PushString(name.data(), uint32_t(name.size()));
+}
+
+std::string AddressText(const void* address) {
+    return std::to_string(reinterpret_cast<uintptr_t>(address));
+}
+
+// The page-name provider given by its address: a procedure of the program names the pages; an
+// address that is no code (data, the heap, nothing, a negative number, a text) is refused with
+// 387 and the pages get temporary names, never a call into it; 0 goes back to temporary names.
+TEST_F(ReportStatements, APageNameProviderMustBeCode) {
+    std::filesystem::create_directories(folder_);
+    program_folder = folder_.string();
+    ClaimReport claim;
+    PageQueue queue;
+    Vrn$OPENwindow(claim.report);
+    Vrn$PushCString("0x7C53");
+    Vrn$SetPropQ(0, 0, claim.report, &queue.decl);
+
+    Vrn$clearerror();
+    SetProp(claim.report, "0x7A0C", AddressText(reinterpret_cast<const void*>(&NameFromProgram)).c_str());
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    uint32_t depth = StackDepth();
+    claim.PrintLine(1);
+    Vrn$ENDPAGE(claim.report, 1);
+    EXPECT_EQ(StackDepth(), depth);
+    ASSERT_EQ(queue.Names(), std::vector<std::string>{folder_.string() + "/claim1.wmf"});
+
+    int data = 0;
+    auto heap = std::make_unique<char[]>(64);
+    for (std::string bad : {AddressText(&data), AddressText(heap.get()), std::string("1"), std::string("-4096"),
+                            std::string("provider")}) {
+        SetProp(claim.report, "0x7A0C", AddressText(reinterpret_cast<const void*>(&NameFromProgram)).c_str());
+        Vrn$clearerror();
+        SetProp(claim.report, "0x7A0C", bad.c_str());
+        EXPECT_EQ(Vrn$ERRCODE, 387) << bad;
+        claim.PrintLine(2);
+        Vrn$ENDPAGE(claim.report, 1);
+        std::string name = queue.Names().back();
+        EXPECT_EQ(std::filesystem::path(name).parent_path(), std::filesystem::temp_directory_path()) << bad;
+        EXPECT_EQ(std::filesystem::path(name).filename().string().substr(0, 3), "VRN") << bad;
+    }
+    SetProp(claim.report, "0x7A0C", AddressText(reinterpret_cast<const void*>(&NameFromProgram)).c_str());
+    Vrn$clearerror();
+    SetProp(claim.report, "0x7A0C", "0");
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    claim.PrintLine(3);
+    Vrn$ENDPAGE(claim.report, 1);
+    EXPECT_EQ(std::filesystem::path(queue.Names().back()).filename().string().substr(0, 3), "VRN");
+    EXPECT_EQ(queue.Names().size(), 7u);
+}
+
 // ---- Band flags ------------------------------------------------------------------------------------
 
 // P1$KEEP: a detail area of three 1000-high rows. Band 1 shows a number and is totalled per page
@@ -276,6 +335,78 @@ TEST_F(KeptBands, ABandThatStartsAPageLeavesItBare) {
     ASSERT_EQ(pages.size(), 2u);
     EXPECT_EQ(pages[0], (Texts{"TITLE", "1", "1", "1"}));
     EXPECT_EQ(pages[1], (Texts{"HEADER", "2", "TITLE", "2", "3"}));
+}
+
+// P1$ROWS: a detail area 3000 high (1800 dots at 600 per inch, from 600). Full-width lines 1000
+// high; a TALL band 4000 wide and 2000 high; a SHORT band as wide, 500 high and kept with the
+// next band, so a band printed beside it shares its row; a full-width band kept with the prior.
+class KeptRows : public ReportStatements {
+protected:
+    void SetUp() override {
+        ReportStatements::SetUp();
+        Vrn$propen(&report_, testing::kModule, "P1$ROWS", &queue_.decl, nullptr);
+        Vrn$OPENwindow(report_);
+        ASSERT_TRUE(report_->open);
+    }
+    void TearDown() override {
+        Vrn$freewindow(&report_);
+        ReportStatements::TearDown();
+    }
+    std::vector<PageContents> Pages() {
+        Vrn$ENDPAGE(report_, 0);
+        std::vector<PageContents> pages;
+        for (const std::string& name : queue_.Names())
+            pages.push_back(Contents(ReadFile(name)));
+        return pages;
+    }
+    using Texts = std::vector<std::string>;
+
+    VrnWindowObject* report_ = nullptr;
+    PageQueue queue_;
+};
+
+// A band beside another must fit the height left as well as the width: one taller than what is
+// left ends the page, and takes along the band kept with it, the two side by side again on top.
+TEST_F(KeptRows, ABandBesideAnotherThatIsTooTallForTheRestOfThePageMovesWithItsChain) {
+    Vrn$PRINTreport(report_, 1);
+    Vrn$PRINTreport(report_, 1);
+    Vrn$PRINTreport(report_, 3);   // fits the last 1000
+    Vrn$PRINTreport(report_, 2);   // beside it, 2000 high: does not fit
+    std::vector<PageContents> pages = Pages();
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].All(), (Texts{"LINE", "LINE"}));
+    ASSERT_EQ(pages[1].All(), (Texts{"SHORT", "TALL"}));
+    EXPECT_EQ(pages[1].Find("SHORT")->y, 600);
+    EXPECT_EQ(pages[1].Find("SHORT")->x, 60);
+    EXPECT_EQ(pages[1].Find("TALL")->y, 600);
+    EXPECT_EQ(pages[1].Find("TALL")->x, 2460);
+}
+
+// A kept band in a row with a taller band takes the row's height: moved to the next page without
+// the taller band, the band kept with it still follows a row's height below it.
+TEST_F(KeptRows, AKeptBandTakesItsRowsHeightWhenItMoves) {
+    Vrn$PRINTreport(report_, 1);
+    Vrn$PRINTreport(report_, 2);   // row 1000..3000: TALL ...
+    Vrn$PRINTreport(report_, 3);   // ... and SHORT beside it, kept with the next band
+    Vrn$PRINTreport(report_, 4);   // no room below the row: SHORT goes along
+    std::vector<PageContents> pages = Pages();
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].All(), (Texts{"LINE", "TALL"}));
+    ASSERT_EQ(pages[1].All(), (Texts{"SHORT", "BELOW"}));
+    EXPECT_EQ(pages[1].Find("SHORT")->y, 600);
+    EXPECT_EQ(pages[1].Find("SHORT")->x, 60);
+    EXPECT_EQ(pages[1].Find("BELOW")->y, 600 + 1200);
+}
+
+// On one page nothing moves: the band after a row starts below its tallest band.
+TEST_F(KeptRows, ABandAfterARowStartsBelowItsTallestBand) {
+    Vrn$PRINTreport(report_, 3);
+    Vrn$PRINTreport(report_, 2);
+    Vrn$PRINTreport(report_, 4);   // 2000 + 1000: fits exactly
+    std::vector<PageContents> pages = Pages();
+    ASSERT_EQ(pages.size(), 1u);
+    ASSERT_EQ(pages[0].All(), (Texts{"SHORT", "TALL", "BELOW"}));
+    EXPECT_EQ(pages[0].Find("BELOW")->y, 600 + 1200);
 }
 
 } // namespace

@@ -6,14 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTest>
+#include <QToolButton>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -22,6 +27,7 @@
 #include "platform/qt/qt_printing.h"
 #include "platform/qt/qt_ui.h"
 #include "report/printer.h"
+#include "tarvex/controls.h"
 #include "tarvex/controls.hpp"
 #include "tarvex/windows.hpp"
 #include "windows/driver.h"
@@ -265,6 +271,142 @@ TEST_F(QtWindows, ThePrintDialogIsQtsOwnOverTheStoredSettings) {
     }
     report::StorePrinterSettings(report::PrinterSettings{});
     report::SetPrinting(std::move(previous));
+}
+
+// Waits (up to five seconds) for a modal dialog of that class to be the active one.
+template <class Dialog>
+Dialog* WaitForModal() {
+    for (int i = 0; i < 500; i++) {
+        Dialog* dialog = nullptr;
+        QMetaObject::invokeMethod(
+            qApp, [&] { dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget()); },
+            Qt::BlockingQueuedConnection);
+        if (dialog != nullptr)
+            return dialog;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return nullptr;
+}
+
+// FILEDIALOG on Qt with a person to answer: Qt's dialog, titled and filtered as the program asks
+// (the description shown as written, "*.*" meaning every file), saving with the program's file to
+// start from; cancelled it keeps the program's text, accepted it gives the file back as the
+// program names files.
+TEST_F(QtWindows, TheFileDialogIsQtsOwnWithTheProgramsTitleAndFilter) {
+    auto* ui = dynamic_cast<QtUi*>(&windows::Ui());
+    ASSERT_NE(ui, nullptr);
+    ui->SetPersonAnswers(true);
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / ("lum-files-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    std::string chosen_path = (folder / "claims.pdf").string();
+    char file[255];
+    auto set_file = [&](const std::string& text) {
+        std::memset(file, ' ', sizeof file);
+        std::memcpy(file, text.data(), text.size());
+    };
+    // The program's names for files outside its drives: under Z:, the root.
+    auto program_name = [](const std::filesystem::path& path) {
+        std::string name = "Z:" + path.string();
+        std::replace(name.begin(), name.end(), '/', '\\');
+        return name;
+    };
+    std::string start = program_name(folder / "start.pdf");
+    for (bool accept : {false, true}) {
+        set_file(start);
+        QString title, directory, name;
+        QStringList filters;
+        bool saving = false, hides_details = false;
+        std::thread person([&] {
+            auto* dialog = WaitForModal<QFileDialog>();
+            if (dialog == nullptr)
+                return;
+            OnQt([&] {
+                title = dialog->windowTitle();
+                filters = dialog->nameFilters();
+                saving = dialog->acceptMode() == QFileDialog::AcceptSave;
+                hides_details = dialog->testOption(QFileDialog::HideNameFilterDetails);
+                directory = dialog->directory().absolutePath();
+                name = dialog->selectedFiles().value(0);
+                if (!accept) {
+                    dialog->reject();
+                    return;
+                }
+                // The person types the name and saves.
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(chosen_path));
+                static_cast<QDialog*>(dialog)->accept();
+            });
+        });
+        Vrn$PushCString("Save the claims");
+        Vrn$PushCString("Claims|*.pdf|All files (*.*)|*.*");
+        int32_t answer = Vrn$FILEDIALOG(file, sizeof file, VRN_FILEDIALOG_SAVE);
+        person.join();
+        EXPECT_EQ(title, "Save the claims");
+        EXPECT_EQ(filters, (QStringList{"Claims (*.pdf)", "All files (*.*) (*)"}));
+        EXPECT_TRUE(saving);
+        EXPECT_TRUE(hides_details);
+        EXPECT_EQ(directory.toStdString(), folder.string());
+        EXPECT_EQ(name.toStdString(), (folder / "start.pdf").string());
+        EXPECT_EQ(answer, accept ? 1 : 0);
+        std::string text(file, sizeof file);
+        text.erase(text.find_last_not_of(' ') + 1);
+        EXPECT_EQ(text, accept ? program_name(chosen_path) : start);
+    }
+    ui->SetPersonAnswers(false);
+    std::filesystem::remove_all(folder);
+}
+
+// The print dialog's print-to-file choice asks through the runtime's file dialog: titled "Print To
+// File..." with every file offered, a name typed without a suffix becomes a PDF, and the file
+// chosen is the one the settings print to.
+TEST_F(QtWindows, ThePrintDialogsFileChoiceAsksWithItsOwnTitleAndFilter) {
+    auto previous = report::SetPrinting(MakeQtPrinting(true));
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / ("lum-tofile-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    report::PrinterSettings stored;
+    stored.output_file = (folder / "first.pdf").string();
+    report::StorePrinterSettings(stored);
+    QString title, file_shown;
+    QStringList filters;
+    std::thread person([&] {
+        auto* print = WaitForModal<QPrintDialog>();
+        if (print == nullptr)
+            return;
+        // The person picks the file choice and presses its browse button.
+        QMetaObject::invokeMethod(
+            qApp,
+            [print] {
+                auto* printers = print->findChild<QComboBox*>("printers");
+                printers->setCurrentIndex(printers->count() - 1);
+                print->findChild<QToolButton*>("fileBrowser")->click();
+            },
+            Qt::QueuedConnection);
+        auto* files = WaitForModal<QFileDialog>();
+        if (files == nullptr) {
+            OnQt([&] { print->done(QDialog::Rejected); });
+            return;
+        }
+        OnQt([&] {
+            title = files->windowTitle();
+            filters = files->nameFilters();
+            files->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString((folder / "claims").string()));
+            static_cast<QDialog*>(files)->accept();
+        });
+        WaitForModal<QPrintDialog>();
+        OnQt([&] {
+            file_shown = print->findChild<QLineEdit*>("filename")->text();
+            static_cast<QDialog*>(print)->accept();   // the Print button
+        });
+    });
+    bool chosen = report::PrinterDialog("", 0);
+    person.join();
+    EXPECT_EQ(title, "Print To File...");
+    EXPECT_EQ(filters, QStringList{"All files (*.*) (*)"});
+    EXPECT_EQ(file_shown.toStdString(), (folder / "claims.pdf").string());
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(report::StoredPrinterSettings().output_file, (folder / "claims.pdf").string());
+    report::StorePrinterSettings(report::PrinterSettings{});
+    report::SetPrinting(std::move(previous));
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
