@@ -2,6 +2,7 @@
 // Values shown and read back through pictures (value_text.h).
 #include "windows/value_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <climits>
@@ -103,6 +104,15 @@ std::string FormatValue(const StoredValue& value, const PicDesc* picture) {
         picture->StoreReal(out.data(), uint32_t(out.size()), ufo ? ufo->Real() : 0.0);
     }
     return out;
+}
+
+int32_t TypedTextLimit(const PicDesc& picture) { return picture.IsValid() ? int32_t(picture.Width()) : 0; }
+
+std::string_view LimitTypedText(std::string_view text, int32_t limit) {
+    if (limit <= 0 || text.size() <= size_t(limit))
+        return text;
+    text = Trimmed(text);
+    return text.substr(0, std::min(text.size(), size_t(limit)));
 }
 
 bool TextFitsPicture(const PicDesc& picture, std::string_view text) {

@@ -30,6 +30,15 @@ std::string FormatValue(const StoredValue& value, const PicDesc* picture);
 // digits. String and key-in pictures take any text.
 bool TextFitsPicture(const PicDesc& picture, std::string_view text);
 
+// The most characters a person may type into an entry with this picture: its width (a string
+// picture's length; a number's digits, signs, separators and point; a date's or pattern's
+// positions); 0 (no limit) for an invalid picture.
+int32_t TypedTextLimit(const PicDesc& picture);
+
+// The typed text held to `limit` characters (0: any length), as a line that takes no more does:
+// the blanks that pad a value to its picture go first, then what runs past the limit.
+std::string_view LimitTypedText(std::string_view text, int32_t limit);
+
 // Reads the text back (deformatted through a valid picture) and stores it with the value's type.
 void StoreValueText(const StoredValue& value, const PicDesc* picture, std::string_view text);
 
