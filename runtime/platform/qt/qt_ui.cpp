@@ -460,14 +460,115 @@ private:
     Picture picture_;
 };
 
+// One header section as the style draws a column's, with its text centred in the whole height
+// (the style's own margins cut a line of text that is just the font's height, as the list's
+// header band is) and kept off the edges by the header's indent on the side it is aligned to.
+void PaintHeaderSection(QPainter& painter, const QWidget* widget, QRect rect, const QString& text, uint8_t justify,
+                        int indent) {
+    QStyleOptionHeader option;
+    option.initFrom(widget);
+    option.rect = rect;
+    option.position = QStyleOptionHeader::Middle;
+    widget->style()->drawControl(QStyle::CE_HeaderSection, &option, &painter, widget);
+    if (text.isEmpty())
+        return;
+    const int padding = 2;
+    QRect area = rect;
+    switch (justify & 3) {
+    case 0: area.adjust(padding + indent, 0, -padding, 0); break;
+    case 2: area.adjust(padding + indent, 0, -padding + indent, 0); break;
+    default: area.adjust(padding, 0, -padding - indent, 0); break;
+    }
+    painter.save();
+    painter.setClipRect(rect);
+    painter.setPen(option.palette.color(QPalette::ButtonText));
+    painter.drawText(area, int(JustifyOf(justify)), text);
+    painter.restore();
+}
+
+// The column headers of a LIST, each with the justification and indent its format gives it.
+class ColumnHeader : public QHeaderView {
+public:
+    ColumnHeader(QWidget* parent, const windows::NativeListView& view)
+        : QHeaderView(Qt::Horizontal, parent), view_(view) {}
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int index) const override {
+        if (!rect.isValid())
+            return;
+        windows::NativeListColumn layout;
+        if (size_t(index) < view_.columns.size())
+            layout = view_.columns[size_t(index)];
+        QString text = size_t(index) < view_.headers.size() ? QString::fromStdString(view_.headers[size_t(index)])
+                                                            : QString();
+        PaintHeaderSection(*painter, this, rect, text, uint8_t(layout.justification >> 2), layout.header_indent);
+    }
+
+private:
+    const windows::NativeListView& view_;
+};
+
+// The header of one group of columns, placed over them by the band.
+class GroupHeader : public QWidget {
+public:
+    explicit GroupHeader(QWidget* parent) : QWidget(parent) { setObjectName("tarvexGroupHeader"); }
+    void Set(const windows::NativeListGroup& group) {
+        text_ = QString::fromStdString(group.header);
+        justify_ = group.justification;
+        setProperty("tarvexHeader", text_);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        PaintHeaderSection(painter, this, rect(), text_, justify_, 0);
+    }
+
+private:
+    QString text_;
+    uint8_t justify_ = 0;
+};
+
 // The band of group headers above a LIST's column headers: each group's header spans the columns
-// it holds (or the width its format gives it), drawn as a header section where the columns are
-// now, so it follows them while a person drags a column's edge.
+// it holds (or the width its format gives it) where the column headers are now, so it follows
+// them while a person drags a column's edge.
 class GroupBand : public QWidget {
 public:
     GroupBand(QWidget* parent, const windows::NativeListView& view, QHeaderView* header)
         : QWidget(parent), view_(view), header_(header) {}
 
+    // Places each group's header over its columns.
+    void Arrange() {
+        while (headers_.size() < view_.groups.size())
+            headers_.push_back(new GroupHeader(this));
+        for (size_t g = 0; g < headers_.size(); g++) {
+            QRect span = g < view_.groups.size() ? Span(g) : QRect();
+            if (g < view_.groups.size())
+                headers_[g]->Set(view_.groups[g]);
+            headers_[g]->setGeometry(span);
+            headers_[g]->setVisible(span.width() > 0);
+        }
+        update();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        Arrange();
+    }
+    void paintEvent(QPaintEvent*) override {
+        // Columns under no group get an empty section, so the band reads as one header.
+        QPainter painter(this);
+        for (size_t c = 0; c < view_.columns.size(); c++)
+            if (view_.columns[c].group < 0 && !header_->isSectionHidden(int(c)))
+                PaintHeaderSection(painter, this,
+                                   QRect(header_->sectionViewportPosition(int(c)), 0, header_->sectionSize(int(c)),
+                                         height()),
+                                   {}, 0, 0);
+    }
+
+private:
     // The pixels group `g` spans in the band; empty when it holds no column.
     QRect Span(size_t g) const {
         int first = -1, last = -1;
@@ -477,7 +578,7 @@ public:
                     first = int(c);
                 last = int(c);
             }
-        if (first < 0 || g >= view_.groups.size())
+        if (first < 0)
             return {};
         const windows::NativeListGroup& group = view_.groups[g];
         const windows::NativeListColumn& ends = view_.columns[size_t(last)];
@@ -489,30 +590,9 @@ public:
         return QRect(left, 0, std::max(right - left, 0), height());
     }
 
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        auto section = [&](QRect rect, const QString& text, uint8_t justify) {
-            QStyleOptionHeader option;
-            option.initFrom(this);
-            option.rect = rect;
-            option.text = text;
-            option.textAlignment = JustifyOf(justify);
-            option.position = QStyleOptionHeader::Middle;
-            style()->drawControl(QStyle::CE_Header, &option, &painter, this);
-        };
-        // Columns under no group get an empty section, so the band reads as one header.
-        for (size_t c = 0; c < view_.columns.size(); c++)
-            if (view_.columns[c].group < 0 && !header_->isSectionHidden(int(c)))
-                section(QRect(header_->sectionViewportPosition(int(c)), 0, header_->sectionSize(int(c)), height()), {}, 0);
-        for (size_t g = 0; g < view_.groups.size(); g++)
-            if (QRect span = Span(g); span.width() > 0)
-                section(span, QString::fromStdString(view_.groups[g].header), view_.groups[g].justification);
-    }
-
-private:
     const windows::NativeListView& view_;
     QHeaderView* header_;
+    std::vector<GroupHeader*> headers_;   // children of the band
 };
 
 // A LIST: a table that shows the page of rows the runtime gives it, with a scroll bar of its own
@@ -523,8 +603,10 @@ class ListView : public QFrame {
 public:
     ListView(QWidget* parent, NativeHandle window, int32_t field)
         : QFrame(parent), window_(window), field_(field), table_(new QTableWidget(this)),
-          bar_(new QScrollBar(Qt::Vertical, this)), band_(new GroupBand(this, view_, table_->horizontalHeader())) {
+          bar_(new QScrollBar(Qt::Vertical, this)) {
         setFrameShape(QFrame::StyledPanel);
+        table_->setHorizontalHeader(new ColumnHeader(table_, view_));
+        band_ = new GroupBand(this, view_, table_->horizontalHeader());
         table_->setItemDelegate(new CellPainter(table_, view_, [this](int32_t icon) { return Icon(icon); }));
         band_->hide();
         table_->setFrameShape(QFrame::NoFrame);
@@ -572,7 +654,7 @@ public:
         // lays the columns out again and shows them. The group headers follow the edge at once.
         QObject::connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this,
                          [this](int column, int, int width) {
-                             band_->update();
+                             band_->Arrange();
                              if (!showing_)
                                  Hand(window_, {.kind = InputKind::kListColumn, .field = field_,
                                                 .code = uint32_t(std::max(width, 0)), .row = column});
@@ -583,7 +665,6 @@ public:
     }
 
     QTableWidget* Table() const { return table_; }
-    GroupBand* Band() const { return band_; }
 
     void Show(const windows::NativeListView& view) {
         QSignalBlocker quiet(table_);
@@ -623,7 +704,7 @@ public:
             band_->setFixedHeight(std::max(band, 1));
             Place();
         }
-        band_->update();
+        band_->Arrange();
         table_->setRowCount(int(view.rows.size()));
         for (int r = 0; r < int(view.rows.size()); r++) {
             const auto& cells = view.rows[size_t(r)];
@@ -717,7 +798,7 @@ private:
     windows::NativeListView view_;   // what the list shows now; the painters read it
     QTableWidget* table_;
     QScrollBar* bar_;
-    GroupBand* band_;
+    GroupBand* band_ = nullptr;
     std::map<int32_t, QPixmap> icons_;
     int32_t first_row_ = 1;
     int sideways_ = 0;       // the sideways wheel's turn not yet a whole notch

@@ -116,6 +116,32 @@ TEST_F(Events, APersonTypesAndSavesAndTheBodySeesEachStep) {
     EXPECT_EQ(*Driver(std::chrono::milliseconds(100)).Shown(kFormTitle, "#2"), "Smith               ");
 }
 
+TEST_F(Events, TypingStopsAtThePicturesWidth) {
+    // Thirteen places of "(###)###-####": the digits typed past them never arrive, so the number
+    // is taken (whole, it would hold too many digits for the picture and be refused).
+    char phone[10];
+    std::memset(phone, ' ', sizeof phone);
+    tarvex::Window window{kModule, "P1$PHONE", phone};
+    window.Open();
+    std::thread person([] {
+        Driver driver(std::chrono::seconds(5));
+        EXPECT_TRUE(driver.Type("Phone Number", "&Phone:", "(555)987-654321")) << driver.Why();
+        EXPECT_TRUE(driver.Press("Phone Number", "&Save")) << driver.Why();
+    });
+    for (Accept accept; accept.Next();) {
+        Log(Seen());
+        if (ACCEPTED() == 3)
+            break;
+    }
+    person.join();
+    EXPECT_EQ(Logged(), (std::vector<std::string>{"515/0/0/0", "1/2/2/0", "257/3/0/3", "1/3/3/0"}));
+    EXPECT_EQ(std::string(phone, 10), "5559876543");
+    EXPECT_EQ(*Driver(std::chrono::milliseconds(100)).Shown("Phone Number", "#2"), "(555)987-6543");
+    auto shown = HeadlessBackend()->FindWindow("Phone Number");
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_EQ(shown->controls[1].entry_limit, 13);
+}
+
 TEST_F(Events, APostedCloseArrivesAfterTheBodyAndCycleRefusesIt) {
     Form form;
     int passes = 0, closes = 0;
