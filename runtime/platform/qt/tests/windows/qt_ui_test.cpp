@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -91,6 +92,31 @@ TEST_F(QtWindows, APersonTypesAndSavesAndTheBodySeesWhatItSeesHeadless) {
     QString shown;
     OnQt([&] { shown = qobject_cast<QLineEdit*>(FieldWidgets(kFormTitle)[2])->text(); });
     EXPECT_EQ(shown, "Smith");
+}
+
+TEST_F(QtWindows, KeysTypedPastAnEntrysPictureAreNotTaken) {
+    char phone[10];
+    std::memset(phone, ' ', sizeof phone);
+    tarvex::Window window{kModule, "P1$PHONE", phone};
+    window.Open();
+    std::thread person([this] {
+        windows::Driver driver(std::chrono::seconds(5));
+        ASSERT_TRUE(driver.WaitForWindow("Phone Number"));
+        // Key by key into the line: the two digits past "(###)###-####" do not go in.
+        OnQt([] {
+            auto* entry = qobject_cast<QLineEdit*>(FieldWidgets("Phone Number")[2]);
+            ASSERT_NE(entry, nullptr);
+            EXPECT_EQ(entry->maxLength(), 13);
+            QTest::keyClicks(entry, "(555)987-654321");
+            EXPECT_EQ(entry->text(), "(555)987-6543");
+        });
+        EXPECT_TRUE(driver.Press("Phone Number", "&Save")) << driver.Why();
+    });
+    for (Accept accept; accept.Next();)
+        if (ACCEPTED() == 3)
+            break;
+    person.join();
+    EXPECT_EQ(std::string(phone, 10), "5559876543");
 }
 
 TEST_F(QtWindows, EachControlSitsWhereItsAtPutsIt) {
