@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/picture.h"
+#include "tarvex/export.h"
 
 namespace tarvex::windows {
 
@@ -35,8 +36,12 @@ bool TextFitsPicture(const PicDesc& picture, std::string_view text);
 // positions); 0 (no limit) for an invalid picture.
 int32_t TypedTextLimit(const PicDesc& picture);
 
-// The typed text held to `limit` characters (0: any length), as a line that takes no more does:
-// the blanks that pad a value to its picture go first, then what runs past the limit.
+// What of typed text counts against an entry's limit: all but the blanks that pad a value to its
+// picture (after a string, before a number). A person may type in front of "      0.00".
+TARVEX_API std::string_view TypedCharacters(std::string_view text);
+
+// The typed text held to `limit` characters (0: any length): as it is when it fits; else its
+// typed characters, cut at the limit.
 std::string_view LimitTypedText(std::string_view text, int32_t limit);
 
 // Reads the text back (deformatted through a valid picture) and stores it with the value's type.

@@ -38,6 +38,7 @@
 #include <QStyleOptionHeader>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QValidator>
 #include <QThread>
 
 #include <algorithm>
@@ -59,6 +60,7 @@
 #include "windows/description_format.h"
 #include "windows/keys.h"
 #include "windows/native_input.h"
+#include "windows/value_text.h"
 
 namespace tarvex::platform::qt {
 
@@ -392,6 +394,20 @@ QPixmap ResourcePicture(const std::string& name) {
     }
     return picture;
 }
+
+// Stops a person's typing at an entry's limit. The blanks that pad a value do not count, so a
+// digit can go in front of "      0.00" (a fixed number of characters would refuse it).
+class EntryLimit : public QValidator {
+public:
+    EntryLimit(int32_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+    State validate(QString& input, int&) const override {
+        std::string text = input.toStdString();
+        return windows::TypedCharacters(text).size() > size_t(limit_) ? Invalid : Acceptable;
+    }
+
+private:
+    int32_t limit_;
+};
 
 // A LIST's cells as the runtime lays them out: each cell's icon at its left, its text within the
 // column's indent (on the side it is aligned to), the text of an S column shifted by the column's
@@ -1385,8 +1401,10 @@ void QtUi::SetEntryLimit(NativeHandle control, int32_t characters) {
     HeadlessUi::SetEntryLimit(control, characters);
     // Set as the window is built, so queued with its building rather than waited for.
     widgets_->Build([this, control, characters] {
-        if (auto* entry = qobject_cast<QLineEdit*>(widgets_->Control(control)))
-            entry->setMaxLength(characters > 0 ? characters : 32767);
+        if (auto* entry = qobject_cast<QLineEdit*>(widgets_->Control(control))) {
+            delete entry->validator();
+            entry->setValidator(characters > 0 ? new EntryLimit(characters, entry) : nullptr);
+        }
     });
 }
 

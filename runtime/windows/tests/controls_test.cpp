@@ -554,6 +554,12 @@ TEST(Fields, TypedTextStopsAtThePicturesWidth) {
     EXPECT_EQ(code.text, "ABCDE");
     ControlTyped(*f.w, code, "XY            ");
     EXPECT_EQ(code.text, "XY");
+    // A number's padding does not count: digits typed after "    0.00" go in.
+    Control& money = *FindControl(*f.w, 3);
+    ControlTyped(*f.w, money, "            12.25");
+    EXPECT_EQ(money.text, "12.25");
+    EXPECT_TRUE(ControlCompleted(*f.w, money));
+    EXPECT_EQ(BalanceText(f.balance), "12.25");
     ControlTyped(*f.w, code, "ABC  ");   // within the limit: as typed
     EXPECT_EQ(code.text, "ABC  ");
     EXPECT_TRUE(ControlCompleted(*f.w, code));
