@@ -210,6 +210,11 @@ public:
     virtual void Beep() {}
     // The program is ending: whatever the backend runs of its own stops (its windows are gone).
     virtual void Shutdown() {}
+    // Shows the help file (a Linux path; HTML, one anchor per topic) at the topic `keyword` (the
+    // beginning when blank), beside `window`. False when the file cannot be shown.
+    virtual bool ShowHelp(NativeHandle /*window*/, const std::string& /*file*/, const std::string& /*keyword*/) {
+        return false;
+    }
     // Saves a picture of the window as a PNG file; false (with the reason) when it cannot.
     virtual bool Screenshot(NativeHandle /*window*/, const std::string& /*path*/, std::string& why) {
         why = "this backend shows nothing";

@@ -188,7 +188,14 @@ TEST_F(QtWindows, AClickMovesTheRuntimesFocusAndTheProgramsCursorShows) {
     for (Accept accept; accept.Next();) {
         if (EVENT() == EVENT_OpenWindow)
             std::thread([] {
-                // A click into the third entry: the runtime leaves the first and selects it.
+                // A click into the third entry: the runtime leaves the first and selects it. A
+                // person clicks into a window once it is on the screen and active.
+                bool active = false;
+                for (int tries = 0; tries < 500 && !active; ++tries) {
+                    OnQt([&] { active = FieldWidgets(kFormTitle)[4]->isActiveWindow(); });
+                    if (!active)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
                 OnQt([] { QTest::mouseClick(FieldWidgets(kFormTitle)[4], Qt::LeftButton); });
             }).detach();
         if (EVENT() == EVENT_Selected) {
