@@ -769,6 +769,13 @@ public:
         });
     }
 
+    // The table's painters and the group band read view_: they go before it does (Qt would
+    // delete them only after this object's members).
+    ~ListView() override {
+        delete band_;
+        delete table_;
+    }
+
     QTableWidget* Table() const { return table_; }
 
     void Show(const windows::NativeListView& view) {
