@@ -18,7 +18,7 @@ run() {   # run <backend> -> transcript in $out/<backend>.txt
     else
         sed "s|SHOTS|$out/screenshots|g" "$script" > "$out/$backend.script"
     fi
-    (cd "$drive" && env -u DISPLAY -u WAYLAND_DISPLAY TARVEX_DRIVE_C="$drive" TARVEX_UI="$backend" \
+    (cd "$drive" && env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR TARVEX_DRIVE_C="$drive" TARVEX_UI="$backend" \
         QT_QPA_PLATFORM=offscreen TARVEX_SCRIPT="$out/$backend.script" \
         TARVEX_TRANSCRIPT="$out/$backend.txt" timeout 120 "$lumapp" > "$out/$backend.log" 2>&1)
     local status=$?
@@ -51,6 +51,8 @@ seen() { grep -v -E ': ok$|FAILED' "$1" | sort; }
 diff <(steps "$out/headless.txt") <(steps "$out/qt.txt") || fail "the two backends' steps differ"
 diff <(seen "$out/headless.txt") <(seen "$out/qt.txt") || fail "the two backends saw different windows or messages"
 grep -q "script done" "$out/qt.txt" || fail "the Qt run did not finish its script"
+# A clerk's console shows what the program says, and no notes from Qt.
+if grep -v '^Data: ' "$out/qt.log" | grep -q .; then cat "$out/qt.log"; fail "the Qt run printed more than the program's own lines"; fi
 for shot in main_frame confirm_reload; do
     size=$(stat -c %s "$out/screenshots/$shot.png" 2>/dev/null || echo 0)
     [ "$size" -gt 2000 ] || fail "$shot.png is missing or blank ($size bytes)"

@@ -171,6 +171,9 @@ public:
     virtual NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) = 0;
     virtual NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) = 0;
     virtual void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) = 0;
+    // The window has its menus and controls: a backend that holds a new window back until then
+    // (to lay it out and paint it once) shows it now.
+    virtual void WindowBuilt(NativeHandle /*window*/) {}
 
     // What the controls show. A backend that cannot show something leaves it.
     virtual void DestroyControl(NativeHandle /*control*/) {}

@@ -214,11 +214,12 @@ struct QtUi::Widgets {
     std::mutex building_mutex;
     std::vector<std::function<void()>> building;
     bool build_posted = false;
-    // Qt thread: windows built but not shown yet, with how each opens. A window shows once no
-    // more building is waiting, which is normally once it is whole: Qt then lays it out and paints
-    // it once, where a window already shown repaints as each control is added. (Should the program
-    // thread fall behind in the middle, the window shows early and the rest is added to it.)
+    // Qt thread: windows built but not shown yet, with how each opens. A window shows once the
+    // program has given it all its controls (WindowBuilt) and no more building is waiting: Qt
+    // then lays it out and paints it once, where a window already shown repaints as each control
+    // is added.
     std::vector<std::pair<NativeHandle, uint32_t>> unshown;
+    std::set<NativeHandle> whole;   // Qt thread: unshown windows the program has finished
     // Windows created by the program but not shown yet (under building_mutex). Until a window
     // shows, it is where the program asked it to be: its place is answered without waiting for
     // the Qt thread, since waiting would show it before its controls are on it.
@@ -301,10 +302,15 @@ struct QtUi::Widgets {
             if (build_posted)
                 return;
         }
+        std::vector<std::pair<NativeHandle, uint32_t>> waiting;
         for (auto [handle, style] : unshown) {
             auto it = windows.find(handle);
             if (it == windows.end())
                 continue;
+            if (whole.erase(handle) == 0) {
+                waiting.emplace_back(handle, style);
+                continue;
+            }
             if (it->second.sub)
                 it->second.sub->show();
             else if (!it->second.main)
@@ -318,8 +324,9 @@ struct QtUi::Widgets {
         }
         std::lock_guard lock(building_mutex);
         for (auto [handle, style] : unshown)
-            unbuilt.erase(handle);
-        unshown.clear();
+            if (std::find(waiting.begin(), waiting.end(), std::pair{handle, style}) == waiting.end())
+                unbuilt.erase(handle);
+        unshown.swap(waiting);
     }
 };
 
@@ -1034,11 +1041,15 @@ private:
 
 namespace {
 
-// Qt's messages go to standard error, but for the offscreen platform's note that it cannot pass
-// a window's size hints on (it has no window manager to pass them to): that is no fault of ours
-// and would be printed for every window a script opens.
+// Qt's messages go to standard error, but for two notes on the environment that are no fault of
+// the program's: the offscreen platform's that it cannot pass a window's size hints on (it has no
+// window manager to pass them to), printed for every window a script opens, and the one below.
 void QtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (message.contains("propagateSizeHints"))
+        return;
+    // Without a login session (a virtual display started by hand, a service account) Qt notes that
+    // it made its runtime folder itself: it works, and a clerk can do nothing about it.
+    if (message.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
         return;
     std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
 }
@@ -1192,6 +1203,7 @@ void QtUi::DestroyWindow(NativeHandle handle) {
     }
     // The program need not wait for it: whatever it asks of Qt next is queued behind.
     widgets_->Build([this, handle] {
+        widgets_->whole.erase(handle);
         auto it = widgets_->windows.find(handle);
         if (it == widgets_->windows.end())
             return;
@@ -1667,6 +1679,10 @@ void QtUi::Beep() {
 
 std::unique_ptr<platform::MessageBoxes> QtUi::MessageBoxes() {
     return std::make_unique<QtMessageBoxes>(*widgets_);
+}
+
+void QtUi::WindowBuilt(NativeHandle window) {
+    widgets_->Build([this, window] { widgets_->whole.insert(window); });
 }
 
 bool QtUi::ShowHelp(NativeHandle window, const std::string& file, const std::string& keyword) {

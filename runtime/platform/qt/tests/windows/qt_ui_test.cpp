@@ -248,7 +248,7 @@ TEST_F(QtWindows, OpeningAndClosingAWindowManyTimesLeavesNothing) {
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         before = QApplication::allWidgets().size();
     });
-    for (int i = 0; i < 200; i++) {
+    for (int i = 0; i < 1000; i++) {
         Form form;
         POST(EVENT_CloseWindow);
         for (Accept accept; accept.Next();) {
