@@ -305,7 +305,12 @@ protected:
 // ENTRY, SPIN, TEXT: the variable through the picture; typed text is read back when completed.
 class EntryControl : public FieldObject {
 public:
-    EntryControl(VrnWindowObject& w, Control& c) : FieldObject(w, c) { picture_.Init(std::string_view(c.picture)); }
+    EntryControl(VrnWindowObject& w, Control& c) : FieldObject(w, c) {
+        picture_.Init(std::string_view(c.picture));
+        // The backend stops the person at the picture's width; Typed holds whatever arrives to it.
+        if (Picture() != nullptr)
+            Ui().SetEntryLimit(c.handle, TypedTextLimit(picture_));
+    }
 
     void Display() override {
         if (!c_.use.Bound())
@@ -333,7 +338,7 @@ public:
         ShowText(c_.text);
     }
     void Typed(std::string_view text) override {
-        c_.text = std::string(text);
+        c_.text = std::string(Picture() ? LimitTypedText(text, TypedTextLimit(picture_)) : text);
         ShowText(c_.text);
         typed_ = true;
     }
@@ -743,6 +748,20 @@ public:
             return true;
         default: return FieldObject::SetProperty(number, value);
         }
+    }
+    // The icons by index (counted from 0 here: the program's index 1 is icon 1).
+    std::optional<std::string> GetIndexProperty(int32_t number, int32_t index) override {
+        if (number != kPropListIcons)
+            return FieldObject::GetIndexProperty(number, index);
+        return list_.Icon(index + 1);
+    }
+    bool SetIndexProperty(int32_t number, int32_t index, std::string_view value) override {
+        if (number != kPropListIcons)
+            return FieldObject::SetIndexProperty(number, index, value);
+        if (!list_.SetIcon(index + 1, value))
+            return false;
+        Show();
+        return true;
     }
     bool SetQueueProperty(int32_t number, QueueDecl* queue) override {
         if (number != kPropFrom)

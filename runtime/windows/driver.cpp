@@ -15,6 +15,7 @@
 #include "windows/control_model.h"
 #include "windows/description_format.h"
 #include "windows/events.h"
+#include "windows/value_text.h"
 
 namespace tarvex::windows {
 
@@ -111,8 +112,10 @@ bool Driver::Type(std::string_view title, std::string_view control, std::string_
     const HeadlessUi::Control* c = window ? Find(*window, control) : nullptr;
     if (c == nullptr)
         return false;
-    HeadlessBackend()->SetControlText(c->handle, std::string(text));
-    NativeInput typed{.kind = InputKind::kText, .field = c->spec.field_number, .text = std::string(text)};
+    // The person's keys stop at the entry's limit, as a real line stops them.
+    std::string typed_text(LimitTypedText(text, c->entry_limit));
+    HeadlessBackend()->SetControlText(c->handle, typed_text);
+    NativeInput typed{.kind = InputKind::kText, .field = c->spec.field_number, .text = typed_text};
     NativeInput tab{.kind = InputKind::kKey, .field = c->spec.field_number, .code = kKeyTab};
     return Post(*window, typed) && Post(*window, tab);
 }

@@ -226,6 +226,7 @@ HEADLESS_CONTROL_SETTER(SetControlRect, const NativeRect&, spec.rect)
 HEADLESS_CONTROL_SETTER(SetControlFont, const FontSpec&, font)
 HEADLESS_CONTROL_SETTER(SetControlValue, int32_t, value)
 HEADLESS_CONTROL_SETTER(SetControlTip, const std::string&, tip)
+HEADLESS_CONTROL_SETTER(SetEntryLimit, int32_t, entry_limit)
 HEADLESS_CONTROL_SETTER(SetListView, const NativeListView&, list)
 #undef HEADLESS_CONTROL_SETTER
 

@@ -28,6 +28,7 @@ public:
         int32_t value = 0;
         int32_t range_low = 0, range_high = 0;
         std::string tip;
+        int32_t entry_limit = 0;       // characters a person may type; 0: any number
         FontSpec font;
         NativeListView list;
     };
@@ -68,6 +69,7 @@ public:
     void SetControlValue(NativeHandle control, int32_t value) override;
     void SetControlRange(NativeHandle control, int32_t low, int32_t high) override;
     void SetControlTip(NativeHandle control, const std::string& tip) override;
+    void SetEntryLimit(NativeHandle control, int32_t characters) override;
     void SetDefaultButton(NativeHandle window, NativeHandle button) override;
     void SetListView(NativeHandle control, const NativeListView& view) override;
     void SetWindowTitle(NativeHandle window, const std::string& title) override;

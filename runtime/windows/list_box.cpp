@@ -203,6 +203,7 @@ NativeListView ListBox::View() const {
     view.columns = Columns();
     view.groups = Groups();
     view.header_height = HeaderHeight();
+    view.icons = icons_;
     return view;
 }
 
@@ -229,11 +230,27 @@ int32_t ListBox::ColumnScroll(size_t column) const {
     return column < column_scroll_.size() ? column_scroll_[column] : 0;
 }
 
+bool ListBox::SetIcon(int32_t number, std::string_view name) {
+    if (number < 1 || number > kMaxListIcons)
+        return false;
+    if (size_t(number) > icons_.size())
+        icons_.resize(size_t(number));
+    icons_[size_t(number - 1)] = std::string(name);
+    return true;
+}
+
+std::string ListBox::Icon(int32_t number) const {
+    return number >= 1 && size_t(number) <= icons_.size() ? icons_[size_t(number - 1)] : std::string();
+}
+
 size_t ListBox::OwnMemory() const {
     size_t bytes = sizeof *this + format_.columns.capacity() * sizeof(ListColumn) +
-                   format_.groups.capacity() * sizeof(ListGroup) + column_scroll_.capacity() * sizeof(int32_t);
+                   format_.groups.capacity() * sizeof(ListGroup) + column_scroll_.capacity() * sizeof(int32_t) +
+                   icons_.capacity() * sizeof(std::string);
     for (const ListColumn& c : format_.columns)
         bytes += c.picture_text.capacity() + c.tree_letters.capacity();
+    for (const std::string& icon : icons_)
+        bytes += icon.capacity();
     return bytes;
 }
 

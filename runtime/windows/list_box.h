@@ -16,6 +16,10 @@
 
 namespace tarvex::windows {
 
+// The most icons a list names: a program's list shows a handful; a stray index must not make the
+// list reserve memory for millions.
+constexpr int32_t kMaxListIcons = 1024;
+
 class ListBox {
 public:
     // The format, parsed with the list font's average character width.
@@ -70,6 +74,11 @@ public:
     bool ScrollColumn(size_t column, int32_t offset);
     int32_t ColumnScroll(size_t column) const;
 
+    // The list's icons, from 1 (what a cell's icon field names); an empty name for one not set.
+    // False (nothing kept) past kMaxListIcons.
+    bool SetIcon(int32_t number, std::string_view name);
+    std::string Icon(int32_t number) const;
+
     // Bytes the list holds for itself (the format and the columns), not counting the queue.
     size_t OwnMemory() const;
 
@@ -80,6 +89,7 @@ private:
 
     ListFormat format_;
     std::vector<int32_t> column_scroll_;   // per column, pixels; kept only for S columns
+    std::vector<std::string> icons_;       // icon n at n - 1
     int32_t height_ = 0, line_height_ = 13;
     QueueDecl* queue_ = nullptr;
     int32_t selected_ = 0;

@@ -118,8 +118,8 @@ void PlaceColumns(ListFormat& f) {
             g.right = std::max(last.right, g.left);
         }
     }
-    if (group_header && f.header_lines > 0)
-        f.header_lines++;   // the group headers take a line above the columns'
+    if (group_header)
+        f.header_lines++;   // the group headers take a line above the columns' (if they have any)
 }
 
 class Reader {

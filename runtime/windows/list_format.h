@@ -116,7 +116,7 @@ struct ListFormat {
     std::vector<ListGroup> groups;
     int32_t fixed_columns = 0;          // columns with F
     int32_t marked_column = -1;         // the column with '?', or -1
-    int32_t header_lines = 0;           // lines of the tallest header; 0 when no column has one
+    int32_t header_lines = 0;           // lines of the tallest header, and one for group headers; 0: none
     int32_t lines_per_row = 1;          // '/' adds one
     int32_t total_width = 0;            // pixels of the widest line
     size_t damage_at = std::string_view::npos;   // where a damaged format stopped being read

@@ -113,7 +113,7 @@ struct NativeListGroup {
 
 // How one visible cell is drawn, beyond its text: the colours its column fixes or its row's queue
 // fields give (foreground and background, and the two used while the row is selected), the
-// index of its icon in the list's icons (0: none), and its level in a tree column (0: not a tree
+// number of its icon among the list's icons (from 1; 0: none), and its level in a tree column (0: not a tree
 // column; a negative level is a contracted branch).
 struct NativeListCell {
     uint32_t foreground = kNoNativeColour, background = kNoNativeColour;
@@ -138,6 +138,9 @@ struct NativeListView {
     std::vector<NativeListGroup> groups;
     int32_t header_height = 0;
     std::vector<std::vector<NativeListCell>> cells;
+    // The list's icons, named as a description names an icon ('~PAID.ICO'): a cell's icon n
+    // shows icons[n - 1]; an empty name or a number past them shows none.
+    std::vector<std::string> icons;
     bool operator==(const NativeListView&) const = default;
 };
 
@@ -197,6 +200,8 @@ public:
     virtual void SetControlValue(NativeHandle /*control*/, int32_t /*value*/) {}
     virtual void SetControlRange(NativeHandle /*control*/, int32_t /*low*/, int32_t /*high*/) {}
     virtual void SetControlTip(NativeHandle /*control*/, const std::string& /*tip*/) {}
+    // The most characters a person may type into an ENTRY (0: no limit).
+    virtual void SetEntryLimit(NativeHandle /*control*/, int32_t /*characters*/) {}
     virtual void SetDefaultButton(NativeHandle /*window*/, NativeHandle /*button*/) {}
     virtual void SetListView(NativeHandle /*control*/, const NativeListView& /*view*/) {}
     virtual void SetWindowTitle(NativeHandle /*window*/, const std::string& /*title*/) {}

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <climits>
 
 #include "core/string_stack.h"
 #include "core/ufo.h"
@@ -39,6 +40,7 @@ constexpr PropertyName kPropertyNames[] = {
     {"MAXIMIZED", kPropMaximized}, {"ICONIZED", kPropMinimized}, {"STATUSTEXT", kPropStatusText},
     {"FROM", kPropFrom}, {"SCREENTEXT", kPropScreenText}, {"FEQ", kPropFeq}, {"AUTOWIDTH", kPropAutoWidth},
     {"AUTOHEIGHT", kPropAutoHeight}, {"STRINGS", kPropWindowString}, {"ALRT", kPropAlertKey},
+    {"ICONS", kPropListIcons},
 };
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -430,11 +432,16 @@ bool Resolve(int32_t field, int32_t index, VrnWindowObject* target, std::string_
         number = PropertyNamed(property);
     if (number < kFirstNumericProperty)
         return false;
+    // In 64 bits: a stray index must not wrap a number round into another property.
     if (number < kPropIndexed) {
-        if (index > 0)
-            number += index - 1;
+        if (index > 0) {
+            int64_t counted = int64_t(number) + index - 1;
+            if (counted > INT32_MAX)
+                return false;
+            number = int32_t(counted);
+        }
     } else {
-        out.index = index - 1;
+        out.index = index > 0 ? index - 1 : -1;
     }
     out.number = number;
 

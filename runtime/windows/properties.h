@@ -54,6 +54,7 @@ constexpr int32_t kPropAutoWidth = VRN_PROP_AUTO_WIDTH;
 constexpr int32_t kPropAutoHeight = VRN_PROP_AUTO_HEIGHT;
 constexpr int32_t kPropIndexed = VRN_PROP_INDEXED;       // from here the index is passed on, counted from 0
 constexpr int32_t kPropWindowString = VRN_PROP_WINDOW_STRING;  // strings the program keeps on the window, by index
+constexpr int32_t kPropListIcons = VRN_PROP_LIST_ICONS;   // a LIST's icon names, by index
 constexpr int32_t kPropAlertKey = VRN_PROP_ALERT_KEY;
 constexpr int32_t kAlertAppendIndex = 254;     // index 255 as the program writes it
 

@@ -2,6 +2,7 @@
 // Values shown and read back through pictures (value_text.h).
 #include "windows/value_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <climits>
@@ -105,12 +106,25 @@ std::string FormatValue(const StoredValue& value, const PicDesc* picture) {
     return out;
 }
 
+int32_t TypedTextLimit(const PicDesc& picture) { return picture.IsValid() ? int32_t(picture.Width()) : 0; }
+
+std::string_view TypedCharacters(std::string_view text) {
+    text = Trimmed(text);
+    size_t first = text.find_first_not_of(' ');
+    return first == std::string_view::npos ? std::string_view() : text.substr(first);
+}
+
+std::string_view LimitTypedText(std::string_view text, int32_t limit) {
+    if (limit <= 0 || text.size() <= size_t(limit))
+        return text;
+    text = TypedCharacters(text);
+    return text.substr(0, std::min(text.size(), size_t(limit)));
+}
+
 bool TextFitsPicture(const PicDesc& picture, std::string_view text) {
     if (!picture.IsValid())
         return true;
-    std::string_view typed = Trimmed(text);
-    size_t first = typed.find_first_not_of(' ');
-    typed = first == std::string_view::npos ? std::string_view() : typed.substr(first);
+    std::string_view typed = TypedCharacters(text);
     if (typed.empty())
         return true;
     switch (picture.Kind()) {
@@ -149,6 +163,12 @@ bool TextFitsPicture(const PicDesc& picture, std::string_view text) {
     case PictureKind::Scientific:
     case PictureKind::Pattern: {
         size_t digits = 0, point_seen = 0, integer_digits = 0;
+        // The picture's decimal point ('.' unless it shows another) ends the integer digits; it is
+        // looked for before the picture's literals, which include it.
+        char point = '.';
+        for (uint32_t i = 0; i < picture.PositionCount(); i++)
+            if (picture.Position(i).code == VRN_POS_POINT)
+                point = picture.Position(i).character;
         for (char c : typed) {
             if (std::isdigit(static_cast<unsigned char>(c))) {
                 digits++;
@@ -156,12 +176,12 @@ bool TextFitsPicture(const PicDesc& picture, std::string_view text) {
                     integer_digits++;
                 continue;
             }
-            if (c == ' ' || c == '-' || c == '+' || c == '(' || c == ')' || LiteralOfPicture(picture, c))
-                continue;
-            if (c == '.' && picture.Kind() != PictureKind::Pattern) {
+            if (c == point && picture.Kind() != PictureKind::Pattern) {
                 point_seen++;
                 continue;
             }
+            if (c == ' ' || c == '-' || c == '+' || c == '(' || c == ')' || LiteralOfPicture(picture, c))
+                continue;
             if ((c == 'e' || c == 'E') && picture.Kind() == PictureKind::Scientific)
                 continue;
             return false;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/picture.h"
+#include "tarvex/export.h"
 
 namespace tarvex::windows {
 
@@ -29,6 +30,19 @@ std::string FormatValue(const StoredValue& value, const PicDesc* picture);
 // or time can hold, a date whose day and month are in range, a number that fits the picture's
 // digits. String and key-in pictures take any text.
 bool TextFitsPicture(const PicDesc& picture, std::string_view text);
+
+// The most characters a person may type into an entry with this picture: its width (a string
+// picture's length; a number's digits, signs, separators and point; a date's or pattern's
+// positions); 0 (no limit) for an invalid picture.
+int32_t TypedTextLimit(const PicDesc& picture);
+
+// What of typed text counts against an entry's limit: all but the blanks that pad a value to its
+// picture (after a string, before a number). A person may type in front of "      0.00".
+TARVEX_API std::string_view TypedCharacters(std::string_view text);
+
+// The typed text held to `limit` characters (0: any length): as it is when it fits; else its
+// typed characters, cut at the limit.
+std::string_view LimitTypedText(std::string_view text, int32_t limit);
 
 // Reads the text back (deformatted through a valid picture) and stores it with the value's type.
 void StoreValueText(const StoredValue& value, const PicDesc* picture, std::string_view text);

@@ -69,6 +69,7 @@ typedef struct VrnWindowObject VrnWindowObject;
 #define VRN_PROP_AUTO_HEIGHT 0x7A41
 #define VRN_PROP_INDEXED 0x7D00 /* from here the index is passed on, counted from 0 */
 #define VRN_PROP_WINDOW_STRING 0x7D01 /* strings the program keeps on the window, by index */
+#define VRN_PROP_LIST_ICONS 0x7D02 /* a LIST's icons by index: a cell whose icon field holds n shows icon n */
 #define VRN_PROP_ALERT_KEY 0x7D06
 
 #define VRN_TARGET_CURRENT ((VrnWindowObject*)0)

@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QPainter>
 #include <QPixmap>
@@ -38,9 +39,12 @@
 #include <QUrl>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QStyleOptionHeader>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextBrowser>
+#include <QValidator>
 #include <QThread>
 
 #include <algorithm>
@@ -63,6 +67,7 @@
 #include "windows/description_format.h"
 #include "windows/keys.h"
 #include "windows/native_input.h"
+#include "windows/value_text.h"
 
 namespace tarvex::platform::qt {
 
@@ -486,15 +491,236 @@ QPixmap ResourcePicture(const std::string& name) {
     return picture;
 }
 
+// Stops a person's typing at an entry's limit. The blanks that pad a value do not count, so a
+// digit can go in front of "      0.00" (a fixed number of characters would refuse it).
+class EntryLimit : public QValidator {
+public:
+    EntryLimit(int32_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+    State validate(QString& input, int&) const override {
+        std::string text = input.toStdString();
+        return windows::TypedCharacters(text).size() > size_t(limit_) ? Invalid : Acceptable;
+    }
+
+private:
+    int32_t limit_;
+};
+
+// A LIST's cells as the runtime lays them out: each cell's icon at its left, its text within the
+// column's indent (on the side it is aligned to), the text of an S column shifted by the column's
+// scroll over its wider area, the selected row in the row's own selected colours, and the border
+// lines the format gives a column.
+class CellPainter : public QStyledItemDelegate {
+public:
+    using Picture = std::function<QPixmap(int32_t icon)>;
+    CellPainter(QObject* parent, const windows::NativeListView& view, Picture picture)
+        : QStyledItemDelegate(parent), view_(view), picture_(std::move(picture)) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        QString text = cell.text;
+        cell.text.clear();
+        cell.state &= ~QStyle::State_HasFocus;   // the runtime marks the row; no focus frame
+        const size_t row = size_t(index.row()), column = size_t(index.column());
+        windows::NativeListCell style;
+        if (row < view_.cells.size() && column < view_.cells[row].size())
+            style = view_.cells[row][column];
+        windows::NativeListColumn layout;
+        if (column < view_.columns.size())
+            layout = view_.columns[column];
+        bool selected = (cell.state & QStyle::State_Selected) != 0;
+        if (std::optional<QColor> colour = ColourOf(style.selected_background))
+            cell.palette.setColor(QPalette::Highlight, *colour);
+        const QWidget* widget = cell.widget;
+        QStyle* drawing = widget != nullptr ? widget->style() : QApplication::style();
+        drawing->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+
+        painter->save();
+        QRect box = cell.rect;
+        painter->setClipRect(box);
+        int left = box.left();
+        if (style.icon > 0)
+            if (QPixmap icon = picture_(style.icon); !icon.isNull()) {
+                int side = std::max(box.height() - 2, 1);
+                painter->drawPixmap(QRect(left + 1, box.top() + (box.height() - side) / 2, side, side), icon);
+                left += side + 3;
+            }
+        // The text's area: the cell, or an S column's wider area moved left by its scroll.
+        QRect area(left - layout.scroll, box.top(), std::max(box.right() + 1 - left, layout.scroll_width), box.height());
+        const int padding = 2;
+        switch (layout.justification & 3) {
+        case 0: area.adjust(padding + layout.data_indent, 0, -padding, 0); break;
+        case 2: area.adjust(padding + layout.data_indent, 0, -padding + layout.data_indent, 0); break;
+        default: area.adjust(padding, 0, -padding - layout.data_indent, 0); break;
+        }
+        QColor ink = cell.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        if (std::optional<QColor> colour = ColourOf(selected ? style.selected_foreground : style.foreground))
+            ink = *colour;
+        painter->setPen(ink);
+        painter->setFont(cell.font);
+        painter->drawText(area, int(JustifyOf(layout.justification)), text);
+        painter->setPen(cell.palette.color(QPalette::Mid));
+        if (layout.right_border)
+            painter->drawLine(box.topRight(), box.bottomRight());
+        if (layout.bottom_border)
+            painter->drawLine(box.bottomLeft(), box.bottomRight());
+        painter->restore();
+    }
+
+private:
+    const windows::NativeListView& view_;
+    Picture picture_;
+};
+
+// One header section as the style draws a column's, with its text centred in the whole height
+// (the style's own margins cut a line of text that is just the font's height, as the list's
+// header band is) and kept off the edges by the header's indent on the side it is aligned to.
+void PaintHeaderSection(QPainter& painter, const QWidget* widget, QRect rect, const QString& text, uint8_t justify,
+                        int indent) {
+    QStyleOptionHeader option;
+    option.initFrom(widget);
+    option.rect = rect;
+    option.position = QStyleOptionHeader::Middle;
+    widget->style()->drawControl(QStyle::CE_HeaderSection, &option, &painter, widget);
+    if (text.isEmpty())
+        return;
+    const int padding = 2;
+    QRect area = rect;
+    switch (justify & 3) {
+    case 0: area.adjust(padding + indent, 0, -padding, 0); break;
+    case 2: area.adjust(padding + indent, 0, -padding + indent, 0); break;
+    default: area.adjust(padding, 0, -padding - indent, 0); break;
+    }
+    painter.save();
+    painter.setClipRect(rect);
+    painter.setPen(option.palette.color(QPalette::ButtonText));
+    painter.drawText(area, int(JustifyOf(justify)), text);
+    painter.restore();
+}
+
+// The column headers of a LIST, each with the justification and indent its format gives it.
+class ColumnHeader : public QHeaderView {
+public:
+    ColumnHeader(QWidget* parent, const windows::NativeListView& view)
+        : QHeaderView(Qt::Horizontal, parent), view_(view) {}
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int index) const override {
+        if (!rect.isValid())
+            return;
+        windows::NativeListColumn layout;
+        if (size_t(index) < view_.columns.size())
+            layout = view_.columns[size_t(index)];
+        QString text = size_t(index) < view_.headers.size() ? QString::fromStdString(view_.headers[size_t(index)])
+                                                            : QString();
+        PaintHeaderSection(*painter, this, rect, text, uint8_t(layout.justification >> 2), layout.header_indent);
+    }
+
+private:
+    const windows::NativeListView& view_;
+};
+
+// The header of one group of columns, placed over them by the band.
+class GroupHeader : public QWidget {
+public:
+    explicit GroupHeader(QWidget* parent) : QWidget(parent) { setObjectName("tarvexGroupHeader"); }
+    void Set(const windows::NativeListGroup& group) {
+        text_ = QString::fromStdString(group.header);
+        justify_ = group.justification;
+        setProperty("tarvexHeader", text_);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        PaintHeaderSection(painter, this, rect(), text_, justify_, 0);
+    }
+
+private:
+    QString text_;
+    uint8_t justify_ = 0;
+};
+
+// The band of group headers above a LIST's column headers: each group's header spans the columns
+// it holds (or the width its format gives it) where the column headers are now, so it follows
+// them while a person drags a column's edge.
+class GroupBand : public QWidget {
+public:
+    GroupBand(QWidget* parent, const windows::NativeListView& view, QHeaderView* header)
+        : QWidget(parent), view_(view), header_(header) {}
+
+    // Places each group's header over its columns.
+    void Arrange() {
+        while (headers_.size() < view_.groups.size())
+            headers_.push_back(new GroupHeader(this));
+        for (size_t g = 0; g < headers_.size(); g++) {
+            QRect span = g < view_.groups.size() ? Span(g) : QRect();
+            if (g < view_.groups.size())
+                headers_[g]->Set(view_.groups[g]);
+            headers_[g]->setGeometry(span);
+            headers_[g]->setVisible(span.width() > 0);
+        }
+        update();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        Arrange();
+    }
+    void paintEvent(QPaintEvent*) override {
+        // Columns under no group get an empty section, so the band reads as one header.
+        QPainter painter(this);
+        for (size_t c = 0; c < view_.columns.size(); c++)
+            if (view_.columns[c].group < 0 && !header_->isSectionHidden(int(c)))
+                PaintHeaderSection(painter, this,
+                                   QRect(header_->sectionViewportPosition(int(c)), 0, header_->sectionSize(int(c)),
+                                         height()),
+                                   {}, 0, 0);
+    }
+
+private:
+    // The pixels group `g` spans in the band; empty when it holds no column.
+    QRect Span(size_t g) const {
+        int first = -1, last = -1;
+        for (size_t c = 0; c < view_.columns.size(); c++)
+            if (view_.columns[c].group == int32_t(g)) {
+                if (first < 0)
+                    first = int(c);
+                last = int(c);
+            }
+        if (first < 0)
+            return {};
+        const windows::NativeListGroup& group = view_.groups[g];
+        const windows::NativeListColumn& ends = view_.columns[size_t(last)];
+        int left = header_->sectionViewportPosition(first) + (group.left - view_.columns[size_t(first)].left);
+        // A group as wide as its columns follows their edges; a width of its own stays as given.
+        int right = group.right == ends.right
+                        ? header_->sectionViewportPosition(last) + header_->sectionSize(last)
+                        : left + (group.right - group.left);
+        return QRect(left, 0, std::max(right - left, 0), height());
+    }
+
+    const windows::NativeListView& view_;
+    QHeaderView* header_;
+    std::vector<GroupHeader*> headers_;   // children of the band
+};
+
 // A LIST: a table that shows the page of rows the runtime gives it, with a scroll bar of its own
 // whose thumb is the list's scroll position (0 to 100). The runtime owns the selection and the
-// paging: clicks, the wheel and the scroll bar are handed to it, and it shows the page again.
+// paging: clicks, the wheel and the scroll bar are handed to it, and it shows the page again. A
+// sideways wheel (or Shift with the wheel) scrolls the S columns as Left and Right do.
 class ListView : public QFrame {
 public:
     ListView(QWidget* parent, NativeHandle window, int32_t field)
         : QFrame(parent), window_(window), field_(field), table_(new QTableWidget(this)),
           bar_(new QScrollBar(Qt::Vertical, this)) {
         setFrameShape(QFrame::StyledPanel);
+        table_->setHorizontalHeader(new ColumnHeader(table_, view_));
+        band_ = new GroupBand(this, view_, table_->horizontalHeader());
+        table_->setItemDelegate(new CellPainter(table_, view_, [this](int32_t icon) { return Icon(icon); }));
+        band_->hide();
         table_->setFrameShape(QFrame::NoFrame);
         table_->setSelectionBehavior(QAbstractItemView::SelectRows);
         table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -511,6 +737,7 @@ public:
         table_->setContextMenuPolicy(Qt::CustomContextMenu);
         table_->installEventFilter(this);
         table_->viewport()->installEventFilter(this);
+        band_->installEventFilter(this);
         setFocusProxy(table_);
         bar_->setRange(0, 100);
         bar_->setPageStep(10);
@@ -536,9 +763,10 @@ public:
             }
         });
         // A column the format lets a person size (M): the new width goes to the runtime, which
-        // lays the columns out again and shows them.
+        // lays the columns out again and shows them. The group headers follow the edge at once.
         QObject::connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this,
                          [this](int column, int, int width) {
+                             band_->Arrange();
                              if (!showing_)
                                  Hand(window_, {.kind = InputKind::kListColumn, .field = field_,
                                                 .code = uint32_t(std::max(width, 0)), .row = column});
@@ -548,21 +776,30 @@ public:
         });
     }
 
+    // The table's painters and the group band read view_: they go before it does (Qt would
+    // delete them only after this object's members).
+    ~ListView() override {
+        delete band_;
+        delete table_;
+    }
+
     QTableWidget* Table() const { return table_; }
 
     void Show(const windows::NativeListView& view) {
         QSignalBlocker quiet(table_);
         showing_ = true;
+        if (view.icons != view_.icons)
+            icons_.clear();
+        view_ = view;
         first_row_ = view.first_row;
         int line = QFontMetrics(font()).height();
         table_->verticalHeader()->setDefaultSectionSize(line);
         int columns = int(view.headers.size());
         table_->setColumnCount(columns);
-        int header_lines = 0;
+        bool column_headers = false;
         for (int c = 0; c < columns; c++) {
             QString header = QString::fromStdString(view.headers[size_t(c)]);
-            if (!header.isEmpty())
-                header_lines = std::max(header_lines, int(header.count('\n')) + 1);
+            column_headers = column_headers || !header.isEmpty();
             auto* item = new QTableWidgetItem(header);
             if (size_t(c) < view.columns.size()) {
                 const windows::NativeListColumn& column = view.columns[size_t(c)];
@@ -574,24 +811,29 @@ public:
             }
             table_->setHorizontalHeaderItem(c, item);
         }
-        int header_height = view.header_height > 0 ? view.header_height : header_lines * line;
-        table_->horizontalHeader()->setVisible(header_lines > 0);
+        // The header band: a line of group headers when a group has one, the columns' below it.
+        bool group_headers = std::any_of(view.groups.begin(), view.groups.end(),
+                                         [](const windows::NativeListGroup& g) { return !g.header.empty(); });
+        int band = group_headers ? std::min(line, view.header_height) : 0;
+        int header_height = view.header_height - band;
+        table_->horizontalHeader()->setVisible(column_headers && header_height > 0);
         table_->horizontalHeader()->setFixedHeight(std::max(1, header_height));
+        if (band != band_->height() || group_headers != band_->isVisible()) {
+            band_->setVisible(group_headers);
+            band_->setFixedHeight(std::max(band, 1));
+            Place();
+        }
+        band_->Arrange();
         table_->setRowCount(int(view.rows.size()));
         for (int r = 0; r < int(view.rows.size()); r++) {
             const auto& cells = view.rows[size_t(r)];
             for (int c = 0; c < columns && size_t(c) < cells.size(); c++) {
                 auto* item = new QTableWidgetItem(QString::fromStdString(cells[size_t(c)]));
-                if (size_t(c) < view.columns.size())
-                    item->setTextAlignment(JustifyOf(uint8_t(view.columns[size_t(c)].justification & 3)));
-                // The colours the format or the row's queue fields give the cell.
-                if (size_t(r) < view.cells.size() && size_t(c) < view.cells[size_t(r)].size()) {
-                    const windows::NativeListCell& style = view.cells[size_t(r)][size_t(c)];
-                    if (std::optional<QColor> colour = ColourOf(style.foreground))
-                        item->setForeground(*colour);
-                    if (std::optional<QColor> colour = ColourOf(style.background))
+                // The background the format or the row's queue fields give the cell; the rest of
+                // its looks the cell painter takes from the view.
+                if (size_t(r) < view.cells.size() && size_t(c) < view.cells[size_t(r)].size())
+                    if (std::optional<QColor> colour = ColourOf(view.cells[size_t(r)][size_t(c)].background))
                         item->setBackground(*colour);
-                }
                 table_->setItem(r, c, item);
             }
         }
@@ -600,6 +842,7 @@ public:
             table_->selectRow(selected);
         else
             table_->clearSelection();
+        table_->viewport()->update();
         QSignalBlocker quiet_bar(bar_);
         bar_->setValue(view.thumb);
         bar_->setEnabled(view.records > int(view.rows.size()));
@@ -609,17 +852,27 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override {
         QFrame::resizeEvent(event);
-        QRect inside = contentsRect();
-        int bar = bar_->sizeHint().width();
-        bar_->setGeometry(inside.right() + 1 - bar, inside.top(), bar, inside.height());
-        table_->setGeometry(inside.left(), inside.top(), inside.width() - bar, inside.height());
+        Place();
     }
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Wheel) {
+            auto* wheel = static_cast<QWheelEvent*>(event);
+            QPoint delta = wheel->angleDelta();
+            int sideways = delta.x();
+            if (sideways == 0 && (wheel->modifiers() & Qt::ShiftModifier)) {
+                sideways = delta.y();
+                delta.setY(0);
+            }
+            // A notch sideways (120) scrolls the S columns a character, as Left and Right do;
+            // a fine wheel's small steps add up to notches.
+            sideways_ += sideways;
+            for (; sideways_ >= 120; sideways_ -= 120)
+                Key(0x25);
+            for (; sideways_ <= -120; sideways_ += 120)
+                Key(0x27);
             // Each notch of the wheel is a line up or down, as the arrow keys move the list.
-            int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
-            if (delta != 0)
-                Key(delta > 0 ? 0x26 : 0x28);
+            if (delta.y() != 0)
+                Key(delta.y() > 0 ? 0x26 : 0x28);
             return true;
         }
         if (event->type() == QEvent::KeyPress && watched == table_) {
@@ -639,11 +892,35 @@ private:
         Hand(window_, {.kind = InputKind::kKey, .field = field_, .code = code, .extended = true});
     }
 
+    // The group band on top, the table below it, the scroll bar at the right of both.
+    void Place() {
+        QRect inside = contentsRect();
+        int bar = bar_->sizeHint().width();
+        int band = band_->isVisible() ? band_->height() : 0;
+        bar_->setGeometry(inside.right() + 1 - bar, inside.top(), bar, inside.height());
+        band_->setGeometry(inside.left(), inside.top(), inside.width() - bar, band);
+        table_->setGeometry(inside.left(), inside.top() + band, inside.width() - bar, inside.height() - band);
+    }
+
+    // Icon n of the list, read from the program's resources once.
+    QPixmap Icon(int32_t number) {
+        if (number < 1 || size_t(number) > view_.icons.size())
+            return {};
+        auto [it, added] = icons_.try_emplace(number);
+        if (added)
+            it->second = ResourcePicture(view_.icons[size_t(number - 1)]);
+        return it->second;
+    }
+
     NativeHandle window_;
     int32_t field_;
+    windows::NativeListView view_;   // what the list shows now; the painters read it
     QTableWidget* table_;
     QScrollBar* bar_;
+    GroupBand* band_ = nullptr;
+    std::map<int32_t, QPixmap> icons_;
     int32_t first_row_ = 1;
+    int sideways_ = 0;       // the sideways wheel's turn not yet a whole notch
     bool showing_ = false;   // the runtime's own layout is being shown: no input from it
 };
 
@@ -1222,6 +1499,17 @@ void QtUi::SetControlTip(NativeHandle control, const std::string& tip) {
     widgets_->Run([&] {
         if (QWidget* widget = widgets_->Control(control))
             widget->setToolTip(QString::fromStdString(tip));
+    });
+}
+
+void QtUi::SetEntryLimit(NativeHandle control, int32_t characters) {
+    HeadlessUi::SetEntryLimit(control, characters);
+    // Set as the window is built, so queued with its building rather than waited for.
+    widgets_->Build([this, control, characters] {
+        if (auto* entry = qobject_cast<QLineEdit*>(widgets_->Control(control))) {
+            delete entry->validator();
+            entry->setValidator(characters > 0 ? new EntryLimit(characters, entry) : nullptr);
+        }
     });
 }
 

@@ -43,6 +43,7 @@ public:
     void SetControlValue(windows::NativeHandle control, int32_t value) override;
     void SetControlRange(windows::NativeHandle control, int32_t low, int32_t high) override;
     void SetControlTip(windows::NativeHandle control, const std::string& tip) override;
+    void SetEntryLimit(windows::NativeHandle control, int32_t characters) override;
     void SetDefaultButton(windows::NativeHandle window, windows::NativeHandle button) override;
     void SetListView(windows::NativeHandle control, const windows::NativeListView& view) override;
     void SetWindowTitle(windows::NativeHandle window, const std::string& title) override;

@@ -4,6 +4,7 @@
 // loop's entry points (keys, typed text, completion), and checked through what the backend shows.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -540,6 +541,37 @@ TEST(Fields, TypedTextIsReadBackOnlyWhenItFitsThePicture) {
     EXPECT_EQ(PostedControlEvents(*f.w), expected);
 }
 
+TEST(Fields, TypedTextStopsAtThePicturesWidth) {
+    Form f;
+    // The backend is told each entry's limit: the picture's width.
+    EXPECT_EQ(Shown(f.w, 2).entry_limit, 10);   // @D2
+    EXPECT_EQ(Shown(f.w, 3).entry_limit, 14);   // @n-14.2
+    EXPECT_EQ(Shown(f.w, 4).entry_limit, 13);   // (###)###-####
+    EXPECT_EQ(Shown(f.w, 6).entry_limit, 5);    // @s5
+    // Whatever arrives past the limit is dropped, after the blanks that pad a value.
+    Control& code = *FindControl(*f.w, 6);
+    ControlTyped(*f.w, code, "ABCDEFGH");
+    EXPECT_EQ(code.text, "ABCDE");
+    ControlTyped(*f.w, code, "XY            ");
+    EXPECT_EQ(code.text, "XY");
+    // A number's padding does not count: digits typed after "    0.00" go in.
+    Control& money = *FindControl(*f.w, 3);
+    ControlTyped(*f.w, money, "            12.25");
+    EXPECT_EQ(money.text, "12.25");
+    EXPECT_TRUE(ControlCompleted(*f.w, money));
+    EXPECT_EQ(BalanceText(f.balance), "12.25");
+    ControlTyped(*f.w, code, "ABC  ");   // within the limit: as typed
+    EXPECT_EQ(code.text, "ABC  ");
+    EXPECT_TRUE(ControlCompleted(*f.w, code));
+    EXPECT_EQ(std::string(f.code, 5), "ABC  ");
+    // The digits typed past the pattern's places never arrive, so the number is taken.
+    Control& phone = *FindControl(*f.w, 4);
+    ControlTyped(*f.w, phone, "(555)987-65439999");
+    EXPECT_EQ(Shown(f.w, 4).text, "(555)987-6543");
+    EXPECT_TRUE(ControlCompleted(*f.w, phone));
+    EXPECT_EQ(std::string(f.phone, 10), "5559876543");
+}
+
 TEST(Fields, ARequiredFieldIsIncompleteUntilItHasAValue) {
     Form f;
     Control& code = *FindControl(*f.w, 6);
@@ -758,6 +790,25 @@ TEST(Lists, CellsCarryTheirColoursIconsAndTreeLevels) {
     Vrn$PUTqueue(styled.Declaration());
     Vrn$DISPLAY(1, 1);
     EXPECT_EQ(b.View().cells[1][0].background, 0x00FF00u);
+}
+
+TEST(Lists, TheListNamesItsIconsByIndex) {
+    Browse b(3);
+    // Index 2 first: icon 1 stays unnamed until set; the backend gets the names with the page.
+    SetProp(b.w, 1, Hex(kPropListIcons), "~due.ico", 2);
+    SetProp(b.w, 1, "ICONS", "~paid.ico", 1);
+    EXPECT_EQ(b.View().icons, (std::vector<std::string>{"~paid.ico", "~due.ico"}));
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropListIcons), 2), "~due.ico");
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropListIcons), 3), "");   // past the names: none
+    // No index, an index past the most a list names, one that would wrap (the asan build checks
+    // that nothing overflows on the way): nothing kept.
+    SetProp(b.w, 1, Hex(kPropListIcons), "~x.ico", 0);
+    SetProp(b.w, 1, Hex(kPropListIcons), "~x.ico", kMaxListIcons + 1);
+    SetProp(b.w, 1, Hex(kPropListIcons), "~x.ico", INT32_MIN);
+    SetProp(b.w, 1, Hex(kPropListIcons), "~x.ico", INT32_MAX);
+    EXPECT_EQ(b.View().icons.size(), 2u);
+    // A property below 0x7D00 counted past the numbers by a huge index reads nothing.
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropFormat), INT32_MAX), "");
 }
 
 TEST(Lists, APersonResizesAnMColumnAndScrollsAnSColumn) {

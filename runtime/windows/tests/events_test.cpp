@@ -118,6 +118,39 @@ TEST_F(Events, APersonTypesAndSavesAndTheBodySeesEachStep) {
     EXPECT_EQ(*Driver(std::chrono::milliseconds(100)).Shown(kFormTitle, "#2"), "Smith               ");
 }
 
+TEST_F(Events, TypingStopsAtThePicturesWidth) {
+    // Thirteen places of "(###)###-####": the digits typed past them never arrive, so the number
+    // is taken (whole, it would hold too many digits for the picture and be refused).
+    char phone[10];
+    std::memset(phone, ' ', sizeof phone);
+    uint8_t amount[4] = {};
+    tarvex::Window window{kModule, "P1$PHONE", phone, amount};
+    window.Open();
+    std::thread person([] {
+        Driver driver(std::chrono::seconds(5));
+        EXPECT_TRUE(driver.Type("Phone Number", "&Phone:", "(555)987-654321")) << driver.Why();
+        // Over "   0.00": the padding goes, the digits stay; a point is no literal of the number.
+        EXPECT_TRUE(driver.Type("Phone Number", "#3", "   12.50")) << driver.Why();
+        EXPECT_TRUE(driver.Press("Phone Number", "&Save")) << driver.Why();
+    });
+    for (Accept accept; accept.Next();) {
+        Log(Seen());
+        if (ACCEPTED() == 4)
+            break;
+    }
+    person.join();
+    EXPECT_EQ(Logged(), (std::vector<std::string>{"515/0/0/0", "1/2/2/0", "257/3/0/3", "1/3/3/0", "257/4/0/4",
+                                                  "1/4/4/0"}));
+    EXPECT_EQ(std::string(phone, 10), "5559876543");
+    Vrn$DPushDec(amount, sizeof amount, 2);
+    Vrn$DStack2Stack();
+    EXPECT_EQ(PopStdString(), "12.5");
+    EXPECT_EQ(*Driver(std::chrono::milliseconds(100)).Shown("Phone Number", "#2"), "(555)987-6543");
+    auto shown = HeadlessBackend()->FindWindow("Phone Number");
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_EQ(shown->controls[1].entry_limit, 13);
+}
+
 TEST_F(Events, APostedCloseArrivesAfterTheBodyAndCycleRefusesIt) {
     Form form;
     int passes = 0, closes = 0;

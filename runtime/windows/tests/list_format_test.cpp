@@ -124,6 +124,9 @@ TEST(ListFormat, AGroupPutsOneHeaderOverItsColumns) {
     EXPECT_EQ(f.columns[2].left, 60);
     EXPECT_EQ(f.header_lines, 2);   // the group's line above the columns'
     EXPECT_EQ(WriteListFormat(f), "[20L~A~20L~B~](40)~Both~|30R");
+    // A group's header over columns without any takes its line all the same.
+    EXPECT_EQ(Parse("[20L20L]~Both~30R").header_lines, 1);
+    EXPECT_EQ(Parse("[20L20L]30R").header_lines, 0);
 }
 
 TEST(ListFormat, ScrollHeaderHeightAndTheMarkedColumn) {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What a person sees on Qt: a browse with thirty rows and a form with a sheet, each saved as a
-// picture in the build folder (screenshots/) for review, and checked there: the list's header and
-// rows hold text where the list is, the selected row is marked, the sheet's page shows.
+// What a person sees on Qt: a browse with thirty rows, a browse with a group header, icons and a
+// sideways scrolling column, and a form with a sheet, each saved as a picture in the build folder
+// (screenshots/) for review, and checked there: the list's header and rows hold text where the
+// list is, the selected row is marked, the group header spans its columns, the icons show, the
+// sheet's page shows.
 #include <gtest/gtest.h>
 
 #include <QColor>
@@ -9,10 +11,12 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QTableWidget>
+#include <QWheelEvent>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -30,6 +34,19 @@
 #include "windows/driver.h"
 #include "windows/headless_ui.h"
 #include "windows/tests/claim_rows.h"
+
+namespace {
+
+// A charge: its date with a paid or due icon, its code and amount, a long note.
+#define CHARGE_ROW_FIELDS(FIELD) \
+    FIELD(DATE, DATE)            \
+    FIELD(ICON, LONG)            \
+    FIELD(CODE, STRING(5))       \
+    FIELD(AMOUNT, DECIMAL(11, 2)) \
+    FIELD(NOTE, STRING(60))
+TARVEX_RECORD(ChargeRow, "CHG", CHARGE_ROW_FIELDS)
+
+}  // namespace
 
 namespace tarvex::windows {
 namespace {
@@ -118,6 +135,146 @@ TEST(Screens, APersonWidensAColumnTheFormatLetsThemSize) {
     EXPECT_NEAR(units * average / 4.0, 150, average / 4.0 + 1) << format;   // was 80 units
     EXPECT_NE(format.find("M~Date~"), std::string::npos) << format;
     Vrn$freewindow(&w);
+}
+
+// The claim browse's list showing charges: "Charge" over the code and amount columns (the code's
+// edge can be dragged), an icon before each date, and a note that scrolls sideways over 200 units.
+constexpr const char* kChargeFormat =
+    "50C|I~Date~@D2@[36L(2)|M~Code~@s5@60R(2)|~Amount~@n-12.2@]~Charge~|80LS(200)~Note~@s60@";
+
+struct Charges {
+    Queue<ClaimRow> rows, other;
+    Queue<ChargeRow> charges;
+    VrnWindowObject* w = nullptr;
+    Charges() {
+        for (int i = 1; i <= 20; i++) {
+            charges->DATE = Vrn$DATE(3, i, 2024);
+            charges->ICON = i % 3 == 0 ? 2 : 1;   // every third is due
+            std::string code = "9921" + std::to_string(i % 10);
+            Vrn$storestr(reinterpret_cast<char*>(&charges->CODE), sizeof charges->CODE, code.c_str(), 5);
+            Vrn$DPushCString((std::to_string(i * 15) + ".50").c_str());
+            Vrn$DPopDec(&charges->AMOUNT, sizeof charges->AMOUNT, 2);
+            std::string note = "Office visit " + std::to_string(i) + ", established patient, follow-up in two weeks";
+            Vrn$storestr(reinterpret_cast<char*>(&charges->NOTE), sizeof charges->NOTE, note.c_str(),
+                         int32_t(note.size()));
+            charges.Add();
+        }
+        Vrn$pwopen(&w, kModule, "P1$BROWSE", rows.Declaration(), other.Declaration(), nullptr);
+        Vrn$OPENwindow(w);
+        tarvex::Target browse(w);
+        Vrn$PushLong(VRN_PROP_FROM);
+        Vrn$SetPropQ(1, 0, w, charges.Declaration());
+        browse[{1, VRN_PROP_FORMAT}] = kChargeFormat;
+        browse[{1, VRN_PROP_LIST_ICONS, 1}] = "~paid.ico";
+        browse[{1, VRN_PROP_LIST_ICONS, 2}] = "~due.ico";
+        Vrn$DISPLAY(0, 0);
+    }
+    ~Charges() { Vrn$freewindow(&w); }
+};
+
+// Runs `work` on the Qt thread with the charge list's table and its group headers.
+void OnChargeList(const std::function<void(QTableWidget*, std::vector<QWidget*>)>& work) {
+    QMetaObject::invokeMethod(qApp, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            for (QTableWidget* table : top->findChildren<QTableWidget*>())
+                if (top->windowTitle() == "Claim Browser" && table->columnCount() == 4) {
+                    std::vector<QWidget*> groups;
+                    for (QWidget* group : table->parentWidget()->findChildren<QWidget*>("tarvexGroupHeader"))
+                        if (group->isVisible())
+                            groups.push_back(group);
+                    work(table, groups);
+                    return;
+                }
+        ADD_FAILURE() << "no charge list";
+    }, Qt::BlockingQueuedConnection);
+}
+
+TEST(Screens, AGroupHeaderSpansItsColumnsAndIconsShowBeforeTheDates) {
+    Charges c;
+    QImage picture = Screenshot("Claim Browser", "charge_groups.png");
+    ASSERT_FALSE(picture.isNull());
+    auto shown = HeadlessBackend()->FindWindow("Claim Browser");
+    ASSERT_TRUE(shown.has_value());
+    const HeadlessUi::Control& list = shown->controls.front();
+    // The code and amount columns: 36 and 60 units, each with its border line.
+    int32_t average = ControlStateOf(*c.w).scale.font.average_width;
+    auto pixels = [average](int units) { return (units * 2 * average + 4) / 8; };
+    int code_left = pixels(50) + 1, charge_width = pixels(36) + 1 + pixels(60) + 1;
+    ASSERT_EQ(list.list.groups.size(), 1u);
+    EXPECT_EQ(list.list.groups[0].left, code_left);
+    EXPECT_EQ(list.list.groups[0].right - list.list.groups[0].left, charge_width);
+    OnChargeList([&](QTableWidget* table, std::vector<QWidget*> groups) {
+        ASSERT_EQ(groups.size(), 1u);
+        QWidget* charge = groups[0];
+        EXPECT_EQ(charge->property("tarvexHeader").toString(), "Charge");
+        QHeaderView* header = table->horizontalHeader();
+        // Over the code and amount columns' headers, to the pixel, and right on top of them.
+        QPoint at = charge->mapTo(table->window(), QPoint(0, 0));
+        QPoint code = header->mapTo(table->window(), QPoint(header->sectionViewportPosition(1), 0));
+        EXPECT_EQ(at.x(), code.x());
+        EXPECT_EQ(charge->width(), charge_width);
+        EXPECT_EQ(at.y() + charge->height(), code.y());
+        // A person drags the code column's edge 30 pixels on: the group header follows it.
+        header->resizeSection(1, header->sectionSize(1) + 30);
+        EXPECT_EQ(charge->width(), charge_width + 30);
+        EXPECT_EQ(charge->mapTo(table->window(), QPoint(0, 0)).x(), code.x());
+    });
+    // The header band holds the group's text; the third row's date shows the due icon (red) and
+    // the second's the paid one (green), at the left of the date column.
+    NativeRect r = list.spec.rect;
+    int line = list.list.header_height / 2;
+    EXPECT_GT(Colours(picture, {r.left + code_left + 4, r.top + 2, r.left + code_left + charge_width - 4,
+                                r.top + line}).size(), 2u) << "no group header text";
+    auto icon_colours = [&](int row) {
+        int top = r.top + 1 + list.list.header_height + (row - 1) * line;
+        return Colours(picture, {r.left + 1, top, r.left + line + 2, top + line});
+    };
+    auto has = [](const std::set<QRgb>& colours, QColor wanted) {
+        for (QRgb colour : colours)
+            if (std::abs(qRed(colour) - wanted.red()) < 8 && std::abs(qGreen(colour) - wanted.green()) < 8 &&
+                std::abs(qBlue(colour) - wanted.blue()) < 8)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(has(icon_colours(3), QColor(200, 40, 40))) << "no due icon";
+    EXPECT_TRUE(has(icon_colours(2), QColor(30, 140, 60))) << "no paid icon";
+    EXPECT_FALSE(has(icon_colours(3), QColor(30, 140, 60))) << "the paid icon on a due row";
+}
+
+TEST(Screens, ASidewaysWheelScrollsTheNoteColumnAsRightAndLeftDo) {
+    Charges c;
+    int32_t average = ControlStateOf(*c.w).scale.font.average_width;
+    for (tarvex::Accept accept; accept.Next();)
+        if (tarvex::EVENT() == tarvex::EVENT_OpenWindow)
+            std::thread([] {
+                // Two notches to the right on a tilting wheel and one with Shift held: three
+                // characters on; then a fine wheel's half notch, which moves nothing yet.
+                OnChargeList([](QTableWidget* table, std::vector<QWidget*>) {
+                    QPointF at(table->viewport()->width() - 5, 5);
+                    auto turn = [&](QPoint delta, Qt::KeyboardModifiers keys) {
+                        QWheelEvent wheel(at, table->viewport()->mapToGlobal(at), QPoint(), delta, Qt::NoButton,
+                                          keys, Qt::NoScrollPhase, false);
+                        QApplication::sendEvent(table->viewport(), &wheel);
+                    };
+                    turn({-120, 0}, Qt::NoModifier);
+                    turn({-120, 0}, Qt::NoModifier);
+                    turn({0, -120}, Qt::ShiftModifier);
+                    turn({-60, 0}, Qt::NoModifier);
+                });
+                Driver driver(std::chrono::seconds(5));
+                for (int i = 0; i < 500; i++) {
+                    auto view = driver.ShownList("Claim Browser", "#1");
+                    if (view && view->columns.size() == 4 && view->columns[3].scroll != 0)
+                        break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                Screenshot("Claim Browser", "charge_note_scrolled.png");
+                driver.CloseBox("Claim Browser");
+            }).detach();
+    NativeListView view = HeadlessBackend()->FindWindow("Claim Browser")->controls.front().list;
+    ASSERT_EQ(view.columns.size(), 4u);
+    EXPECT_EQ(view.columns[3].scroll, 3 * average);
+    EXPECT_EQ(view.columns[0].scroll, 0);   // the others do not scroll
 }
 
 TEST(Screens, AFormShowsItsSheetAndItsValues) {
