@@ -8,7 +8,10 @@
 //   - NONE, or a filter naming a column whose SQL comparison could differ from the evaluator's
 //     (REAL, TIME, raw bytes), or any other view: every operation goes to the generic engine.
 // Each row served leaves the file's sequence standing on it, exactly as a NEXT of the file would,
-// so POSITION, RESET, PUT and DELETE of the file see the row the view gave. A page stays in use
+// so POSITION, RESET, PUT and DELETE of the file see the row the view gave. A WATCH is kept here
+// and given to the file just before the read it precedes, served or the engine's, so a PUT after a
+// watched NEXT is refused (89) when another station changed the row; a watched read always asks
+// the server, never a page fetched before the WATCH. A page stays in use
 // only while the file still stands on the row the view left it on; anything that moved the file
 // (the program's SET or RESET, another read) makes the next read ask the server again from there.
 #include <atomic>
@@ -53,6 +56,7 @@ struct ServedView {
     std::unique_ptr<VrnParsed, ParsedFree> filter;         // evaluated on rows of a SUPERSET
     std::string condition;                                 // the SQL form of the filter
     bool superset = false;
+    bool watch = false;                                    // a WATCH waits for the next read
     PgResult page{nullptr, PQclear};
     int at = -1;                                           // the row of the page the file stands on
     bool forward = true;
@@ -206,15 +210,17 @@ void Plan(ServedView& view) {
 }
 
 // One row in the direction: from the page while the file still stands where the view left it,
-// else a new page from where the file stands now.
-int32_t Fetch(ServedView& view, bool forward) {
+// else a new page from where the file stands now. A watched read takes a new page and watches
+// each row it stands on, so the row given carries its version as the server has it now.
+int32_t Fetch(ServedView& view, bool forward, bool watch) {
     FileDecl* file = Primary(view.decl);
     State* state = PrimaryState(view.decl);
     if (state == nullptr)
         return kNotOpen;
+    bool fresh = !watch;
     for (;;) {
         bool in_step = view.page != nullptr && view.forward == forward && state->place == Place::kOn &&
-                       state->low == view.left_id;
+                       state->low == view.left_id && fresh;
         if (!in_step || view.at + 1 >= PQntuples(view.page.get())) {
             bool ended = in_step && PQntuples(view.page.get()) < kPageRows;
             view.page.reset();
@@ -231,6 +237,7 @@ int32_t Fetch(ServedView& view, bool forward) {
             view.page = std::move(page);
             view.forward = forward;
             view.at = -1;
+            fresh = true; // the rows of this page are as fresh as the WATCH asks
             if (PQntuples(view.page.get()) == 0) {
                 view.page.reset();
                 state->place = Place::kNone;
@@ -238,6 +245,8 @@ int32_t Fetch(ServedView& view, bool forward) {
             }
         }
         view.at++;
+        if (watch)
+            PGSQL(VRN_OP_WATCH, file, nullptr); // taken by the NEXT state update below
         int32_t code = StandOnRow(file, state, view.page.get(), view.at);
         view.left = true;
         view.left_id = state->low;
@@ -288,7 +297,9 @@ void Read(ServedView& view, int32_t operation) {
         Finish(view, operation, code == -1 ? kUnsupported : code);
         return;
     }
-    Finish(view, operation, Fetch(view, operation == VRN_OP_NEXT));
+    bool watch = view.watch;
+    view.watch = false;
+    Finish(view, operation, Fetch(view, operation == VRN_OP_NEXT, watch));
 }
 
 // POSITION: the file's position in its reading order, in the form the engine gives for its one file.
@@ -355,6 +366,26 @@ intptr_t PgView(int32_t operation, FileDecl* file, const intptr_t* arguments) {
             view->order_text = value;
         view->planned = false;
     }
+    if (operation == VRN_OP_WATCH && view != nullptr && (view->state & VRN_STATE_OPEN) != 0) {
+        int32_t code = _drv_check_any_state(nullptr, operation, view->state, &view->flags, nullptr, 0);
+        if (code == 0)
+            view->watch = true;
+        Finish(*view, operation, code == -1 ? kUnsupported : code);
+        return 0;
+    }
+    bool writes = operation == VRN_OP_PUT || operation == VRN_OP_DELETE || operation == VRN_OP_HOLD ||
+                  operation == VRN_OP_HOLD_SECONDS || operation == VRN_OP_RELEASE;
+    if (view != nullptr && writes && view->served && (view->state & VRN_STATE_OPEN) != 0) {
+        // The row stands in the file, where the served read left it; the engine never read it, so
+        // its own state would refuse the write as having no record.
+        int32_t code = _drv_check_any_state(nullptr, operation, view->state, &view->flags, nullptr, 0);
+        if (code == 0) {
+            PGSQL(operation, Primary(decl), arguments);
+            code = Vrn$ERRCODE;
+        }
+        Finish(*view, operation, code == -1 ? kUnsupported : code);
+        return 0;
+    }
     bool reads = operation == VRN_OP_NEXT || operation == VRN_OP_PREVIOUS || operation == VRN_OP_POSITION_FILE ||
                  operation == VRN_OP_RESET_FILE;
     if (view != nullptr && reads && (view->state & VRN_STATE_OPEN) != 0) {
@@ -370,11 +401,21 @@ intptr_t PgView(int32_t operation, FileDecl* file, const intptr_t* arguments) {
             return 0;
         }
     }
+    if (view != nullptr && view->watch &&
+        (operation == VRN_OP_NEXT || operation == VRN_OP_PREVIOUS || operation == VRN_OP_REGET_FILE)) {
+        // The engine does the read: it takes the WATCH and gives it to the file itself.
+        view->watch = false;
+        VIEWENGINE(VRN_OP_WATCH, file, nullptr);
+    }
     intptr_t result = VIEWENGINE(operation, file, arguments);
     int32_t code = Vrn$ERRCODE;
-    if (view != nullptr && (operation == VRN_OP_OPEN || operation == VRN_OP_CLOSE)) {
+    if (view != nullptr) {
+        // The view's state follows the engine's reads too (a REGET gives it a record to PUT).
         _drv_update_any_state(nullptr, operation, &view->state, &view->flags, code, 0);
-        view->planned = false;
+        if (operation == VRN_OP_OPEN && code == 0 && Primary(decl)->driver_instance != nullptr)
+            view->state |= Primary(decl)->driver_instance->state & (VRN_STATE_WRITABLE | VRN_STATE_EXCLUSIVE);
+        if (operation == VRN_OP_OPEN || operation == VRN_OP_CLOSE)
+            view->planned = false;
         if (operation == VRN_OP_CLOSE)
             Forget(view);
     }

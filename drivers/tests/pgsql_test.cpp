@@ -5,7 +5,7 @@
 // as the outside judge and read back byte for byte, server failures as 90 with the server's text.
 // Then two stations: WATCH (89), LOGOUT/COMMIT/ROLLBACK over several files, a LOGOUT that cannot
 // get its locks in time (48), a station killed inside a transaction, LOCK/UNLOCK, POSITION with
-// RESET and REGET.
+// RESET and REGET, and WATCH through a view the server serves.
 #include "pgsql/pgsql.h"
 #include "pgsql/pg_store.h"
 #include "tarvex/evaluate.h"
@@ -731,4 +731,116 @@ TEST_F(PgsqlTest, ViewsServedOnTheServerGiveTheEnginesRowsBothWaysAcrossPages) {
         }
     }
     Vrn$PopBind();
+}
+
+// What one station sees when it reads under WATCH through a view while another station PUTs the
+// rows it reads: the codes of its PUTs and the amounts it reads.
+struct WatchedReading {
+    std::vector<int32_t> codes;
+    std::vector<int32_t> amounts;
+    bool operator==(const WatchedReading&) const = default;
+};
+
+void PrintTo(const WatchedReading& reading, std::ostream* out) {
+    *out << "codes";
+    for (int32_t code : reading.codes)
+        *out << " " << code;
+    *out << "; amounts";
+    for (int32_t amount : reading.amounts)
+        *out << " " << amount;
+}
+
+// Another station sets the amount of the record of `code`.
+void OtherStationPuts(const char* code, int32_t amount) {
+    Station other;
+    other.Start([&](int ready) {
+        Table u("C:\\DATA\\Watch.kel");
+        if (u.Open() != 0 || u.GetCode(code) != 0)
+            return 1;
+        u.record.AMOUNT = amount;
+        Vrn$FILE_PUTf(&u.file);
+        Signal(ready);
+        return Vrn$ERRCODE == 0 ? 0 : 2;
+    });
+    EXPECT_TRUE(other.WaitReady());
+    EXPECT_EQ(other.Wait(), 0);
+}
+
+// Rows w0001, w0002, ... in CODE order, each with its number as amount.
+WatchedReading ReadWatched(Table& table, VrnDriverEntry driver, const std::string& filter) {
+    WatchedReading out;
+    OneFileView view(table);
+    view.decl.driver = driver;
+    Vrn$FILE_OPEN(view.File(), 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    tarvex::testing::PushText(filter);
+    Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+    auto next = [&](bool watch) {
+        if (watch)
+            Vrn$FILE_WATCH(view.File());
+        Vrn$FILE_NEXT(view.File());
+        out.codes.push_back(Vrn$ERRCODE);
+        out.amounts.push_back(table.record.AMOUNT);
+    };
+    auto put = [&](int32_t amount) {
+        table.record.AMOUNT = amount;
+        Vrn$FILE_PUTf(view.File());
+        out.codes.push_back(Vrn$ERRCODE);
+    };
+    Vrn$FILE_SETk(&table.code_key);
+    // A watched read, the other station writes the row: our PUT is refused and writes nothing.
+    next(true);
+    OtherStationPuts("w0001", 701);
+    put(1);
+    // Read again under WATCH by position: the other's version, and the PUT goes through.
+    Vrn$FILE_POSITIONf(view.File());
+    Vrn$FILE_WATCH(view.File());
+    Vrn$FILE_REGETf(view.File());
+    out.codes.push_back(Vrn$ERRCODE);
+    out.amounts.push_back(table.record.AMOUNT);
+    put(2);
+    // A row changed after the view read ahead of it: the watched NEXT gives it as it is now.
+    next(false);
+    OtherStationPuts("w0003", 900);
+    next(true);
+    put(3);
+    // Without WATCH the last PUT wins, even over a change made after the read.
+    next(false);
+    OtherStationPuts("w0004", 901);
+    put(4);
+    Vrn$FILE_CLOSE(view.File());
+    return out;
+}
+
+TEST_F(PgsqlTest, AWatchedReadThroughAServedViewGives89WhenAnotherStationChangedTheRow) {
+    // Every row, an EXACT filter and a SUPERSET one, each served and through the engine alone.
+    const char* filters[] = {"", "KT:AMOUNT >= 0", "KT:AMOUNT >= 0 AND SUB(KT:NAME, 1, 1) <> 'x'"};
+    for (const char* filter : filters) {
+        for (VrnDriverEntry driver : {VIEWENGINE, VIEWDRIVER}) {
+            const char* how = driver == VIEWENGINE ? " (engine)" : " (served)";
+            auto table = std::make_unique<Table>("C:\\DATA\\Watch.kel");
+            Vrn$FILE_CREATE(&table->file);
+            ASSERT_EQ(table->Open(), 0);
+            for (int32_t i = 1; i <= 300; i++) {
+                char code[8];
+                std::snprintf(code, sizeof code, "w%04d", i);
+                ASSERT_EQ(table->Add(i, code, "Nobody", i), 0);
+            }
+            Vrn$PushBind2(0);
+            BindField("KT:AMOUNT", &table->record.AMOUNT, VRN_TYPE_LONG, 4);
+            BindField("KT:NAME", &table->record.NAME, VRN_TYPE_STRING, 10);
+            uint64_t before = lumarex::drivers::pg::ServedViewRows();
+            WatchedReading reading = ReadWatched(*table, driver, filter);
+            uint64_t served = lumarex::drivers::pg::ServedViewRows() - before;
+            Vrn$PopBind();
+            EXPECT_EQ(served > 0, driver == VIEWDRIVER) << filter << how;
+            // NEXT, PUT 89; REGET, PUT; NEXT; NEXT sees 900, PUT; NEXT, PUT over the other's 901.
+            const WatchedReading expected{{0, 89, 0, 0, 0, 0, 0, 0, 0}, {1, 701, 2, 900, 4}};
+            EXPECT_EQ(reading, expected) << filter << how;
+            EXPECT_EQ(server.Psql("SELECT string_agg(amount::text, ',' ORDER BY id) FROM watch WHERE id <= 4"),
+                      "2,2,3,4")
+                << filter << how;
+            table.reset();
+        }
+    }
 }
