@@ -95,6 +95,7 @@ struct State {
     int32_t logout_seconds = 0;
     int32_t wait_milliseconds = kWaitMilliseconds; // set with the lock-wait property
     SendOptions options;                            // SEND's, kept for programs that ask
+    bool version_trigger = false; // the table raises the version of rows other clients update
     bool locked = false;    // LOCK holds a server transaction on the own connection
     bool streaming = false; // so does STREAM until FLUSH
     int64_t current = 0;

@@ -55,6 +55,7 @@ struct ServedView {
     bool served = false;                                   // this driver serves the reads
     std::unique_ptr<VrnParsed, ParsedFree> filter;         // evaluated on rows of a SUPERSET
     std::string condition;                                 // the SQL form of the filter
+    std::string page_condition;                            // the one the page was asked with
     bool superset = false;
     bool watch = false;                                    // a WATCH waits for the next read
     PgResult page{nullptr, PQclear};
@@ -173,6 +174,19 @@ bool IdentityCollation() {
     return true;
 }
 
+// The filter's SQL form over the file's columns: the rendering's kind, `refused` when it names a
+// field whose SQL comparison could differ from the evaluator's.
+int32_t Render(const ServedView& view, std::string* condition, bool* refused) {
+    ColumnMap map;
+    map.state = PrimaryState(view.decl);
+    VrnSqlOutput output{&ColumnOf, &map, nullptr, 0};
+    int32_t rendering = Vrn$PrintSQL(view.filter.get(), &output);
+    condition->assign(output.text != nullptr ? output.text : "");
+    Vrn$FreeSQL(&output);
+    *refused = map.refused;
+    return rendering;
+}
+
 // Decides how the view is served, after OPEN and after each change of FILTER or ORDER.
 void Plan(ServedView& view) {
     view.planned = true;
@@ -194,19 +208,30 @@ void Plan(ServedView& view) {
     if (tree == nullptr)
         return; // the engine reports the faulty filter
     view.filter.reset(tree);
-    ColumnMap map;
-    map.state = state;
-    VrnSqlOutput output{&ColumnOf, &map, nullptr, 0};
-    int32_t rendering = Vrn$PrintSQL(tree, &output);
-    if (output.text != nullptr)
-        view.condition = output.text;
-    Vrn$FreeSQL(&output);
+    bool refused = false;
+    int32_t rendering = Render(view, &view.condition, &refused);
     bool strings = view.condition.find("COLLATE \"C\"") != std::string::npos;
-    if (map.refused || (rendering != VRN_SQL_EXACT && rendering != VRN_SQL_SUPERSET) ||
-        (strings && !IdentityCollation()))
+    if (refused || (rendering != VRN_SQL_EXACT && rendering != VRN_SQL_SUPERSET) || (strings && !IdentityCollation()))
         return;
     view.superset = rendering == VRN_SQL_SUPERSET;
     view.served = true;
+}
+
+// The filter's SQL with the program's variables as they are now: the engine evaluates them on
+// each row, so a browse that changes its patient and SETs again must not read the old one's rows.
+// A rendering that no longer comes out as planned leaves the whole filter to be evaluated here.
+void Rerender(ServedView& view) {
+    if (!view.filter)
+        return;
+    std::string condition;
+    bool refused = false;
+    int32_t rendering = Render(view, &condition, &refused);
+    if (refused || (rendering != VRN_SQL_EXACT && rendering != VRN_SQL_SUPERSET)) {
+        condition.clear();
+        rendering = VRN_SQL_SUPERSET;
+    }
+    view.superset = rendering == VRN_SQL_SUPERSET;
+    view.condition = std::move(condition);
 }
 
 // One row in the direction: from the page while the file still stands where the view left it,
@@ -218,9 +243,10 @@ int32_t Fetch(ServedView& view, bool forward, bool watch) {
     if (state == nullptr)
         return kNotOpen;
     bool fresh = !watch;
+    Rerender(view);
     for (;;) {
         bool in_step = view.page != nullptr && view.forward == forward && state->place == Place::kOn &&
-                       state->low == view.left_id && fresh;
+                       state->low == view.left_id && fresh && view.page_condition == view.condition;
         if (!in_step || view.at + 1 >= PQntuples(view.page.get())) {
             bool ended = in_step && PQntuples(view.page.get()) < kPageRows;
             view.page.reset();
@@ -235,6 +261,7 @@ int32_t Fetch(ServedView& view, bool forward, bool watch) {
             if (code != 0)
                 return code;
             view.page = std::move(page);
+            view.page_condition = view.condition;
             view.forward = forward;
             view.at = -1;
             fresh = true; // the rows of this page are as fresh as the WATCH asks

@@ -22,7 +22,9 @@
  *     a PUT or DELETE runs under a savepoint. A server error that ends the transaction (COMMIT finds
  *     it rolled back) makes COMMIT fail with 90, never report success.
  *   - WATCH: a PUT after a watched read changes the record only while its version is the one read;
- *     otherwise 89 and nothing is written.
+ *     otherwise 89 and nothing is written. Every table has a trigger that raises the version of a
+ *     row any other SQL client updates without raising it, added on OPEN or BUILD to a table made
+ *     before it (its rows kept).
  *   - LOCK(file, seconds): the table locked against other writers and lockers within a server
  *     transaction on the file's connection, waiting up to the seconds (32 when not had); the
  *     writes until UNLOCK (or CLOSE) commit with UNLOCK. STREAM/FLUSH: the writes between them are

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -411,6 +412,51 @@ TEST_F(PgsqlTest, WatchGivesTheSecondStation89AndItSeesTheFirstsVersion) {
     Vrn$FILE_PUTf(&t->file);
     EXPECT_EQ(Vrn$ERRCODE, 0);
     EXPECT_EQ(server.Psql("SELECT amount FROM kel WHERE code = 'Alpha'"), "2");
+}
+
+TEST_F(PgsqlTest, AnUpdateByAnotherSqlClientRaisesTheVersionSoWatchSeesIt) {
+    auto t = Filled();
+    auto version = [] { return server.Psql("SELECT changes FROM kel WHERE code = 'Alpha'"); };
+    auto rows = [] { return server.Psql("SELECT string_agg(id || ':' || amount, ',' ORDER BY id) FROM kel"); };
+    Vrn$FILE_WATCH(&t->file);
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    EXPECT_EQ(server.Psql("UPDATE kel SET amount = 66 WHERE code = 'Alpha'"), "");
+    EXPECT_EQ(version(), "1");
+    t->record.AMOUNT = 55;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 89);
+    Vrn$FILE_WATCH(&t->file);
+    ASSERT_EQ(t->GetCode("alpha"), 0);
+    EXPECT_EQ(t->record.AMOUNT, 66);
+    t->record.AMOUNT = 55;
+    Vrn$FILE_PUTf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(version(), "2") << "the driver's own PUT raises the version once";
+    // An UPDATE that sets the version itself keeps what it set.
+    EXPECT_EQ(server.Psql("UPDATE kel SET changes = 40 WHERE code = 'Alpha'"), "");
+    EXPECT_EQ(version(), "40");
+
+    // A table made before the trigger: an outside UPDATE leaves the version, until a station opens
+    // the table, which adds the trigger and keeps every row.
+    const char* has_trigger = "SELECT count(*) FROM pg_trigger WHERE tgrelid = 'kel'::regclass AND tgname = 'lum_changes'";
+    Vrn$FILE_CLOSE(&t->file);
+    EXPECT_EQ(server.Psql("DROP TRIGGER lum_changes ON kel"), "");
+    EXPECT_EQ(server.Psql("UPDATE kel SET amount = 67 WHERE code = 'Alpha'"), "");
+    EXPECT_EQ(version(), "40");
+    std::string before = rows();
+    ASSERT_EQ(t->Open(0x40), 0) << "a read-only OPEN adds it too";
+    EXPECT_EQ(server.Psql(has_trigger), "1");
+    EXPECT_EQ(rows(), before);
+    EXPECT_EQ(server.Psql("UPDATE kel SET amount = 68 WHERE code = 'Alpha'"), "");
+    EXPECT_EQ(version(), "41");
+    // So does BUILD of the closed table.
+    Vrn$FILE_CLOSE(&t->file);
+    EXPECT_EQ(server.Psql("DROP TRIGGER lum_changes ON kel"), "");
+    before = rows();
+    Vrn$FILE_BUILDf(&t->file);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(server.Psql(has_trigger), "1");
+    EXPECT_EQ(rows(), before);
 }
 
 TEST_F(PgsqlTest, CommitChangesEveryFileAndRollbackNone) {
@@ -843,4 +889,48 @@ TEST_F(PgsqlTest, AWatchedReadThroughAServedViewGives89WhenAnotherStationChanged
             table.reset();
         }
     }
+}
+
+TEST_F(PgsqlTest, AServedViewTakesTheProgramsVariablesAsTheyAreAtEachRead) {
+    auto table = std::make_unique<Table>("C:\\DATA\\Vars.kel");
+    Vrn$FILE_CREATE(&table->file);
+    ASSERT_EQ(table->Open(), 0);
+    for (int32_t i = 1; i <= 500; i++) {
+        char code[8];
+        std::snprintf(code, sizeof code, "v%04d", i);
+        ASSERT_EQ(table->Add(i, code, "Nobody", (i * 37) % 1000), 0);
+    }
+    int32_t least = 0;
+    Vrn$PushBind2(0);
+    BindField("KT:AMOUNT", &table->record.AMOUNT, VRN_TYPE_LONG, 4);
+    BindField("LEAST", &least, VRN_TYPE_LONG, 4);
+    // A browse that changes its variable and SETs again, and one that changes it mid-page.
+    auto read = [&](VrnDriverEntry driver) {
+        std::vector<int32_t> ids;
+        OneFileView view(*table);
+        view.decl.driver = driver;
+        Vrn$FILE_OPEN(view.File(), 0x42);
+        tarvex::testing::PushText("KT:AMOUNT >= LEAST");
+        Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+        for (int32_t value : {900, 990, 500}) {
+            least = value;
+            Vrn$FILE_SETk(&table->code_key);
+            for (int n = 0; n < 40; n++) {
+                if (n == 20)
+                    least = 100;
+                Vrn$FILE_NEXT(view.File());
+                ids.push_back(Vrn$ERRCODE == 0 ? int32_t(table->record.ID) : -Vrn$ERRCODE);
+                if (Vrn$ERRCODE != 0)
+                    break;
+            }
+        }
+        Vrn$FILE_CLOSE(view.File());
+        return ids;
+    };
+    uint64_t before = lumarex::drivers::pg::ServedViewRows();
+    std::vector<int32_t> served = read(VIEWDRIVER);
+    EXPECT_GT(lumarex::drivers::pg::ServedViewRows(), before);
+    EXPECT_EQ(served, read(VIEWENGINE));
+    EXPECT_EQ(std::count(served.begin(), served.end(), -33), 1) << "the second reading runs out";
+    Vrn$PopBind();
 }
