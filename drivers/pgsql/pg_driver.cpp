@@ -97,7 +97,8 @@ std::string Literal(const std::string& text) {
 
 } // namespace
 
-std::string SequenceSql(const State& s, bool forward, const std::string& condition, int limit, PgParams* params) {
+std::string SequenceSql(const State& s, bool forward, const std::string& condition, int limit, PgParams* params,
+                        const ImageRange* range) {
     bool by_key = s.sequence_key >= 0;
     std::string sql = "SELECT r.id, r.changes";
     std::string where, order;
@@ -114,6 +115,14 @@ std::string SequenceSql(const State& s, bool forward, const std::string& conditi
             params->Bytea(s.image);
             params->Bigint(from);
             where += " AND (" + c + ", r.id) " + compare + " ($1, $2)";
+        }
+        if (range != nullptr) {
+            params->Bytea(range->low);
+            where += " AND " + c + " >= $" + std::to_string(params->Count());
+            if (!range->high.empty()) {
+                params->Bytea(range->high);
+                where += " AND " + c + " < $" + std::to_string(params->Count());
+            }
         }
     } else {
         order = std::string("r.id") + direction;

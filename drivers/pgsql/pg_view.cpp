@@ -234,6 +234,28 @@ void Rerender(ServedView& view) {
     view.condition = std::move(condition);
 }
 
+// The key images the filter's `field = value` terms keep the rows within, as the engine bounds its
+// own scan: the server then reads that range of the key, not the rest of the key from where the
+// sequence stands. False when the sequence is not by key or the filter fixes no leading field.
+bool Range(const ServedView& view, ImageRange* range) {
+    FileDecl* file = Primary(view.decl);
+    State* state = PrimaryState(view.decl);
+    if (!view.filter || state->sequence_key < 0)
+        return false;
+    std::string record(static_cast<const char*>(file->record), file->record_length);
+    int32_t fixed = VIEWBOUNDS(reinterpret_cast<FileDecl*>(view.decl), file->keys[state->sequence_key], record.data());
+    if (fixed <= 0)
+        return false;
+    range->low = state->keys[size_t(state->sequence_key)].image->BuildPrefix(record.data(), uint32_t(fixed));
+    // Every image that starts with the prefix lies below the prefix's successor.
+    range->high = range->low;
+    while (!range->high.empty() && uint8_t(range->high.back()) == 0xFF)
+        range->high.pop_back();
+    if (!range->high.empty())
+        range->high.back() = char(uint8_t(range->high.back()) + 1);
+    return true;
+}
+
 // One row in the direction: from the page while the file still stands where the view left it,
 // else a new page from where the file stands now. A watched read takes a new page and watches
 // each row it stands on, so the row given carries its version as the server has it now.
@@ -255,9 +277,12 @@ int32_t Fetch(ServedView& view, bool forward, bool watch) {
                 return kNotAvailable;
             }
             PgParams params;
-            std::string sql = SequenceSql(*state, forward, view.condition, kPageRows, &params);
+            ImageRange range;
+            bool ranged = Range(view, &range);
+            std::string sql = SequenceSql(*state, forward, view.condition, kPageRows, &params, ranged ? &range : nullptr);
             PgResult page(nullptr, PQclear);
-            int32_t code = state->Db().Run(sql, params, &page);
+            // A filter's text holds the program's values: such a query is not kept prepared.
+            int32_t code = view.filter ? state->Db().RunOnce(sql, params, &page) : state->Db().Run(sql, params, &page);
             if (code != 0)
                 return code;
             view.page = std::move(page);

@@ -741,6 +741,8 @@ TEST_F(PgsqlTest, ViewsServedOnTheServerGiveTheEnginesRowsBothWaysAcrossPages) {
     BindField("KT:CODE", &table->record.CODE, VRN_TYPE_STRING, 6);
     BindField("KT:NAME", &table->record.NAME, VRN_TYPE_STRING, 10);
     BindField("KT:AMOUNT", &table->record.AMOUNT, VRN_TYPE_LONG, 4);
+    int32_t wanted = 270;
+    BindField("WANTED", &wanted, VRN_TYPE_LONG, 4);
     struct Case {
         const char* filter;
         bool served;  // rows come from a server query
@@ -755,6 +757,13 @@ TEST_F(PgsqlTest, ViewsServedOnTheServerGiveTheEnginesRowsBothWaysAcrossPages) {
         {"KT:AMOUNT >= 0 AND KT:AMOUNT < 800 AND SUB(KT:NAME, 1, 1) <> 'm'", true, false},
         // NONE: the generic engine alone.
         {"SUB(KT:CODE, 3, 1) <> '1'", false, false},
+        // Equality on a key's leading field bounds the server's reading to that part of the key
+        // (NOCASE: the range holds both spellings, the filter keeps one), and the program's variable
+        // gives the value.
+        {"KT:NAME = 'miller' AND KT:AMOUNT > 0", true, true},
+        {"KT:AMOUNT = WANTED OR KT:AMOUNT = 0", true, true},
+        {"WANTED = KT:AMOUNT AND KT:CODE >= 'c5'", true, true},
+        {"KT:CODE = 'c07919'", true, true},
     };
     KeyDecl* keys[] = {&table->code_key, &table->name_key, &table->amount_key};
     for (const Case& c : cases) {
@@ -765,8 +774,11 @@ TEST_F(PgsqlTest, ViewsServedOnTheServerGiveTheEnginesRowsBothWaysAcrossPages) {
             uint64_t rows = lumarex::drivers::pg::ServedViewRows() - before;
             EXPECT_EQ(served, engine) << c.filter << " by " << key->label;
             EXPECT_EQ(served.end_code, 33) << c.filter;
-            EXPECT_GT(engine.forward.size(), 210u) << c.filter << ": the reading crosses a page";
-            EXPECT_EQ(served.after_reset.front(), served.forward[229]) << c.filter;
+            EXPECT_FALSE(served.forward.empty()) << c.filter;
+            if (std::strstr(c.filter, " = ") == nullptr) {
+                EXPECT_GT(engine.forward.size(), 210u) << c.filter << ": the reading crosses a page";
+                EXPECT_EQ(served.after_reset.front(), served.forward[229]) << c.filter;
+            }
             size_t given = served.forward.size() + served.after_reset.size() + served.backward.size();
             if (!c.served)
                 EXPECT_EQ(rows, 0u) << c.filter;
