@@ -77,8 +77,9 @@ class AppViewsTest : public ::testing::TestWithParam<Binding> {
         for (FileDecl* file : {Invoice.Decl(), Item.Decl(), Provider.Decl(), Insured1.Decl(), Insured2.Decl(),
                                Patient.Decl()}) {
             Vrn$FILE_CREATE(file);
+            ASSERT_EQ(ERRORCODE(), 0) << "CREATE " << file->name;
             Vrn$FILE_OPEN(file, ReadWrite | DenyNone);
-            ASSERT_EQ(ERRORCODE(), 0);
+            ASSERT_EQ(ERRORCODE(), 0) << "OPEN " << file->name;
         }
         Vrn$PushBind2(1);
         Vrn$BindG(Vrn$Group2Ufo(&Invoice.record, &lumarex::InvoiceRecord::Type()));

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Views on the server: the PGSQL view function that QUERY_VIEW names. A view over one PGSQL file
 // without joins and without ORDER, read from where the program SET (or RESET) its file, runs as
-// keyset-paged queries in the file's own reading order (key image and row id, or row id), its
-// FILTER written as SQL by the evaluator:
+// keyset-paged queries in the file's own reading order (key image and row id, or row id), kept
+// within the part of the key the filter's `field = value` terms fix (as the engine bounds its own
+// scan), its FILTER written as SQL by the evaluator with the program's variables as they are at
+// each read:
 //   - EXACT: the server selects the rows, nothing is evaluated here;
 //   - SUPERSET: the server narrows the rows, the full filter is evaluated on each row that comes;
 //   - NONE, or a filter naming a column whose SQL comparison could differ from the evaluator's
@@ -11,9 +13,10 @@
 // so POSITION, RESET, PUT and DELETE of the file see the row the view gave. A WATCH is kept here
 // and given to the file just before the read it precedes, served or the engine's, so a PUT after a
 // watched NEXT is refused (89) when another station changed the row; a watched read always asks
-// the server, never a page fetched before the WATCH. A page stays in use
-// only while the file still stands on the row the view left it on; anything that moved the file
-// (the program's SET or RESET, another read) makes the next read ask the server again from there.
+// the server, never a page fetched before the WATCH. The view's own PUT, DELETE, HOLD and RELEASE go
+// to the file, where the served read left the row. A page stays in use only while the file still
+// stands on the row the view left it on and the filter's SQL is unchanged; anything that moved the
+// file (the program's SET or RESET, another read) makes the next read ask the server again.
 #include <atomic>
 #include <cstdio>
 #include <cstring>

@@ -946,3 +946,70 @@ TEST_F(PgsqlTest, AServedViewTakesTheProgramsVariablesAsTheyAreAtEachRead) {
     EXPECT_EQ(std::count(served.begin(), served.end(), -33), 1) << "the second reading runs out";
     Vrn$PopBind();
 }
+
+TEST_F(PgsqlTest, TwoStationsBrowsingAndUpdatingTheSameClaimsUnderWatchLoseNoUpdate) {
+    auto table = std::make_unique<Table>("C:\\DATA\\Shared.kel");
+    Vrn$FILE_CREATE(&table->file);
+    ASSERT_EQ(table->Open(), 0);
+    constexpr int kRows = 30, kRounds = 8;
+    for (int32_t i = 1; i <= kRows; i++) {
+        char code[8];
+        std::snprintf(code, sizeof code, "s%04d", i);
+        ASSERT_EQ(table->Add(i, code, "Nobody", 0), 0);
+    }
+    // Each station browses every claim through a served view kRounds times, adding 1 to each amount
+    // under WATCH; a PUT refused with 89 reads the row again by position and tries once more.
+    auto station = [](int ready) {
+        Table t("C:\\DATA\\Shared.kel");
+        if (t.Open() != 0)
+            return 1;
+        Vrn$PushBind2(0);
+        BindField("KT:AMOUNT", &t.record.AMOUNT, VRN_TYPE_LONG, 4);
+        OneFileView view(t);
+        view.decl.driver = VIEWDRIVER;
+        Vrn$FILE_OPEN(view.File(), 0x42);
+        tarvex::testing::PushText("KT:AMOUNT >= 0");
+        Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+        Signal(ready);
+        int refused = 0;
+        for (int round = 0; round < kRounds; round++) {
+            Vrn$FILE_SETk(&t.code_key);
+            for (;;) {
+                Vrn$FILE_WATCH(view.File());
+                Vrn$FILE_NEXT(view.File());
+                if (Vrn$ERRCODE == 33)
+                    break;
+                if (Vrn$ERRCODE != 0)
+                    return 2;
+                for (int attempt = 0;; attempt++) {
+                    t.record.AMOUNT = t.record.AMOUNT + 1;
+                    Vrn$FILE_PUTf(view.File());
+                    if (Vrn$ERRCODE == 0)
+                        break;
+                    if (Vrn$ERRCODE != 89 || attempt > 100)
+                        return 3;
+                    refused++;
+                    Vrn$FILE_POSITIONf(view.File());
+                    Vrn$FILE_WATCH(view.File());
+                    Vrn$FILE_REGETf(view.File());
+                    if (Vrn$ERRCODE != 0)
+                        return 4;
+                }
+            }
+        }
+        Vrn$FILE_CLOSE(view.File());
+        Vrn$PopBind();
+        std::fprintf(stderr, "a station had %d PUTs refused with 89\n", refused);
+        return 0;
+    };
+    Station first, second;
+    first.Start(station);
+    second.Start(station);
+    ASSERT_TRUE(first.WaitReady());
+    ASSERT_TRUE(second.WaitReady());
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_EQ(server.Psql("SELECT sum(amount) || ' ' || min(amount) || ' ' || max(amount) FROM shared"),
+              std::to_string(2 * kRounds * kRows) + " " + std::to_string(2 * kRounds) + " " +
+                  std::to_string(2 * kRounds));
+}
