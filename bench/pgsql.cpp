@@ -291,26 +291,33 @@ void DriverGet(benchmark::State& state) {
     Count(state, done, kGets);
 }
 
+// The peer's read of one claim by its number, prepared once per connection as "get".
+bool PeerGet(int32_t inv, ClaimRecord* record) {
+    uint32_t key = BigEndian32(inv);
+    const char* params[1] = {reinterpret_cast<const char*>(&key)};
+    const int lengths[1] = {4}, formats[1] = {1};
+    PGresult* result = PQexecPrepared(peer, "get", 1, params, lengths, formats, 1);
+    bool found = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
+    if (found)
+        TakePeerRow(result, 0, record);
+    PQclear(result);
+    return found && record->INV == inv;
+}
+
+void PreparePeerGet() {
+    const Oid types[1] = {23};
+    PQclear(PQprepare(peer, "get", "SELECT inv, pat, code, amount FROM peer WHERE inv = $1", 1, types));
+}
+
 void LibpqGet(benchmark::State& state) {
     std::vector<int32_t> wanted = RandomClaims();
     int64_t done = 0;
     for (auto _ : state) {
         Timed timed{"LibpqGet"};
-        const Oid types[1] = {23};
-        PQclear(PQprepare(peer, "get", "SELECT inv, pat, code, amount FROM peer WHERE inv = $1", 1, types));
+        PreparePeerGet();
         ClaimRecord record{};
-        for (int32_t inv : wanted) {
-            uint32_t key = BigEndian32(inv);
-            const char* params[1] = {reinterpret_cast<const char*>(&key)};
-            const int lengths[1] = {4}, formats[1] = {1};
-            PGresult* result = PQexecPrepared(peer, "get", 1, params, lengths, formats, 1);
-            if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1) {
-                TakePeerRow(result, 0, &record);
-                if (record.INV == inv)
-                    done++;
-            }
-            PQclear(result);
-        }
+        for (int32_t inv : wanted)
+            done += PeerGet(inv, &record) ? 1 : 0;
     }
     Count(state, done, kGets);
 }
@@ -468,24 +475,17 @@ void LibpqPut(benchmark::State& state) {
     int64_t done = 0;
     for (auto _ : state) {
         Timed timed{"LibpqPut"};
+        PreparePeerGet();
         const Oid types[2] = {23, 23};
-        PQclear(PQprepare(peer, "get", "SELECT inv, pat, code, amount FROM peer WHERE inv = $1", 1, types));
         PQclear(PQprepare(peer, "put", "UPDATE peer SET amount = $2 WHERE inv = $1", 2, types));
         ClaimRecord record{};
         for (int32_t inv : wanted) {
-            uint32_t key = BigEndian32(inv);
-            const char* params[2] = {reinterpret_cast<const char*>(&key), nullptr};
-            const int lengths[2] = {4, 4}, formats[2] = {1, 1};
-            PGresult* result = PQexecPrepared(peer, "get", 1, params, lengths, formats, 1);
-            bool found = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
-            if (found)
-                TakePeerRow(result, 0, &record);
-            PQclear(result);
-            if (!found)
+            if (!PeerGet(inv, &record))
                 continue;
-            uint32_t amount = BigEndian32(record.AMOUNT + 1);
-            params[1] = reinterpret_cast<const char*>(&amount);
-            result = PQexecPrepared(peer, "put", 2, params, lengths, formats, 1);
+            uint32_t values[2] = {BigEndian32(inv), BigEndian32(record.AMOUNT + 1)};
+            const char* params[2] = {reinterpret_cast<const char*>(&values[0]), reinterpret_cast<const char*>(&values[1])};
+            const int lengths[2] = {4, 4}, formats[2] = {1, 1};
+            PGresult* result = PQexecPrepared(peer, "put", 2, params, lengths, formats, 1);
             done += PQresultStatus(result) == PGRES_COMMAND_OK && std::strcmp(PQcmdTuples(result), "1") == 0 ? 1 : 0;
             PQclear(result);
         }

@@ -656,6 +656,14 @@ struct OneFileView {
         decl.components = components;
     }
     FileDecl* File() { return reinterpret_cast<FileDecl*>(&decl); }
+    // Opens the view through `driver` with the filter.
+    void Open(VrnDriverEntry driver, const std::string& filter) {
+        decl.driver = driver;
+        Vrn$FILE_OPEN(File(), 0x42);
+        EXPECT_EQ(Vrn$ERRCODE, 0);
+        tarvex::testing::PushText(filter);
+        Vrn$FILE_SET_PROPERTY(File(), VRN_VIEW_PROP_FILTER);
+    }
 };
 
 // What a reading through the view gives: the ids forwards from a SET on the key, a POSITION taken
@@ -682,11 +690,7 @@ void PrintTo(const ViewReading& reading, std::ostream* out) {
 ViewReading ReadView(Table& table, KeyDecl& key, VrnDriverEntry driver, const std::string& filter) {
     ViewReading out;
     OneFileView view(table);
-    view.decl.driver = driver;
-    Vrn$FILE_OPEN(view.File(), 0x42);
-    EXPECT_EQ(Vrn$ERRCODE, 0);
-    tarvex::testing::PushText(filter);
-    Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+    view.Open(driver, filter);
     Vrn$FILE_SETk(&key);
     std::string position;
     for (int i = 0; i < 1000; i++) {
@@ -828,11 +832,7 @@ void OtherStationPuts(const char* code, int32_t amount) {
 WatchedReading ReadWatched(Table& table, VrnDriverEntry driver, const std::string& filter) {
     WatchedReading out;
     OneFileView view(table);
-    view.decl.driver = driver;
-    Vrn$FILE_OPEN(view.File(), 0x42);
-    EXPECT_EQ(Vrn$ERRCODE, 0);
-    tarvex::testing::PushText(filter);
-    Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+    view.Open(driver, filter);
     auto next = [&](bool watch) {
         if (watch)
             Vrn$FILE_WATCH(view.File());
@@ -920,10 +920,7 @@ TEST_F(PgsqlTest, AServedViewTakesTheProgramsVariablesAsTheyAreAtEachRead) {
     auto read = [&](VrnDriverEntry driver) {
         std::vector<int32_t> ids;
         OneFileView view(*table);
-        view.decl.driver = driver;
-        Vrn$FILE_OPEN(view.File(), 0x42);
-        tarvex::testing::PushText("KT:AMOUNT >= LEAST");
-        Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+        view.Open(driver, "KT:AMOUNT >= LEAST");
         for (int32_t value : {900, 990, 500}) {
             least = value;
             Vrn$FILE_SETk(&table->code_key);
@@ -966,10 +963,7 @@ TEST_F(PgsqlTest, TwoStationsBrowsingAndUpdatingTheSameClaimsUnderWatchLoseNoUpd
         Vrn$PushBind2(0);
         BindField("KT:AMOUNT", &t.record.AMOUNT, VRN_TYPE_LONG, 4);
         OneFileView view(t);
-        view.decl.driver = VIEWDRIVER;
-        Vrn$FILE_OPEN(view.File(), 0x42);
-        tarvex::testing::PushText("KT:AMOUNT >= 0");
-        Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+        view.Open(VIEWDRIVER, "KT:AMOUNT >= 0");
         Signal(ready);
         int refused = 0;
         for (int round = 0; round < kRounds; round++) {
