@@ -736,7 +736,7 @@ TEST_F(PgsqlTest, ViewsServedOnTheServerGiveTheEnginesRowsBothWaysAcrossPages) {
     ASSERT_EQ(table->Open(), 0);
     const char* names[] = {"Adams", "baker", "Clark", "miller", "Miller", "O'Neil", "smith", ""};
     for (int32_t i = 1; i <= 900; i++) {
-        char code[8];
+        char code[16];
         std::snprintf(code, sizeof code, "c%05d", (i * 7919) % 100000);
         ASSERT_EQ(table->Add(i, code, names[i % 8], (i * 37) % 1000 - 100), 0);
     }
@@ -880,7 +880,7 @@ TEST_F(PgsqlTest, AWatchedReadThroughAServedViewGives89WhenAnotherStationChanged
             Vrn$FILE_CREATE(&table->file);
             ASSERT_EQ(table->Open(), 0);
             for (int32_t i = 1; i <= 300; i++) {
-                char code[8];
+                char code[16];
                 std::snprintf(code, sizeof code, "w%04d", i);
                 ASSERT_EQ(table->Add(i, code, "Nobody", i), 0);
             }
@@ -908,7 +908,7 @@ TEST_F(PgsqlTest, AServedViewTakesTheProgramsVariablesAsTheyAreAtEachRead) {
     Vrn$FILE_CREATE(&table->file);
     ASSERT_EQ(table->Open(), 0);
     for (int32_t i = 1; i <= 500; i++) {
-        char code[8];
+        char code[16];
         std::snprintf(code, sizeof code, "v%04d", i);
         ASSERT_EQ(table->Add(i, code, "Nobody", (i * 37) % 1000), 0);
     }
@@ -950,7 +950,7 @@ TEST_F(PgsqlTest, TwoStationsBrowsingAndUpdatingTheSameClaimsUnderWatchLoseNoUpd
     ASSERT_EQ(table->Open(), 0);
     constexpr int kRows = 30, kRounds = 8;
     for (int32_t i = 1; i <= kRows; i++) {
-        char code[8];
+        char code[16];
         std::snprintf(code, sizeof code, "s%04d", i);
         ASSERT_EQ(table->Add(i, code, "Nobody", 0), 0);
     }
