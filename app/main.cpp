@@ -11,29 +11,52 @@
 #include <string_view>
 
 #include "procedures/procedures.h"
+#include "shared/help_file.h"
 #include "tarvex/program.hpp"
+#include "tarvex/windows.hpp"
 #include "data/move_data.h"
 #include "kelstore/kelstore.h"
 #include "varnel/varnel.h"
 #ifdef LUM_WITH_PGSQL
-#include "pgsql/pgsql.h"
+#include <dlfcn.h>
 #endif
 
 namespace {
 
 using namespace tarvex;
 
+// The PGSQL driver's entry, loaded now: null, with the reason on standard error, when it cannot
+// be. It is loaded only for a practice whose data is on a server, since libpq brings a score of
+// libraries that a start on the SQLite files would load for nothing.
+VrnDriverEntry LoadServerDriver() {
+#ifdef LUM_WITH_PGSQL
+    void* library = dlopen("libpgdrv.so", RTLD_NOW);
+    if (library != nullptr)
+        if (auto entry = reinterpret_cast<VrnDriverEntry>(dlsym(library, "PGSQL")))
+            return entry;
+    std::fprintf(stderr, "lumapp: the PostgreSQL driver cannot be loaded (%s)\n", dlerror());
+#else
+    std::fprintf(stderr, "lumapp: this build has no PostgreSQL driver\n");
+#endif
+    return nullptr;
+}
+
 // The sixteen files live on the PostgreSQL server that TARVEX_PGSQL names, else in the SQLite
-// files (a build without the PGSQL driver has only those).
+// files. A database named but out of reach ends the program: a clerk's work must not go to files
+// on this machine while the practice's data is on the server.
 void BindFiles() {
     const lumarex::DataHome files{KELSTORE, VARNEL};
-#ifdef LUM_WITH_PGSQL
-    const lumarex::DataHome server{PGSQL, PGSQL};
-#else
-    const lumarex::DataHome& server = files;
-#endif
-    bool on_server = &lumarex::BindDataHome(files, server) != &files;
-    std::printf("Data: %s\n", on_server ? "on the PostgreSQL server TARVEX_PGSQL names" : "in the SQLite files");
+    if (!lumarex::DatabaseNamed()) {
+        lumarex::BindDataHome(files, files);
+        std::printf("Data: in the SQLite files\n");
+        return;
+    }
+    VrnDriverEntry driver = LoadServerDriver();
+    if (driver == nullptr)
+        Vrw$Exit(1);
+    const lumarex::DataHome server{driver, driver};
+    lumarex::BindDataHome(files, server);
+    std::printf("Data: on the PostgreSQL server TARVEX_PGSQL names\n");
 }
 
 void Initialise(int32_t terminating) {
@@ -64,6 +87,8 @@ void Program() {
         Vrw$Exit(1);
     }
     lumarex::RequestedAction = lumarex::ActionResult = lumarex::FormNavigation = 0;
+    lumarex::InstallHelpFile();   // a help page that cannot be written is said so at F1
+    HELP(lumarex::kHelpFile);
     lumarex::MainFrame();
 }
 

@@ -5,6 +5,7 @@
 // with the program's own message for a missing procedure.
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "procedures/procedures.h"
 #include "shared/standard_messages.h"
@@ -29,7 +30,7 @@ struct MenuAction {
     int32_t stack;                  // 0: called on the frame's thread
 };
 
-constexpr MenuAction kMenu[] = {
+MenuAction kMenu[] = {
     {-2, "Patient Account Browser", nullptr, kStart25},
     {-3, "Payment Account Browser", nullptr, kStart25},
     {-7, "Accounts Current Status Browser", nullptr, kStart25},
@@ -45,6 +46,17 @@ constexpr MenuAction kMenu[] = {
     {-20, "Confirm Backup", ConfirmBackup, 0},
     {-21, "Confirm Reload", ConfirmReload, 0},
 };
+
+}  // namespace
+
+VrnProcedure SetMenuProcedure(int32_t item, VrnProcedure procedure) {
+    for (MenuAction& action : kMenu)
+        if (action.item == item)
+            return std::exchange(action.run, procedure);
+    return nullptr;
+}
+
+namespace {
 
 void RunMenuItem(int32_t item) {
     for (const MenuAction& action : kMenu) {

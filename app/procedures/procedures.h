@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "tarvex/threads.h"
+
 namespace lumarex {
 
 // What a called procedure is asked to do (insert, change, delete, select), its outcome (1
@@ -20,6 +22,10 @@ inline constexpr int32_t kCancelled = 2;
 // The main frame: the menu from which every other procedure is reached. The program ends when
 // it closes.
 void MainFrame();
+// The procedure behind a menu item of the frame (field -2 "&Invoice Browser ...", -17 "&Claim in
+// Blank Form", ...), started or called as the menu says; returns the one it replaces. Items whose
+// procedure the program does not have yet answer with the message for a missing procedure.
+VrnProcedure SetMenuProcedure(int32_t item, VrnProcedure procedure);
 // "Backup files" and "Reload backup files": a confirmation, then the copies.
 void ConfirmBackup();
 void ConfirmReload();

@@ -18,7 +18,7 @@ run() {   # run <backend> -> transcript in $out/<backend>.txt
     else
         sed "s|SHOTS|$out/screenshots|g" "$script" > "$out/$backend.script"
     fi
-    (cd "$drive" && env -u DISPLAY -u WAYLAND_DISPLAY TARVEX_DRIVE_C="$drive" TARVEX_UI="$backend" \
+    (cd "$drive" && env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR TARVEX_DRIVE_C="$drive" TARVEX_UI="$backend" \
         QT_QPA_PLATFORM=offscreen TARVEX_SCRIPT="$out/$backend.script" \
         TARVEX_TRANSCRIPT="$out/$backend.txt" timeout 120 "$lumapp" > "$out/$backend.log" 2>&1)
     local status=$?
@@ -30,6 +30,19 @@ run() {   # run <backend> -> transcript in $out/<backend>.txt
 
 run headless
 run qt
+
+# With a database named, the program loads its PostgreSQL driver at start (only then): the frame
+# opens before any file is touched, so a server that is not there shows only when a file opens.
+drive=$(mktemp -d)
+printf '%s\n' 'wait "ORVANTIS [CMS 1500 - 02/2012]"' 'choose "ORVANTIS [CMS 1500 - 02/2012]" "&Account Menu|E&xit"' \
+    > "$out/server.script"
+(cd "$drive" && env -u DISPLAY -u WAYLAND_DISPLAY TARVEX_DRIVE_C="$drive" TARVEX_UI=headless \
+    TARVEX_PGSQL="host=$drive/no-server dbname=none" TARVEX_SCRIPT="$out/server.script" \
+    timeout 60 "$lumapp" > "$out/server.log" 2>&1)
+status=$?
+rm -rf "$drive"
+[ $status -eq 0 ] || { cat "$out/server.log"; fail "with a database named, lumapp ended with $status"; }
+grep -q "^Data: on the PostgreSQL server" "$out/server.log" || { cat "$out/server.log"; fail "the PostgreSQL driver was not bound"; }
 # Headless takes no pictures; every other step must read the same (numbered apart), in order, and
 # the windows and message boxes seen must be the same (the program's thread and the script's write
 # them, so their lines may interleave differently).
@@ -38,6 +51,8 @@ seen() { grep -v -E ': ok$|FAILED' "$1" | sort; }
 diff <(steps "$out/headless.txt") <(steps "$out/qt.txt") || fail "the two backends' steps differ"
 diff <(seen "$out/headless.txt") <(seen "$out/qt.txt") || fail "the two backends saw different windows or messages"
 grep -q "script done" "$out/qt.txt" || fail "the Qt run did not finish its script"
+# A clerk's console shows what the program says, and no notes from Qt.
+if grep -v '^Data: ' "$out/qt.log" | grep -q .; then cat "$out/qt.log"; fail "the Qt run printed more than the program's own lines"; fi
 for shot in main_frame confirm_reload; do
     size=$(stat -c %s "$out/screenshots/$shot.png" 2>/dev/null || echo 0)
     [ "$size" -gt 2000 ] || fail "$shot.png is missing or blank ($size bytes)"

@@ -24,6 +24,7 @@
 #include "tarvex/frame.h"
 #include "windows/control_model.h"
 #include "windows/description_format.h"
+#include "windows/help.h"
 #include "windows/driver.h"
 #include "windows/keys.h"
 #include "windows/threads.h"
@@ -38,11 +39,12 @@ constexpr int32_t kAcceptNeedsWindow = 537;
 constexpr int32_t kEventToReport = 522;
 constexpr int32_t kStandardClose = 15;   // a menu item's or button's standard action
 constexpr int32_t kStandardPrinterSetup = 16;
+constexpr int32_t kStandardHelp = 8;
 
 // Virtual-key codes the windows act on themselves.
 constexpr uint32_t kKeyTab = 0x09, kKeyEnter = 0x0D, kKeyEscape = 0x1B, kKeySpace = 0x20,
                    kKeyPageUp = 0x21, kKeyPageDown = 0x22, kKeyEnd = 0x23, kKeyHome = 0x24, kKeyUp = 0x26,
-                   kKeyDown = 0x28;
+                   kKeyDown = 0x28, kKeyF1 = 0x70;
 
 struct LoopFrame {
     VrnWindowObject* window;          // null once the window has closed under the loop
@@ -175,6 +177,10 @@ void KeyInput(VrnWindowObject& w, const NativeInput& in) {
     if (key == kKeyTab && !ctrl) {
         if (int32_t next = NeighbourField(w, shift); next != 0)
             MoveFocus(w, next);
+        return;
+    }
+    if (key == kKeyF1 && !shift && !ctrl) {
+        ShowHelp(w, field);
         return;
     }
     if (key == kKeyEscape) {
@@ -442,11 +448,15 @@ bool CompleteEvent(LoopFrame& frame, bool cycle) {
     case kEventOpenFailed: return false;
     case kEventAccepted:
         // A button with the standard close action closes its window once the body has let its
-        // press through.
+        // press through; a Help button then shows the help (its own topic, else its window's).
         if (!cycle && event->field > 0)
-            if (Control* c = FindControl(w, event->field);
-                c != nullptr && ControlDefaultAction(w, *c, kEventAccepted) == kStandardClose)
-                Queue(w, MakeEvent(kEventCloseWindow, 0));
+            if (Control* c = FindControl(w, event->field); c != nullptr) {
+                int32_t action = ControlDefaultAction(w, *c, kEventAccepted);
+                if (action == kStandardClose)
+                    Queue(w, MakeEvent(kEventCloseWindow, 0));
+                else if (action == kStandardHelp)
+                    ShowHelp(w, event->field);
+            }
         break;
     default: break;
     }

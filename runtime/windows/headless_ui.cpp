@@ -3,6 +3,7 @@
 #include "windows/headless_ui.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -251,6 +252,17 @@ void HeadlessUi::SetApplicationCursor(const std::string& cursor) {
 std::string HeadlessUi::ApplicationCursor() const {
     std::lock_guard lock(mutex_);
     return application_cursor_;
+}
+
+bool HeadlessUi::ShowHelp(NativeHandle window, const std::string& file, const std::string& keyword) {
+    std::lock_guard lock(mutex_);
+    help_.push_back({window, file, keyword});
+    return access(file.c_str(), R_OK) == 0;
+}
+
+std::vector<HeadlessUi::HelpShown> HeadlessUi::HelpRequests() const {
+    std::lock_guard lock(mutex_);
+    return help_;
 }
 
 }  // namespace tarvex::windows

@@ -80,6 +80,14 @@ public:
     int32_t PopupMenu(NativeHandle window, const std::vector<NativePopupItem>& items) override;
     void SetFocus(NativeHandle window, NativeHandle control) override;
     bool Screenshot(NativeHandle window, const std::string& path, std::string& why) override;
+    // Headless help is shown when its file can be read; each request is kept.
+    bool ShowHelp(NativeHandle window, const std::string& file, const std::string& keyword) override;
+    struct HelpShown {
+        NativeHandle window;
+        std::string file;
+        std::string keyword;
+    };
+    std::vector<HelpShown> HelpRequests() const;
     void Beep() override { beeps_++; }
     int Beeps() const { return beeps_; }
 
@@ -106,6 +114,7 @@ private:
     std::atomic<int> beeps_{0};
     int32_t next_popup_choice_ = 0;
     std::string application_cursor_;
+    std::vector<HelpShown> help_;
 
     Control* FindControlLocked(NativeHandle handle);
 };

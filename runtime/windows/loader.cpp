@@ -166,6 +166,7 @@ public:
         for (const Record& child : record.children)
             if (!BuildControl(child, 0, w_.controls))
                 return false;
+        ui.WindowBuilt(w_.handle);
         return true;
     }
 

@@ -168,6 +168,9 @@ public:
     virtual NativeHandle CreateControl(NativeHandle window, const NativeControlSpec& spec) = 0;
     virtual NativeHandle CreateMenuEntry(NativeHandle window, const NativeMenuSpec& spec) = 0;
     virtual void StartTimer(NativeHandle window, int32_t id, uint32_t milliseconds) = 0;
+    // The window has its menus and controls: a backend that holds a new window back until then
+    // (to lay it out and paint it once) shows it now.
+    virtual void WindowBuilt(NativeHandle /*window*/) {}
 
     // What the controls show. A backend that cannot show something leaves it.
     virtual void DestroyControl(NativeHandle /*control*/) {}
@@ -205,6 +208,11 @@ public:
     virtual void Beep() {}
     // The program is ending: whatever the backend runs of its own stops (its windows are gone).
     virtual void Shutdown() {}
+    // Shows the help file (a Linux path; HTML, one anchor per topic) at the topic `keyword` (the
+    // beginning when blank), beside `window`. False when the file cannot be shown.
+    virtual bool ShowHelp(NativeHandle /*window*/, const std::string& /*file*/, const std::string& /*keyword*/) {
+        return false;
+    }
     // Saves a picture of the window as a PNG file; false (with the reason) when it cannot.
     virtual bool Screenshot(NativeHandle /*window*/, const std::string& /*path*/, std::string& why) {
         why = "this backend shows nothing";

@@ -38,6 +38,11 @@ TARVEX_API void Vrn$OPENwindow(VrnWindowObject* window);
 /* Closes the window if it is open, frees the object and clears the variable. */
 TARVEX_API void Vrn$freewindow(VrnWindowObject** window);
 
+/* Pops the name of the program's help file (HTML, one anchor per topic, named by the windows' and
+ * controls' help keywords). F1, a Help button and a pressed F1 show it at the focused control's
+ * topic, else its window's; a file that cannot be shown is said so in a message box. */
+TARVEX_API void Vrn$HELP(void);
+
 /* The dump buffer while a description is being built (null otherwise): offset 2 holds the dump. */
 extern TARVEX_API unsigned char* _dumpbase;
 

@@ -126,6 +126,12 @@ inline int32_t LASTFIELD() { return Vrn$LASTFIELD(); }
 inline uint32_t KEYCODE() { return Vrn$KEYCODE(); }
 inline void SETKEYCODE(uint32_t key_code) { Vrn$SETKEYCODE(key_code); }
 inline void PRESSKEY(uint32_t key_code) { Vrn$PRESSKEY(key_code); }
+// HELP(file): names the program's help file.
+template <StringOperand T>
+void HELP(const T& file) {
+    AsStringNode(file).Push();
+    Vrn$HELP();
+}
 inline int32_t THREAD() { return Vrn$THREAD(); }
 inline void POST(int32_t event, int32_t field = 0, int32_t thread = 0) { Vrn$POST(event, field, thread); }
 inline void SELECT(int32_t field = 0, int32_t start = 0, int32_t end = 0) { Vrn$SELECT(field, start, end); }

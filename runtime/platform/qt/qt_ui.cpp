@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -23,7 +24,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPainter>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -31,17 +34,22 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <QScreen>
+#include <QShortcut>
+#include <QUrl>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QThread>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 #include <optional>
 #include <mutex>
 #include <thread>
@@ -166,6 +174,7 @@ struct QtUi::Widgets {
     std::condition_variable ready;
     bool started = false;
     std::map<NativeHandle, Window> windows;  // Qt thread only
+    QPointer<QTextBrowser> help;              // the help window, once shown (Qt thread only)
     std::map<NativeHandle, QPointer<QWidget>> controls;
     std::map<NativeHandle, QMenu*> menus;
     std::map<NativeHandle, NativeHandle> control_window;
@@ -200,11 +209,53 @@ struct QtUi::Widgets {
     std::mutex building_mutex;
     std::vector<std::function<void()>> building;
     bool build_posted = false;
-    // Qt thread: windows built but not shown yet, with how each opens. A window shows once no
-    // more building is waiting, which is normally once it is whole: Qt then lays it out and paints
-    // it once, where a window already shown repaints as each control is added. (Should the program
-    // thread fall behind in the middle, the window shows early and the rest is added to it.)
+    // Qt thread: windows built but not shown yet, with how each opens. A window shows once the
+    // program has given it all its controls (WindowBuilt) and no more building is waiting: Qt
+    // then lays it out and paints it once, where a window already shown repaints as each control
+    // is added.
     std::vector<std::pair<NativeHandle, uint32_t>> unshown;
+    std::set<NativeHandle> whole;   // Qt thread: unshown windows the program has finished
+    // Windows created by the program but not shown yet (under building_mutex). Until a window
+    // shows, it is where the program asked it to be: its place is answered without waiting for
+    // the Qt thread, since waiting would show it before its controls are on it.
+    std::set<NativeHandle> unbuilt;
+
+    bool Unbuilt(NativeHandle window) {
+        std::lock_guard lock(building_mutex);
+        return unbuilt.count(window) != 0;
+    }
+    // The primary screen's work area and dots per inch, kept as Qt reports changes, so that
+    // placing a window asks nothing of the Qt thread (under screen_mutex).
+    std::mutex screen_mutex;
+    windows::NativeRect desktop{0, 0, 1024, 768};
+    int32_t dpi_x = 96;
+    int32_t dpi_y = 96;
+
+    // Qt thread: notes the primary screen's facts now and whenever they change.
+    void FollowScreen(QObject* context) {
+        auto note = [this] {
+            QScreen* screen = QGuiApplication::primaryScreen();
+            if (screen == nullptr)
+                return;
+            QRect area = screen->availableGeometry();
+            std::lock_guard lock(screen_mutex);
+            desktop = {area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+            dpi_x = int32_t(screen->logicalDotsPerInchX() + 0.5);
+            dpi_y = int32_t(screen->logicalDotsPerInchY() + 0.5);
+        };
+        auto follow = [context, note](QScreen* screen) {
+            if (screen == nullptr)
+                return;
+            QObject::connect(screen, &QScreen::availableGeometryChanged, context, note);
+            QObject::connect(screen, &QScreen::logicalDotsPerInchChanged, context, note);
+        };
+        follow(QGuiApplication::primaryScreen());
+        QObject::connect(qApp, &QGuiApplication::primaryScreenChanged, context, [note, follow](QScreen* screen) {
+            follow(screen);
+            note();
+        });
+        note();
+    }
     std::mutex measured_mutex;
     std::map<std::tuple<std::string, uint32_t, uint32_t>, windows::FontMetrics> measured;   // by face, size, style
 
@@ -246,10 +297,15 @@ struct QtUi::Widgets {
             if (build_posted)
                 return;
         }
+        std::vector<std::pair<NativeHandle, uint32_t>> waiting;
         for (auto [handle, style] : unshown) {
             auto it = windows.find(handle);
             if (it == windows.end())
                 continue;
+            if (whole.erase(handle) == 0) {
+                waiting.emplace_back(handle, style);
+                continue;
+            }
             if (it->second.sub)
                 it->second.sub->show();
             else if (!it->second.main)
@@ -261,7 +317,11 @@ struct QtUi::Widgets {
             else
                 it->second.main->show();
         }
-        unshown.clear();
+        std::lock_guard lock(building_mutex);
+        for (auto [handle, style] : unshown)
+            if (std::find(waiting.begin(), waiting.end(), std::pair{handle, style}) == waiting.end())
+                unbuilt.erase(handle);
+        unshown.swap(waiting);
     }
 };
 
@@ -303,6 +363,12 @@ protected:
         }
         if (event->type() != QEvent::KeyPress)
             return false;
+        // The top window hands over keys only when it has no control that takes keys itself: a key
+        // a control lets pass reaches the window too, and was handed over at the control.
+        if (auto* top = qobject_cast<QMainWindow*>(watched))
+            for (QWidget* part : top->findChildren<QWidget*>())
+                if (part->focusPolicy() != Qt::NoFocus && part->isVisibleTo(top))
+                    return false;
         auto* key = static_cast<QKeyEvent*>(event);
         bool extended = false;
         uint32_t code = VirtualKey(key->key(), extended);
@@ -350,6 +416,34 @@ private:
     NativeHandle handle_;
 };
 
+// An OPTION or GROUP box: its frame runs through the middle of its title, so that the controls
+// placed just below the box's top edge sit inside it, as the description lays them out. Drawn
+// here rather than by a style sheet, which would cost every window with a box a style of its own.
+class FrameBox : public QGroupBox {
+public:
+    FrameBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QFontMetrics metrics = fontMetrics();
+        int middle = metrics.height() / 2;
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Mid));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, middle + 0.5, -0.5, -0.5), 2, 2);
+        QString text = title();
+        if (text.isEmpty())
+            return;
+        // The title, with its mnemonic underlined, on the box's own background over the frame.
+        static const QRegularExpression kMnemonic("&(?!&)");
+        QString shown = text;
+        shown.remove(kMnemonic);
+        QRect title_box(6, 0, metrics.horizontalAdvance(shown) + 4, metrics.height());
+        painter.fillRect(title_box, palette().color(backgroundRole()));
+        style()->drawItemText(&painter, title_box.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::TextShowMnemonic,
+                              palette(), isEnabled(), text, QPalette::WindowText);
+    }
+};
+
 // The system's stock cursor a name selects ("\xFF\x01" + u16 n: the system's cursor n-1); none
 // for an empty or any other name (the arrow shows).
 std::optional<Qt::CursorShape> CursorShapeOf(const std::string& name) {
@@ -376,12 +470,15 @@ QPixmap ResourcePicture(const std::string& name) {
     QPixmap picture;
     if (name.empty())
         return picture;
-    for (const char* type : {"ICON", "BITMAP"}) {
+    // An icon resource holds an icon file, a bitmap resource a bitmap file: told so, Qt reads it
+    // with that one image reader instead of trying each it has (and loading every one of them).
+    for (auto [type, format] : {std::pair{"ICON", "ICO"}, std::pair{"BITMAP", "BMP"}}) {
         uint32_t size = 0;
         const void* bytes = WslUtil$LoadNamedResource(name.c_str(), type, &size);
         if (bytes == nullptr)
             continue;
-        bool loaded = picture.loadFromData(static_cast<const uchar*>(bytes), size);
+        const auto* data = static_cast<const uchar*>(bytes);
+        bool loaded = picture.loadFromData(data, size, format) || picture.loadFromData(data, size);
         WslUtil$FreeResourcePtr(bytes);
         if (loaded)
             break;
@@ -588,12 +685,7 @@ QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, Na
         return radio;
     }
     case Kind::Option: case Kind::Group: {
-        // The frame runs through the middle of the title, so that the controls placed just below
-        // the box's top edge sit inside it, as the description lays them out.
-        auto* box = new QGroupBox(text, client);
-        box->setStyleSheet("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
-                           "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-                           " left: 6px; padding: 0 2px; }");
+        auto* box = new FrameBox(text, client);
         return box;
     }
     case Kind::List: case Kind::ListVariant: return new ListView(client, window, field);
@@ -672,11 +764,15 @@ private:
 
 namespace {
 
-// Qt's messages go to standard error, but for the offscreen platform's note that it cannot pass
-// a window's size hints on (it has no window manager to pass them to): that is no fault of ours
-// and would be printed for every window a script opens.
+// Qt's messages go to standard error, but for two notes on the environment that are no fault of
+// the program's: the offscreen platform's that it cannot pass a window's size hints on (it has no
+// window manager to pass them to), printed for every window a script opens, and the one below.
 void QtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (message.contains("propagateSizeHints"))
+        return;
+    // Without a login session (a virtual display started by hand, a service account) Qt notes that
+    // it made its runtime folder itself: it works, and a clerk can do nothing about it.
+    if (message.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
         return;
     std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
 }
@@ -693,6 +789,7 @@ QtUi::QtUi() : widgets_(std::make_unique<Widgets>()) {
         QApplication application(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         QObject context;
+        w->FollowScreen(&context);
         {
             std::lock_guard lock(w->mutex);
             w->application = &application;
@@ -722,6 +819,7 @@ void QtUi::Shutdown() {
                 delete window.sub.data();
             }
             widgets_->windows.clear();
+            delete widgets_->help.data();
             QApplication::quit();
         });
     if (widgets_->thread.joinable())
@@ -729,32 +827,18 @@ void QtUi::Shutdown() {
 }
 
 windows::NativeRect QtUi::DesktopRect() {
-    windows::NativeRect rect{0, 0, 1024, 768};
-    widgets_->Run([&] {
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect area = screen->availableGeometry();
-            rect = {area.left(), area.top(), area.right() + 1, area.bottom() + 1};
-        }
-    });
-    return rect;
+    std::lock_guard lock(widgets_->screen_mutex);
+    return widgets_->desktop;
 }
 
 int32_t QtUi::DotsPerInchX() {
-    int32_t dpi = 96;
-    widgets_->Run([&] {
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            dpi = int32_t(screen->logicalDotsPerInchX() + 0.5);
-    });
-    return dpi;
+    std::lock_guard lock(widgets_->screen_mutex);
+    return widgets_->dpi_x;
 }
 
 int32_t QtUi::DotsPerInchY() {
-    int32_t dpi = 96;
-    widgets_->Run([&] {
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            dpi = int32_t(screen->logicalDotsPerInchY() + 0.5);
-    });
-    return dpi;
+    std::lock_guard lock(widgets_->screen_mutex);
+    return widgets_->dpi_y;
 }
 
 windows::FontMetrics QtUi::Measure(const windows::FontSpec& font) {
@@ -785,6 +869,10 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
     NativeHandle handle = HeadlessUi::CreateWindow(spec);
     if (handle == 0)
         return 0;
+    {
+        std::lock_guard lock(widgets_->building_mutex);
+        widgets_->unbuilt.insert(handle);
+    }
     widgets_->Build([this, handle, spec] {
         Widgets::Window window;
         auto* filter = new InputFilter(handle, nullptr);
@@ -814,6 +902,9 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
             client->setMinimumSize(spec.rect.Width(), spec.rect.Height());
             main->move(spec.rect.left, spec.rect.top);
             filter->setParent(main);
+            // Keys the window gets while none of its controls has the focus (a frame with only
+            // its menu) go to the runtime as well.
+            main->installEventFilter(filter);
             window.main = main;
         }
         client->setFont(FontOf(spec.font));
@@ -829,7 +920,13 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
 
 void QtUi::DestroyWindow(NativeHandle handle) {
     HeadlessUi::DestroyWindow(handle);
-    widgets_->Run([&] {
+    {
+        std::lock_guard lock(widgets_->building_mutex);
+        widgets_->unbuilt.erase(handle);
+    }
+    // The program need not wait for it: whatever it asks of Qt next is queued behind.
+    widgets_->Build([this, handle] {
+        widgets_->whole.erase(handle);
         auto it = widgets_->windows.find(handle);
         if (it == widgets_->windows.end())
             return;
@@ -964,6 +1061,8 @@ windows::NativeHandle QtUi::CreateMenuEntry(NativeHandle window, const windows::
 
 windows::NativeRect QtUi::WindowRect(NativeHandle window) {
     windows::NativeRect rect = HeadlessUi::WindowRect(window);
+    if (widgets_->Unbuilt(window))
+        return rect;
     widgets_->Run([&] {
         auto it = widgets_->windows.find(window);
         QWidget* shell = widgets_->Shell(window);
@@ -1158,7 +1257,8 @@ void QtUi::SetWindowTitle(NativeHandle window, const std::string& title) {
 
 void QtUi::SetWindowRect(NativeHandle window, const windows::NativeRect& rect) {
     HeadlessUi::SetWindowRect(window, rect);
-    widgets_->Run([&] {
+    // A window still being built is placed in turn with its building, without waiting for it.
+    auto place = [this, window, rect] {
         auto it = widgets_->windows.find(window);
         QWidget* shell = widgets_->Shell(window);
         if (shell == nullptr || !it->second.client)
@@ -1174,6 +1274,22 @@ void QtUi::SetWindowRect(NativeHandle window, const windows::NativeRect& rect) {
             client->setMinimumSize(0, 0);
             shell->resize(QSize(rect.Width(), rect.Height()) + around);
         }
+    };
+    if (!widgets_->Unbuilt(window)) {
+        widgets_->Run(place);
+        return;
+    }
+    // Not laid out yet: placed as at its creation, its client area sized before it shows.
+    widgets_->Build([this, window, rect] {
+        auto it = widgets_->windows.find(window);
+        QWidget* shell = widgets_->Shell(window);
+        if (shell == nullptr || !it->second.client)
+            return;
+        shell->move(rect.left, rect.top);
+        if (it->second.sub)
+            it->second.client->setFixedSize(rect.Width(), rect.Height());
+        else
+            it->second.client->setMinimumSize(rect.Width(), rect.Height());
     });
 }
 
@@ -1275,6 +1391,55 @@ void QtUi::Beep() {
 
 std::unique_ptr<platform::MessageBoxes> QtUi::MessageBoxes() {
     return std::make_unique<QtMessageBoxes>(*widgets_);
+}
+
+void QtUi::WindowBuilt(NativeHandle window) {
+    widgets_->Build([this, window] { widgets_->whole.insert(window); });
+}
+
+bool QtUi::ShowHelp(NativeHandle window, const std::string& file, const std::string& keyword) {
+    HeadlessUi::ShowHelp(window, file, keyword);
+    bool shown = false;
+    widgets_->Run([&] {
+        QFile readable(QString::fromStdString(file));
+        if (!readable.open(QIODevice::ReadOnly))
+            return;
+        // One help window for the program, beside the window asking, at the topic's anchor.
+        if (widgets_->help.isNull()) {
+            widgets_->help = new QTextBrowser;
+            widgets_->help->setAttribute(Qt::WA_DeleteOnClose);
+            widgets_->help->setOpenExternalLinks(true);
+            widgets_->help->resize(560, 480);
+            auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), widgets_->help);
+            QObject::connect(close, &QShortcut::activated, widgets_->help.data(), &QWidget::close);
+        }
+        QTextBrowser* browser = widgets_->help;
+        QUrl url = QUrl::fromLocalFile(QString::fromStdString(file));
+        if (!keyword.empty())
+            url.setFragment(QString::fromStdString(keyword));
+        browser->setSource(url, QTextDocument::HtmlResource);
+        if (!keyword.empty())
+            browser->scrollToAnchor(QString::fromStdString(keyword));
+        QString title = browser->documentTitle();
+        browser->setWindowTitle(title.isEmpty() ? QStringLiteral("Help") : title);
+        // Beside the window asking when the screen has room there, else over its middle; always
+        // whole on the screen.
+        if (QWidget* asking = widgets_->Shell(window); asking != nullptr && !browser->isVisible()) {
+            QRect beside = asking->frameGeometry();
+            QRect screen = asking->screen()->availableGeometry();
+            QRect place(beside.topRight() + QPoint(8, 0), browser->size());
+            if (!screen.contains(place))
+                place.moveCenter(beside.center());
+            place.moveLeft(std::clamp(place.left(), screen.left(), std::max(screen.left(), screen.right() - place.width())));
+            place.moveTop(std::clamp(place.top(), screen.top(), std::max(screen.top(), screen.bottom() - place.height())));
+            browser->move(place.topLeft());
+        }
+        browser->show();
+        browser->raise();
+        browser->activateWindow();
+        shown = true;
+    });
+    return shown;
 }
 
 bool QtUi::Screenshot(NativeHandle handle, const std::string& path, std::string& why) {

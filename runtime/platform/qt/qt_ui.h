@@ -57,6 +57,8 @@ public:
     // process does.
     void Shutdown() override;
     bool Screenshot(windows::NativeHandle window, const std::string& path, std::string& why) override;
+    bool ShowHelp(windows::NativeHandle window, const std::string& file, const std::string& keyword) override;
+    void WindowBuilt(windows::NativeHandle window) override;
 
     // Message boxes shown by Qt, on its thread.
     std::unique_ptr<platform::MessageBoxes> MessageBoxes();

@@ -8,12 +8,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/string_stack.h"
+#include "core/tests/test_support.h"
 #include "platform/platform.h"
 #include "tarvex/controls.h"
 #include "tarvex/dates.h"
@@ -197,6 +199,69 @@ TEST_F(Events, AlertKeysRaiseAlertKeyEscClosesAndPressedKeysComeFirst) {
     EXPECT_EQ(seen[1], "15 key 33");
     EXPECT_EQ(seen[2], "15 key 34");
     EXPECT_EQ(seen[3], "513 key 27");
+}
+
+// F1, a pressed F1 and a Help button show the help file at the deepest topic: the focused field's
+// keyword, else its window's. No help file named shows nothing; one that cannot be read says so.
+TEST_F(Events, HelpShowsTheFocusedFieldsTopicElseItsWindowsAndAMissingFileIsSaid) {
+    HeadlessUi* ui = HeadlessBackend();
+    ASSERT_NE(ui, nullptr);
+    platform::HeadlessMessageBoxes* boxes = platform::Headless();
+    ASSERT_NE(boxes, nullptr);
+    auto run = [&](const char* help_file, bool press_f1_at_open) {
+        HELP(help_file);
+        boxes->ClearTranscript();
+        size_t before = ui->HelpRequests().size();
+        char first[20], second[20];
+        tarvex::Window window(kModule, "P1$HELPED", first, second);
+        window.Open();
+        tarvex::Target(window.Object())[{1, VRN_PROP_HELP}] = "InvoiceNumber";
+        std::thread person([] {
+            Driver driver(std::chrono::seconds(5));
+            EXPECT_TRUE(driver.PressKey("Update Invoice", 0x70)) << driver.Why();   // on field 1
+            EXPECT_TRUE(driver.Focus("Update Invoice", "#2")) << driver.Why();
+            EXPECT_TRUE(driver.PressKey("Update Invoice", 0x70)) << driver.Why();   // field 2: none of its own
+            EXPECT_TRUE(driver.Press("Update Invoice", "Help")) << driver.Why();
+            EXPECT_TRUE(driver.PressKey("Update Invoice", 0x1B)) << driver.Why();
+        });
+        std::vector<int32_t> accepted;
+        for (Accept accept; accept.Next();) {
+            if (EVENT() == EVENT_OpenWindow && press_f1_at_open)
+                PRESSKEY(112);
+            if (EVENT() == EVENT_Accepted)
+                accepted.push_back(FIELD());
+        }
+        person.join();
+        EXPECT_EQ(accepted, std::vector<int32_t>{3});   // the body saw the Help button first
+        std::vector<std::string> topics;
+        for (size_t i = before; i < ui->HelpRequests().size(); i++)
+            topics.push_back(ui->HelpRequests()[i].keyword);
+        return topics;
+    };
+
+    // None named: nothing is shown and nothing is said.
+    EXPECT_TRUE(run("", false).empty());
+    EXPECT_TRUE(boxes->Transcript().empty());
+
+    tarvex::testing::TemporaryDrive drive;
+    std::string folder = platform::ResolveFileName("C:\\LUMAREX");
+    std::filesystem::create_directories(folder);
+    std::FILE* file = std::fopen((folder + "/LUMAREX.HLP").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("<html><title>Help</title><a name=\"UpdateINV\">Invoices</a></html>", file);
+    std::fclose(file);
+    EXPECT_EQ(run("C:\\LUMAREX\\LUMAREX.HLP", true),
+              (std::vector<std::string>{"InvoiceNumber", "InvoiceNumber", "UpdateINV", "UpdateINV"}));
+    EXPECT_TRUE(boxes->Transcript().empty());
+    EXPECT_EQ(ui->HelpRequests().back().file, folder + "/LUMAREX.HLP");
+
+    std::vector<std::string> missing = run("C:\\LUMAREX\\NOHELP.HLP", false);
+    EXPECT_EQ(missing.size(), 3u);
+    std::vector<platform::HeadlessMessageBoxes::Shown> said = boxes->Transcript();
+    ASSERT_EQ(said.size(), 3u);
+    EXPECT_EQ(said[0].request.text, "The help file C:\\LUMAREX\\NOHELP.HLP cannot be opened.");
+    EXPECT_EQ(said[0].request.caption, "Help");
+    HELP("");
 }
 
 int32_t TakesSelections() {

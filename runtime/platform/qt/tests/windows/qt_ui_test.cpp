@@ -147,7 +147,14 @@ TEST_F(QtWindows, AClickMovesTheRuntimesFocusAndTheProgramsCursorShows) {
     for (Accept accept; accept.Next();) {
         if (EVENT() == EVENT_OpenWindow)
             std::thread([] {
-                // A click into the third entry: the runtime leaves the first and selects it.
+                // A click into the third entry: the runtime leaves the first and selects it. A
+                // person clicks into a window once it is on the screen and active.
+                bool active = false;
+                for (int tries = 0; tries < 500 && !active; ++tries) {
+                    OnQt([&] { active = FieldWidgets(kFormTitle)[4]->isActiveWindow(); });
+                    if (!active)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
                 OnQt([] { QTest::mouseClick(FieldWidgets(kFormTitle)[4], Qt::LeftButton); });
             }).detach();
         if (EVENT() == EVENT_Selected) {
@@ -196,7 +203,7 @@ TEST_F(QtWindows, AScreenshotShowsTheControls) {
 TEST_F(QtWindows, OpeningAndClosingAWindowManyTimesLeavesNothing) {
     int before = 0, after = 0;
     OnQt([&] { before = QApplication::allWidgets().size(); });
-    for (int i = 0; i < 200; i++) {
+    for (int i = 0; i < 1000; i++) {
         Form form;
         POST(EVENT_CloseWindow);
         for (Accept accept; accept.Next();) {
