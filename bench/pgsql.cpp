@@ -15,6 +15,12 @@
 //   PAGE  1,000 browse pages: the first 10 claims of a random patient (SET by key values, then
 //         NEXT up to 10 times while the patient is the same); the time per page is the figure
 //         peer: one prepared SELECT ... WHERE pat = $1 ORDER BY inv LIMIT 10 per page
+//   VIEW  the same 1,000 pages through a view over the claims whose FILTER names the patient
+//         (CLM:PAT = WHO, WHO the program's variable), which the driver serves as server queries
+//   PUT   10,000 random claims read by the claim key and written back with a new amount, the
+//         version trigger in place; then the same without the trigger (dropped for the run and
+//         added back by the next OPEN), to show what the trigger costs the driver's own PUT
+//         peer: a prepared SELECT and a prepared UPDATE ... WHERE inv = $1 per claim
 //   STATIONS  claims added per second by two stations at once (two processes, each with its own
 //         connection, each ADD its own transaction) against one station alone adding as many
 //         claims as both together; the peer is the station alone, the ratio the figure (2.0
@@ -29,14 +35,17 @@
 #include <cstdlib>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "pgsql/pgsql.h"
 #include "pgsql_server.h"
+#include "tarvex/evaluate.h"
 #include "tarvex/files.h"
 #include "tarvex/frame.h"
+#include "tarvex/views.h"
 #include "tarvex/type_descriptor.h"
 
 namespace {
@@ -49,6 +58,7 @@ namespace {
 TARVEX_RECORD(ClaimRecord, "CLM", BENCH_CLAIM_FIELDS)
 
 constexpr int64_t kGets = 10000;
+constexpr int64_t kPages = 1000;
 
 pgsql_testing::Server server;
 int64_t records = 100000;
@@ -88,6 +98,20 @@ struct Claims {
 Claims claims;
 PGconn* peer = nullptr;
 
+// Each benchmark's wall time, for the ratios printed after the run; a run that did not do all its
+// work is left out.
+std::map<std::string, double> seconds_of;
+std::string last_timed;
+
+struct Timed {
+    std::string name;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    ~Timed() {
+        seconds_of[name] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        last_timed = name;
+    }
+};
+
 // Claim i: patient i / 7 (seven claims each), a code and an amount.
 void Fill(int64_t i, int32_t* inv, int32_t* pat, char* code, int32_t* amount) {
     *inv = int32_t(i + 1);
@@ -99,7 +123,19 @@ void Fill(int64_t i, int32_t* inv, int32_t* pat, char* code, int32_t* amount) {
 void Count(benchmark::State& state, int64_t done, int64_t wanted) {
     state.counters["records"] = double(done);
     if (done != wanted)
+        seconds_of.erase(last_timed);
+    if (done != wanted)
         state.SkipWithError(("did " + std::to_string(done) + " of " + std::to_string(wanted)).c_str());
+}
+
+// The pages read the claims the ADD benchmarks added; without them there is nothing to time.
+void PageCount(benchmark::State& state, int64_t rows) {
+    state.counters["pages"] = double(kPages); // the time per page is Time / pages
+    state.counters["rows"] = double(rows);
+    if (rows == 0) {
+        seconds_of.erase(last_timed);
+        state.SkipWithError("no claims read (the ADD benchmarks fill the tables)");
+    }
 }
 
 bool PeerRun(const char* sql) {
@@ -137,6 +173,7 @@ void TakePeerRow(PGresult* result, int row, ClaimRecord* record) {
 void DriverAdd(benchmark::State& state) {
     int64_t done = 0;
     for (auto _ : state) {
+        Timed timed{"DriverAdd"};
         Vrn$LOGOUT(10, &claims.file, nullptr);
         char code[11];
         for (int64_t i = 0; i < records; i++) {
@@ -160,6 +197,7 @@ void DriverAdd(benchmark::State& state) {
 void LibpqAdd(benchmark::State& state) {
     int64_t done = 0;
     for (auto _ : state) {
+        Timed timed{"LibpqAdd"};
         PeerRun("BEGIN");
         const Oid types[4] = {23, 23, 25, 23};
         PGresult* prepared = PQprepare(peer, "add", "INSERT INTO peer (inv, pat, code, amount) VALUES ($1, $2, $3, $4)",
@@ -188,6 +226,7 @@ void LibpqAdd(benchmark::State& state) {
 void DriverNext(benchmark::State& state) {
     int64_t done = 0;
     for (auto _ : state) {
+        Timed timed{"DriverNext"};
         Vrn$FILE_SETk(&claims.pat_key);
         for (;;) {
             Vrn$FILE_NEXT(&claims.file);
@@ -202,6 +241,7 @@ void DriverNext(benchmark::State& state) {
 void LibpqNext(benchmark::State& state) {
     int64_t done = 0;
     for (auto _ : state) {
+        Timed timed{"LibpqNext"};
         const Oid types[2] = {23, 23};
         PQclear(PQprepare(peer, "next",
                           "SELECT inv, pat, code, amount FROM peer WHERE (pat, inv) > ($1, $2) ORDER BY pat, inv LIMIT 1",
@@ -240,6 +280,7 @@ void DriverGet(benchmark::State& state) {
     std::vector<int32_t> wanted = RandomClaims();
     int64_t done = 0;
     for (auto _ : state) {
+        Timed timed{"DriverGet"};
         for (int32_t inv : wanted) {
             claims.record.INV = inv;
             Vrn$FILE_GETfk(&claims.inv_key);
@@ -250,30 +291,37 @@ void DriverGet(benchmark::State& state) {
     Count(state, done, kGets);
 }
 
+// The peer's read of one claim by its number, prepared once per connection as "get".
+bool PeerGet(int32_t inv, ClaimRecord* record) {
+    uint32_t key = BigEndian32(inv);
+    const char* params[1] = {reinterpret_cast<const char*>(&key)};
+    const int lengths[1] = {4}, formats[1] = {1};
+    PGresult* result = PQexecPrepared(peer, "get", 1, params, lengths, formats, 1);
+    bool found = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
+    if (found)
+        TakePeerRow(result, 0, record);
+    PQclear(result);
+    return found && record->INV == inv;
+}
+
+void PreparePeerGet() {
+    const Oid types[1] = {23};
+    PQclear(PQprepare(peer, "get", "SELECT inv, pat, code, amount FROM peer WHERE inv = $1", 1, types));
+}
+
 void LibpqGet(benchmark::State& state) {
     std::vector<int32_t> wanted = RandomClaims();
     int64_t done = 0;
     for (auto _ : state) {
-        const Oid types[1] = {23};
-        PQclear(PQprepare(peer, "get", "SELECT inv, pat, code, amount FROM peer WHERE inv = $1", 1, types));
+        Timed timed{"LibpqGet"};
+        PreparePeerGet();
         ClaimRecord record{};
-        for (int32_t inv : wanted) {
-            uint32_t key = BigEndian32(inv);
-            const char* params[1] = {reinterpret_cast<const char*>(&key)};
-            const int lengths[1] = {4}, formats[1] = {1};
-            PGresult* result = PQexecPrepared(peer, "get", 1, params, lengths, formats, 1);
-            if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1) {
-                TakePeerRow(result, 0, &record);
-                if (record.INV == inv)
-                    done++;
-            }
-            PQclear(result);
-        }
+        for (int32_t inv : wanted)
+            done += PeerGet(inv, &record) ? 1 : 0;
     }
     Count(state, done, kGets);
 }
 
-constexpr int64_t kPages = 1000;
 
 std::vector<int32_t> RandomPatients() {
     std::mt19937 random(11);
@@ -288,6 +336,7 @@ void DriverPage(benchmark::State& state) {
     std::vector<int32_t> wanted = RandomPatients();
     int64_t rows = 0;
     for (auto _ : state) {
+        Timed timed{"DriverPage"};
         for (int32_t pat : wanted) {
             claims.record.PAT = pat;
             claims.record.INV = INT32_MIN;
@@ -300,14 +349,14 @@ void DriverPage(benchmark::State& state) {
             }
         }
     }
-    state.counters["pages"] = double(kPages); // the time per page is Time / pages
-    state.counters["rows"] = double(rows);
+    PageCount(state, rows);
 }
 
 void LibpqPage(benchmark::State& state) {
     std::vector<int32_t> wanted = RandomPatients();
     int64_t rows = 0;
     for (auto _ : state) {
+        Timed timed{"LibpqPage"};
         const Oid types[1] = {23};
         PQclear(PQprepare(peer, "page", "SELECT inv, pat, code, amount FROM peer WHERE pat = $1 ORDER BY inv LIMIT 10", 1,
                           types));
@@ -324,8 +373,124 @@ void LibpqPage(benchmark::State& state) {
             PQclear(result);
         }
     }
-    state.counters["pages"] = double(kPages); // the time per page is Time / pages
-    state.counters["rows"] = double(rows);
+    PageCount(state, rows);
+}
+
+int32_t who = 0; // the patient the view's filter names
+
+// A view over the claims alone, every field projected, its FILTER naming the program's variable.
+struct ClaimView {
+    uint8_t code[5] = {0, 0, 0xFF, 0xFF, 0};
+    void* components[1] = {&claims.file};
+    ViewDecl decl{};
+    explicit ClaimView(VrnDriverEntry driver) {
+        decl.driver = driver;
+        decl.structure = code;
+        decl.components = components;
+    }
+    FileDecl* File() { return reinterpret_cast<FileDecl*>(&decl); }
+};
+
+void Bind(const char* name, void* address) {
+    Vrn$PushString(name, uint32_t(std::strlen(name)));
+    Vrn$BindV(Vrn$Mem2Ufo(address, VRN_TYPE_LONG, 0, 4, 0));
+}
+
+// The pages through the view: VIEWDRIVER (served by the driver) or VIEWENGINE (the generic engine
+// reading the file, forced).
+void ViewPages(benchmark::State& state, VrnDriverEntry driver, const char* name) {
+    std::vector<int32_t> wanted = RandomPatients();
+    int64_t rows = 0;
+    Vrn$PushBind2(0);
+    Bind("CLM:PAT", &claims.record.PAT);
+    Bind("WHO", &who);
+    ClaimView view(driver);
+    Vrn$FILE_OPEN(view.File(), 0x42);
+    const char* filter = "CLM:PAT = WHO";
+    Vrn$PushString(filter, uint32_t(std::strlen(filter)));
+    Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+    for (auto _ : state) {
+        Timed timed{name};
+        for (int32_t pat : wanted) {
+            who = pat;
+            claims.record.PAT = pat;
+            claims.record.INV = INT32_MIN;
+            Vrn$FILE_SETkk(&claims.pat_key, &claims.pat_key);
+            for (int n = 0; n < 10; n++) {
+                Vrn$FILE_NEXT(view.File());
+                if (Vrn$ERRCODE != 0)
+                    break;
+                rows += claims.record.PAT == pat ? 1 : 0;
+            }
+        }
+    }
+    Vrn$FILE_CLOSE(view.File());
+    Vrn$PopBind();
+    PageCount(state, rows);
+}
+
+void DriverViewPage(benchmark::State& state) { ViewPages(state, VIEWDRIVER, "DriverViewPage"); }
+void EngineViewPage(benchmark::State& state) { ViewPages(state, VIEWENGINE, "EngineViewPage"); }
+
+// GET by the claim key and PUT with a new amount, for each of the random claims.
+int64_t GetAndPut(const char* name) {
+    std::vector<int32_t> wanted = RandomClaims();
+    int64_t done = 0;
+    Timed timed{name};
+    for (int32_t inv : wanted) {
+        claims.record.INV = inv;
+        Vrn$FILE_GETfk(&claims.inv_key);
+        if (Vrn$ERRCODE != 0)
+            continue;
+        claims.record.AMOUNT = claims.record.AMOUNT + 1;
+        Vrn$FILE_PUTf(&claims.file);
+        done += Vrn$ERRCODE == 0 ? 1 : 0;
+    }
+    return done;
+}
+
+void DriverPut(benchmark::State& state) {
+    int64_t done = 0;
+    for (auto _ : state)
+        done = GetAndPut("DriverPut");
+    Count(state, done, kGets);
+}
+
+void DriverPutNoTrigger(benchmark::State& state) {
+    int64_t done = 0;
+    if (!PeerRun("DROP TRIGGER lum_changes ON claims")) {
+        state.SkipWithError("the trigger could not be dropped");
+        return;
+    }
+    for (auto _ : state)
+        done = GetAndPut("DriverPutNoTrigger");
+    // The next OPEN adds the trigger back.
+    Vrn$FILE_CLOSE(&claims.file);
+    Vrn$FILE_OPEN(&claims.file, 0x42);
+    Count(state, done, kGets);
+}
+
+void LibpqPut(benchmark::State& state) {
+    std::vector<int32_t> wanted = RandomClaims();
+    int64_t done = 0;
+    for (auto _ : state) {
+        Timed timed{"LibpqPut"};
+        PreparePeerGet();
+        const Oid types[2] = {23, 23};
+        PQclear(PQprepare(peer, "put", "UPDATE peer SET amount = $2 WHERE inv = $1", 2, types));
+        ClaimRecord record{};
+        for (int32_t inv : wanted) {
+            if (!PeerGet(inv, &record))
+                continue;
+            uint32_t values[2] = {BigEndian32(inv), BigEndian32(record.AMOUNT + 1)};
+            const char* params[2] = {reinterpret_cast<const char*>(&values[0]), reinterpret_cast<const char*>(&values[1])};
+            const int lengths[2] = {4, 4}, formats[2] = {1, 1};
+            PGresult* result = PQexecPrepared(peer, "put", 2, params, lengths, formats, 1);
+            done += PQresultStatus(result) == PGRES_COMMAND_OK && std::strcmp(PQcmdTuples(result), "1") == 0 ? 1 : 0;
+            PQclear(result);
+        }
+    }
+    Count(state, done, kGets);
 }
 
 constexpr int64_t kStationClaims = 5000; // each of two stations; one alone adds twice as many
@@ -382,6 +547,7 @@ void DriverTwoStations(benchmark::State& state) {
     for (auto _ : state)
         rate = Stations(2);
     state.counters["claims_per_second"] = rate;
+    seconds_of["TwoStations"] = rate > 0 ? 1 / rate : 0;
     if (rate == 0)
         state.SkipWithError("a station failed");
 }
@@ -391,6 +557,7 @@ void DriverOneStation(benchmark::State& state) {
     for (auto _ : state)
         rate = Stations(1);
     state.counters["claims_per_second"] = rate;
+    seconds_of["OneStation"] = rate > 0 ? 1 / rate : 0;
     if (rate == 0)
         state.SkipWithError("the station failed");
 }
@@ -403,8 +570,39 @@ BENCHMARK(DriverGet)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqGet)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverPage)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverViewPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(EngineViewPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverPut)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverPutNoTrigger)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LibpqPut)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverTwoStations)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(DriverOneStation)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The figures against their peers, from the wall times of the run: a ratio is the peer's time over
+// the driver's (1.0: as fast as raw libpq).
+void PrintRatios() {
+    auto ratio = [](const char* label, const char* driver, const char* peer) {
+        if (seconds_of.count(driver) == 0 || seconds_of.count(peer) == 0 || seconds_of[driver] <= 0)
+            return;
+        std::printf("%-44s %6.2f\n", label, seconds_of[peer] / seconds_of[driver]);
+    };
+    auto page = [](const char* label, const char* name) {
+        if (seconds_of.count(name) != 0)
+            std::printf("%-44s %6.3f ms\n", label, seconds_of[name] * 1000 / double(kPages));
+    };
+    std::printf("\nratios (peer time / driver time):\n");
+    ratio("NEXT vs libpq", "DriverNext", "LibpqNext");
+    ratio("GET vs libpq", "DriverGet", "LibpqGet");
+    ratio("ADD vs libpq", "DriverAdd", "LibpqAdd");
+    ratio("GET+PUT vs libpq", "DriverPut", "LibpqPut");
+    ratio("GET+PUT with the trigger vs without", "DriverPut", "DriverPutNoTrigger");
+    ratio("two stations vs one alone (claims/s)", "TwoStations", "OneStation");
+    std::printf("browse page of 10 of one patient's claims:\n");
+    page("  file SET + NEXT", "DriverPage");
+    page("  view served by the driver", "DriverViewPage");
+    page("  view through the generic engine", "EngineViewPage");
+    page("  libpq, one SELECT ... LIMIT 10", "LibpqPage");
+}
 
 } // namespace
 
@@ -429,6 +627,7 @@ int main(int argc, char** argv) {
         benchmark::Initialize(&argc, argv);
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
+        PrintRatios();
     } else {
         std::printf("bench_pgsql: the tables could not be made (error %d)\n", int(Vrn$ERRCODE));
     }

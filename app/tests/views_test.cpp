@@ -2,10 +2,11 @@
 // The application's view shapes over real KELSTORE and VARNEL files in a temporary drive, and over
 // PGSQL tables on a private server: the invoice browse view (invoice and three key-joined files),
 // the service-line and payment-line views of a claim, the claim-print view and a report view;
-// paging as the browse pattern pages; two threads. Every driver gives the same rows in the same
-// order.
+// paging as the browse pattern pages; service lines in a date range; two threads. Every driver
+// gives the same rows in the same order (on PGSQL the one-file views are served by the server).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -18,6 +19,7 @@
 #include "kelstore/kelstore.h"
 #include "varnel/varnel.h"
 #ifdef LUM_WITH_PGSQL
+#include "pgsql/pg_store.h"
 #include "pgsql/pgsql.h"
 #include "pgsql_server.h"
 #endif
@@ -75,8 +77,9 @@ class AppViewsTest : public ::testing::TestWithParam<Binding> {
         for (FileDecl* file : {Invoice.Decl(), Item.Decl(), Provider.Decl(), Insured1.Decl(), Insured2.Decl(),
                                Patient.Decl()}) {
             Vrn$FILE_CREATE(file);
+            ASSERT_EQ(ERRORCODE(), 0) << "CREATE " << file->name;
             Vrn$FILE_OPEN(file, ReadWrite | DenyNone);
-            ASSERT_EQ(ERRORCODE(), 0);
+            ASSERT_EQ(ERRORCODE(), 0) << "OPEN " << file->name;
         }
         Vrn$PushBind2(1);
         Vrn$BindG(Vrn$Group2Ufo(&Invoice.record, &lumarex::InvoiceRecord::Type()));
@@ -315,6 +318,49 @@ TEST_P(AppViewsTest, ServiceAndPaymentLinesOfAClaim) {
         seen.push_back(Text(Item.record.CPT.Data(), 7) + "/" + std::to_string(Item.record.INV.Long()));
     EXPECT_EQ(seen, (std::vector<std::string>{"000001/1005", "000004/1005"}));
     CLOSE(payments);
+}
+
+TEST_P(AppViewsTest, ServiceLinesInADateRangeBothWays) {
+    char from[8], to[8];
+    auto dates = [&](const char* first, const char* last) {
+        std::memcpy(from, first, 8);
+        std::memcpy(to, last, 8);
+    };
+    for (auto [name, address] : {std::pair{"FROMDATE", from}, std::pair{"TODATE", to}}) {
+        Vrn$PushString(name, uint32_t(std::strlen(name)));
+        Vrn$BindV(Vrn$Mem2Ufo(address, VRN_TYPE_STRING, 0, 8, 0));
+    }
+#ifdef LUM_WITH_PGSQL
+    uint64_t served = lumarex::drivers::pg::ServedViewRows();
+#endif
+    View view{VIEW(Item), "ITM:INV = NUMBER AND ITM:DOSF >= FROMDATE AND ITM:DOSF <= TODATE"};
+    OPEN(view);
+    auto read = [&](bool forward) {
+        std::vector<std::string> seen;
+        SET(Item.Key("ITM:INVDOSKEY"));
+        for (forward ? NEXT(view) : PREVIOUS(view); ERRORCODE() == 0; forward ? NEXT(view) : PREVIOUS(view))
+            seen.push_back(std::to_string(Item.record.INV.Long()) + " " + Text(Item.record.DOSF.Data(), 8) + " " +
+                           Text(Item.record.CPT.Data(), 7));
+        EXPECT_EQ(ERRORCODE(), 33);
+        return seen;
+    };
+    number = 1005;
+    dates("20260102", "20260104");
+    const std::vector<std::string> middle{"1005 20260102 000004", "1005 20260103 99214", "1005 20260104 000001"};
+    EXPECT_EQ(read(true), middle);
+    EXPECT_EQ(read(false), std::vector<std::string>(middle.rbegin(), middle.rend()));
+    // Another claim and range through the same open view: the program's new values count.
+    number = 2005;
+    dates("20260104", "20261231");
+    EXPECT_EQ(read(true), (std::vector<std::string>{"2005 20260104 000001", "2005 20260105 85025"}));
+    dates("20260106", "20261231");
+    EXPECT_EQ(read(true), std::vector<std::string>{});
+    CLOSE(view);
+#ifdef LUM_WITH_PGSQL
+    if (GetParam().kelstore == PGSQL) {
+        EXPECT_EQ(lumarex::drivers::pg::ServedViewRows() - served, 8u) << "every row came from the server";
+    }
+#endif
 }
 
 TEST_P(AppViewsTest, TheClaimPrintViewReadsOneClaimAndItsLines) {

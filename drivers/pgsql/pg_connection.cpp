@@ -130,6 +130,17 @@ int32_t Connection::Run(const std::string& sql, PgParams& params, PgResult* resu
     return 0;
 }
 
+int32_t Connection::RunOnce(const std::string& sql, PgParams& params, PgResult* result) {
+    PgResult owned(PQexecParams(conn_, sql.c_str(), params.Count(), params.Types(), params.Values(),
+                                params.Lengths(), params.Formats(), 1),
+                   PQclear);
+    ExecStatusType status = PQresultStatus(owned.get());
+    if (owned == nullptr || (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK))
+        return ServerError(conn_, owned.get());
+    *result = std::move(owned);
+    return 0;
+}
+
 int32_t Connection::Script(const std::string& sql) {
     PgResult result(PQexec(conn_, sql.c_str()), PQclear);
     ExecStatusType status = PQresultStatus(result.get());

@@ -97,7 +97,8 @@ std::string Literal(const std::string& text) {
 
 } // namespace
 
-std::string SequenceSql(const State& s, bool forward, const std::string& condition, int limit, PgParams* params) {
+std::string SequenceSql(const State& s, bool forward, const std::string& condition, int limit, PgParams* params,
+                        const ImageRange* range) {
     bool by_key = s.sequence_key >= 0;
     std::string sql = "SELECT r.id, r.changes";
     std::string where, order;
@@ -114,6 +115,14 @@ std::string SequenceSql(const State& s, bool forward, const std::string& conditi
             params->Bytea(s.image);
             params->Bigint(from);
             where += " AND (" + c + ", r.id) " + compare + " ($1, $2)";
+        }
+        if (range != nullptr) {
+            params->Bytea(range->low);
+            where += " AND " + c + " >= $" + std::to_string(params->Count());
+            if (!range->high.empty()) {
+                params->Bytea(range->high);
+                where += " AND " + c + " < $" + std::to_string(params->Count());
+            }
         }
     } else {
         order = std::string("r.id") + direction;
@@ -546,6 +555,19 @@ int32_t TakeUseLock(Connection& db, const State& state, const char* function) {
     return code;
 }
 
+// Any UPDATE of a row that leaves its version as it was (one by another SQL client) raises the
+// version, so a station's WATCH sees that change too. The driver's own PUT raises the version
+// itself, and the WHEN clause keeps the function from being called for it. Under a transaction
+// lock, so stations opening an older table at once add the trigger once.
+std::string VersionTriggerSql(const State& state) {
+    return "SELECT pg_advisory_xact_lock(1280658765, 0);"
+           " CREATE OR REPLACE FUNCTION lum_raise_changes() RETURNS trigger LANGUAGE plpgsql AS"
+           " 'BEGIN NEW.changes := OLD.changes + 1; RETURN NEW; END';"
+           " DROP TRIGGER IF EXISTS lum_changes ON " + state.table + ";"
+           " CREATE TRIGGER lum_changes BEFORE UPDATE ON " + state.table +
+           " FOR EACH ROW WHEN (NEW.changes = OLD.changes) EXECUTE FUNCTION lum_raise_changes();";
+}
+
 // The statements that make the table of the declaration, its key indexes and its comment.
 std::string CreateSql(const State& state) {
     std::string sql = "DROP TABLE IF EXISTS " + state.table + "; CREATE TABLE " + state.table +
@@ -566,8 +588,19 @@ std::string CreateSql(const State& state) {
             sql += " CREATE UNIQUE INDEX " + Quoted(state.name + "_" + key.column + "_u") + " ON " + state.table +
                    " (" + key.column + ");";
     }
-    sql += " COMMENT ON TABLE " + state.table + " IS " + Literal(TableComment(state)) + ";";
-    return sql;
+    sql += " COMMENT ON TABLE " + state.table + " IS " + Literal(TableComment(state)) + "; ";
+    return sql + VersionTriggerSql(state);
+}
+
+// A table made before the trigger existed gets it when a station opens or builds it; its rows
+// stay as they are.
+int32_t AddVersionTrigger(State* state) {
+    int32_t code = state->own->Script("BEGIN; " + VersionTriggerSql(*state) + " COMMIT");
+    if (code != 0 && state->own->InTransaction())
+        state->own->Run("ROLLBACK");
+    if (code == 0)
+        state->version_trigger = true;
+    return code;
 }
 
 // Lets go of the use lock before the connection closes: the server ends a closed connection's
@@ -629,10 +662,13 @@ int32_t CheckTable(State* state) {
     PgParams params;
     params.Text(state->table);
     PgResult result(nullptr, PQclear);
-    int32_t code = state->own->Run("SELECT obj_description(to_regclass($1), 'pg_class'), to_regclass($1) IS NULL",
+    int32_t code = state->own->Run("SELECT obj_description(to_regclass($1), 'pg_class'), to_regclass($1) IS NULL,"
+                                   " EXISTS (SELECT 1 FROM pg_trigger WHERE tgrelid = to_regclass($1)"
+                                   " AND tgname = 'lum_changes')",
                                    params, &result);
     if (code != 0)
         return code;
+    state->version_trigger = PQgetlength(result.get(), 0, 2) == 1 && PQgetvalue(result.get(), 0, 2)[0] != 0;
     if (PQgetlength(result.get(), 0, 1) == 1 && PQgetvalue(result.get(), 0, 1)[0] != 0)
         return kFileNotFound;
     std::string comment = PQgetisnull(result.get(), 0, 0) ? "" : PgBytes(result.get(), 0, 0);
@@ -666,6 +702,8 @@ int32_t Open(FileDecl* file, int32_t access_mode, bool for_build = false) {
         code = CheckTable(state.get());
     if (for_build && (code == kRebuildKeys || (code == kInvalidDeclaration && !state->missing_memos.empty())))
         code = 0;
+    if (code == 0 && !state->version_trigger)
+        code = AddVersionTrigger(state.get());
     if (code == 0 && !writable)
         code = state->own->Run("SET default_transaction_read_only = on");
     if (code != 0)

@@ -54,6 +54,9 @@ class Connection {
     // Runs `sql` with the parameters, results in binary form. 0 or the error code (the server's
     // message posted for 90); `result` holds the rows.
     int32_t Run(const std::string& sql, PgParams& params, PgResult* result = nullptr);
+    // The same for a statement whose text seldom comes again (values written into it): run
+    // without keeping a prepared statement on the server.
+    int32_t RunOnce(const std::string& sql, PgParams& params, PgResult* result);
     int32_t Run(const std::string& sql, PgResult* result = nullptr) {
         PgParams none;
         return Run(sql, none, result);
@@ -95,6 +98,7 @@ struct State {
     int32_t logout_seconds = 0;
     int32_t wait_milliseconds = kWaitMilliseconds; // set with the lock-wait property
     SendOptions options;                            // SEND's, kept for programs that ask
+    bool version_trigger = false; // the table raises the version of rows other clients update
     bool locked = false;    // LOCK holds a server transaction on the own connection
     bool streaming = false; // so does STREAM until FLUSH
     int64_t current = 0;
@@ -122,10 +126,17 @@ int32_t Lock(State* state, int32_t seconds);
 int32_t Unlock(State* state);
 int32_t Stream(State* state);
 int32_t Flush(State* state);
+// The key images a sequence by key keeps within: from `low` up to, not including, `high` (no upper
+// end when `high` is empty).
+struct ImageRange {
+    std::string low;
+    std::string high;
+};
 // The sequence's next `limit` rows in the direction from where it stands (the key image third when
-// it reads by key), further narrowed by `condition` (SQL over the row "r"), as a keyset query.
+// it reads by key), further narrowed by `condition` (SQL over the row "r") and, reading by key, by
+// `range`, as a keyset query.
 std::string SequenceSql(const State& state, bool forward, const std::string& condition, int limit,
-                        PgParams* params);
+                        PgParams* params, const ImageRange* range = nullptr);
 // The sequence stands on row `row` of a result of SequenceSql, taken into the record buffer.
 int32_t StandOnRow(FileDecl* file, State* state, const PGresult* result, int row);
 // The driver's view function (pg_view.cpp), named by QUERY_VIEW.

@@ -1,16 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Views on the server: the PGSQL view function that QUERY_VIEW names. A view over one PGSQL file
 // without joins and without ORDER, read from where the program SET (or RESET) its file, runs as
-// keyset-paged queries in the file's own reading order (key image and row id, or row id), its
-// FILTER written as SQL by the evaluator:
+// keyset-paged queries in the file's own reading order (key image and row id, or row id), kept
+// within the part of the key the filter's `field = value` terms fix (as the engine bounds its own
+// scan), its FILTER written as SQL by the evaluator with the program's variables as they are at
+// each read:
 //   - EXACT: the server selects the rows, nothing is evaluated here;
 //   - SUPERSET: the server narrows the rows, the full filter is evaluated on each row that comes;
 //   - NONE, or a filter naming a column whose SQL comparison could differ from the evaluator's
 //     (REAL, TIME, raw bytes), or any other view: every operation goes to the generic engine.
 // Each row served leaves the file's sequence standing on it, exactly as a NEXT of the file would,
-// so POSITION, RESET, PUT and DELETE of the file see the row the view gave. A page stays in use
-// only while the file still stands on the row the view left it on; anything that moved the file
-// (the program's SET or RESET, another read) makes the next read ask the server again from there.
+// so POSITION, RESET, PUT and DELETE of the file see the row the view gave. A WATCH is kept here
+// and given to the file just before the read it precedes, served or the engine's, so a PUT after a
+// watched NEXT is refused (89) when another station changed the row; a watched read always asks
+// the server, never a page fetched before the WATCH. The view's own PUT, DELETE, HOLD and RELEASE go
+// to the file, where the served read left the row. A page stays in use only while the file still
+// stands on the row the view left it on and the filter's SQL is unchanged; anything that moved the
+// file (the program's SET or RESET, another read) makes the next read ask the server again.
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -52,7 +58,9 @@ struct ServedView {
     bool served = false;                                   // this driver serves the reads
     std::unique_ptr<VrnParsed, ParsedFree> filter;         // evaluated on rows of a SUPERSET
     std::string condition;                                 // the SQL form of the filter
+    std::string page_condition;                            // the one the page was asked with
     bool superset = false;
+    bool watch = false;                                    // a WATCH waits for the next read
     PgResult page{nullptr, PQclear};
     int at = -1;                                           // the row of the page the file stands on
     bool forward = true;
@@ -169,6 +177,19 @@ bool IdentityCollation() {
     return true;
 }
 
+// The filter's SQL form over the file's columns: the rendering's kind, `refused` when it names a
+// field whose SQL comparison could differ from the evaluator's.
+int32_t Render(const ServedView& view, std::string* condition, bool* refused) {
+    ColumnMap map;
+    map.state = PrimaryState(view.decl);
+    VrnSqlOutput output{&ColumnOf, &map, nullptr, 0};
+    int32_t rendering = Vrn$PrintSQL(view.filter.get(), &output);
+    condition->assign(output.text != nullptr ? output.text : "");
+    Vrn$FreeSQL(&output);
+    *refused = map.refused;
+    return rendering;
+}
+
 // Decides how the view is served, after OPEN and after each change of FILTER or ORDER.
 void Plan(ServedView& view) {
     view.planned = true;
@@ -190,31 +211,67 @@ void Plan(ServedView& view) {
     if (tree == nullptr)
         return; // the engine reports the faulty filter
     view.filter.reset(tree);
-    ColumnMap map;
-    map.state = state;
-    VrnSqlOutput output{&ColumnOf, &map, nullptr, 0};
-    int32_t rendering = Vrn$PrintSQL(tree, &output);
-    if (output.text != nullptr)
-        view.condition = output.text;
-    Vrn$FreeSQL(&output);
+    bool refused = false;
+    int32_t rendering = Render(view, &view.condition, &refused);
     bool strings = view.condition.find("COLLATE \"C\"") != std::string::npos;
-    if (map.refused || (rendering != VRN_SQL_EXACT && rendering != VRN_SQL_SUPERSET) ||
-        (strings && !IdentityCollation()))
+    if (refused || (rendering != VRN_SQL_EXACT && rendering != VRN_SQL_SUPERSET) || (strings && !IdentityCollation()))
         return;
     view.superset = rendering == VRN_SQL_SUPERSET;
     view.served = true;
 }
 
+// The filter's SQL with the program's variables as they are now: the engine evaluates them on
+// each row, so a browse that changes its patient and SETs again must not read the old one's rows.
+// A rendering that no longer comes out as planned leaves the whole filter to be evaluated here.
+void Rerender(ServedView& view) {
+    if (!view.filter)
+        return;
+    std::string condition;
+    bool refused = false;
+    int32_t rendering = Render(view, &condition, &refused);
+    if (refused || (rendering != VRN_SQL_EXACT && rendering != VRN_SQL_SUPERSET)) {
+        condition.clear();
+        rendering = VRN_SQL_SUPERSET;
+    }
+    view.superset = rendering == VRN_SQL_SUPERSET;
+    view.condition = std::move(condition);
+}
+
+// The key images the filter's `field = value` terms keep the rows within, as the engine bounds its
+// own scan: the server then reads that range of the key, not the rest of the key from where the
+// sequence stands. False when the sequence is not by key or the filter fixes no leading field.
+bool Range(const ServedView& view, ImageRange* range) {
+    FileDecl* file = Primary(view.decl);
+    State* state = PrimaryState(view.decl);
+    if (!view.filter || state->sequence_key < 0)
+        return false;
+    std::string record(static_cast<const char*>(file->record), file->record_length);
+    int32_t fixed = VIEWBOUNDS(reinterpret_cast<FileDecl*>(view.decl), file->keys[state->sequence_key], record.data());
+    if (fixed <= 0)
+        return false;
+    range->low = state->keys[size_t(state->sequence_key)].image->BuildPrefix(record.data(), uint32_t(fixed));
+    // Every image that starts with the prefix lies below the prefix's successor.
+    range->high = range->low;
+    while (!range->high.empty() && uint8_t(range->high.back()) == 0xFF)
+        range->high.pop_back();
+    if (!range->high.empty())
+        range->high.back() = char(uint8_t(range->high.back()) + 1);
+    return true;
+}
+
 // One row in the direction: from the page while the file still stands where the view left it,
-// else a new page from where the file stands now.
-int32_t Fetch(ServedView& view, bool forward) {
+// else a new page from where the file stands now. A watched read takes a new page and watches
+// each row it stands on, so the row given carries its version as the server has it now.
+int32_t Fetch(ServedView& view, bool forward, bool watch) {
     FileDecl* file = Primary(view.decl);
     State* state = PrimaryState(view.decl);
     if (state == nullptr)
         return kNotOpen;
+    bool fresh = !watch;
+    Rerender(view);
     for (;;) {
         bool in_step = view.page != nullptr && view.forward == forward && state->place == Place::kOn &&
-                       state->low == view.left_id;
+                       state->low == view.left_id && fresh && view.page_condition == view.condition;
         if (!in_step || view.at + 1 >= PQntuples(view.page.get())) {
             bool ended = in_step && PQntuples(view.page.get()) < kPageRows;
             view.page.reset();
@@ -223,14 +280,19 @@ int32_t Fetch(ServedView& view, bool forward) {
                 return kNotAvailable;
             }
             PgParams params;
-            std::string sql = SequenceSql(*state, forward, view.condition, kPageRows, &params);
+            ImageRange range;
+            bool ranged = Range(view, &range);
+            std::string sql = SequenceSql(*state, forward, view.condition, kPageRows, &params, ranged ? &range : nullptr);
             PgResult page(nullptr, PQclear);
-            int32_t code = state->Db().Run(sql, params, &page);
+            // A filter's text holds the program's values: such a query is not kept prepared.
+            int32_t code = view.filter ? state->Db().RunOnce(sql, params, &page) : state->Db().Run(sql, params, &page);
             if (code != 0)
                 return code;
             view.page = std::move(page);
+            view.page_condition = view.condition;
             view.forward = forward;
             view.at = -1;
+            fresh = true; // the rows of this page are as fresh as the WATCH asks
             if (PQntuples(view.page.get()) == 0) {
                 view.page.reset();
                 state->place = Place::kNone;
@@ -238,6 +300,8 @@ int32_t Fetch(ServedView& view, bool forward) {
             }
         }
         view.at++;
+        if (watch)
+            PGSQL(VRN_OP_WATCH, file, nullptr); // taken by the NEXT state update below
         int32_t code = StandOnRow(file, state, view.page.get(), view.at);
         view.left = true;
         view.left_id = state->low;
@@ -288,7 +352,9 @@ void Read(ServedView& view, int32_t operation) {
         Finish(view, operation, code == -1 ? kUnsupported : code);
         return;
     }
-    Finish(view, operation, Fetch(view, operation == VRN_OP_NEXT));
+    bool watch = view.watch;
+    view.watch = false;
+    Finish(view, operation, Fetch(view, operation == VRN_OP_NEXT, watch));
 }
 
 // POSITION: the file's position in its reading order, in the form the engine gives for its one file.
@@ -355,6 +421,26 @@ intptr_t PgView(int32_t operation, FileDecl* file, const intptr_t* arguments) {
             view->order_text = value;
         view->planned = false;
     }
+    if (operation == VRN_OP_WATCH && view != nullptr && (view->state & VRN_STATE_OPEN) != 0) {
+        int32_t code = _drv_check_any_state(nullptr, operation, view->state, &view->flags, nullptr, 0);
+        if (code == 0)
+            view->watch = true;
+        Finish(*view, operation, code == -1 ? kUnsupported : code);
+        return 0;
+    }
+    bool writes = operation == VRN_OP_PUT || operation == VRN_OP_DELETE || operation == VRN_OP_HOLD ||
+                  operation == VRN_OP_HOLD_SECONDS || operation == VRN_OP_RELEASE;
+    if (view != nullptr && writes && view->served && (view->state & VRN_STATE_OPEN) != 0) {
+        // The row stands in the file, where the served read left it; the engine never read it, so
+        // its own state would refuse the write as having no record.
+        int32_t code = _drv_check_any_state(nullptr, operation, view->state, &view->flags, nullptr, 0);
+        if (code == 0) {
+            PGSQL(operation, Primary(decl), arguments);
+            code = Vrn$ERRCODE;
+        }
+        Finish(*view, operation, code == -1 ? kUnsupported : code);
+        return 0;
+    }
     bool reads = operation == VRN_OP_NEXT || operation == VRN_OP_PREVIOUS || operation == VRN_OP_POSITION_FILE ||
                  operation == VRN_OP_RESET_FILE;
     if (view != nullptr && reads && (view->state & VRN_STATE_OPEN) != 0) {
@@ -370,11 +456,21 @@ intptr_t PgView(int32_t operation, FileDecl* file, const intptr_t* arguments) {
             return 0;
         }
     }
+    if (view != nullptr && view->watch &&
+        (operation == VRN_OP_NEXT || operation == VRN_OP_PREVIOUS || operation == VRN_OP_REGET_FILE)) {
+        // The engine does the read: it takes the WATCH and gives it to the file itself.
+        view->watch = false;
+        VIEWENGINE(VRN_OP_WATCH, file, nullptr);
+    }
     intptr_t result = VIEWENGINE(operation, file, arguments);
     int32_t code = Vrn$ERRCODE;
-    if (view != nullptr && (operation == VRN_OP_OPEN || operation == VRN_OP_CLOSE)) {
+    if (view != nullptr) {
+        // The view's state follows the engine's reads too (a REGET gives it a record to PUT).
         _drv_update_any_state(nullptr, operation, &view->state, &view->flags, code, 0);
-        view->planned = false;
+        if (operation == VRN_OP_OPEN && code == 0 && Primary(decl)->driver_instance != nullptr)
+            view->state |= Primary(decl)->driver_instance->state & (VRN_STATE_WRITABLE | VRN_STATE_EXCLUSIVE);
+        if (operation == VRN_OP_OPEN || operation == VRN_OP_CLOSE)
+            view->planned = false;
         if (operation == VRN_OP_CLOSE)
             Forget(view);
     }

@@ -22,7 +22,9 @@
  *     a PUT or DELETE runs under a savepoint. A server error that ends the transaction (COMMIT finds
  *     it rolled back) makes COMMIT fail with 90, never report success.
  *   - WATCH: a PUT after a watched read changes the record only while its version is the one read;
- *     otherwise 89 and nothing is written.
+ *     otherwise 89 and nothing is written. Every table has a trigger that raises the version of a
+ *     row any other SQL client updates without raising it, added on OPEN or BUILD to a table made
+ *     before it (its rows kept).
  *   - LOCK(file, seconds): the table locked against other writers and lockers within a server
  *     transaction on the file's connection, waiting up to the seconds (32 when not had); the
  *     writes until UNLOCK (or CLOSE) commit with UNLOCK. STREAM/FLUSH: the writes between them are
@@ -42,8 +44,11 @@
  *   - Views: QUERY_VIEW names the driver's view function (pg_view.cpp). A view over one PGSQL file
  *     without joins or ORDER, whose FILTER the evaluator writes as SQL exactly or as a superset,
  *     reads as keyset-paged server queries in the file's reading order (NEXT, PREVIOUS, POSITION,
- *     RESET); the engine evaluates a superset's full filter on the rows that come. Any other view,
- *     and every other operation, goes to the runtime's generic engine (VIEWENGINE).
+ *     RESET), within the part of the key that the filter's `field = value` terms fix (VIEWBOUNDS),
+ *     with the program's variables as they are at each read; the engine evaluates a superset's full
+ *     filter on the rows that come. WATCH, HOLD, PUT and DELETE through such a view reach the file
+ *     as through the engine. Any other view, and every other operation, goes to the runtime's
+ *     generic engine (VIEWENGINE).
  *   - Errors from the server: a duplicate key 40, a lock not had in time 32, a missing table 2,
  *     missing rights 5; any other is 90 with the server's message as the driver's text. */
 #ifndef LUMAREX_PGSQL_H

@@ -7,6 +7,7 @@
 // the position of RESET and REGET are popped; NAME, POSITION and GET_PROPERTY push their text
 // (empty on failure). Property numbers come as the operation's argument.
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -491,4 +492,28 @@ TARVEX_API intptr_t VIEWENGINE(int32_t operation, FileDecl* file, const intptr_t
     if (OperationGivesText(operation))
         PushCopy(out.code == 0 ? out.text : std::string());
     return out.result;
+}
+
+TARVEX_API int32_t VIEWBOUNDS(FileDecl* file, KeyDecl* key, void* record) {
+    auto* decl = reinterpret_cast<ViewDecl*>(file);
+    ViewInstance* view = decl != nullptr ? Find(decl) : nullptr;
+    if (view == nullptr || key == nullptr || record == nullptr)
+        return 0;
+    int32_t error = Vrn$ERRCODE;
+    int32_t fixed = 0;
+    if (EnsurePlan(*view) == 0 && !view->levels.empty() && key->file == view->levels[0].file) {
+        Level level;
+        level.file = view->levels[0].file;
+        level.scan_key = key;
+        BoundByFilter(*view, level);
+        TakeBoundImages(*view, level);
+        for (const Bound& bound : level.bounds)
+            std::memcpy(static_cast<uint8_t*>(record) + bound.field->offset, bound.image.data(), bound.image.size());
+        fixed = int32_t(level.bounds.size());
+    }
+    if (error != 0)
+        Vrn$seterror(error);
+    else
+        Vrn$clearerror();
+    return fixed;
 }

@@ -146,6 +146,8 @@ bool ParseOrder(ViewInstance& view, const std::string& text);
 // Chooses each level's key and range.
 void BuildPlan(ViewInstance& view);
 FileDecl* Primary(const ViewInstance& view);
+// The primary level's range over its scan key from the filter's top-level `field = value` terms.
+void BoundByFilter(ViewInstance& view, Level& level);
 
 // ---- view_scan.cpp ----
 // One row in the direction; 0, 33 at the end, or a driver's error.

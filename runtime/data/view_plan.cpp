@@ -356,6 +356,10 @@ void BoundJoined(Level& level) {
 
 } // namespace
 
+void BoundByFilter(ViewInstance& view, Level& level) {
+    BoundPrimary(view, level);
+}
+
 FileDecl* Primary(const ViewInstance& view) {
     if (view.levels.empty())
         return nullptr;

@@ -67,6 +67,14 @@ TARVEX_API intptr_t VIEWDRIVER(int32_t operation, FileDecl* view, const intptr_t
  * the view, so a view function that serves reads still hands it OPEN, CLOSE and the properties. */
 TARVEX_API intptr_t VIEWENGINE(int32_t operation, FileDecl* view, const intptr_t* arguments);
 
+/* For a view function that reads the primary file itself: how many leading components of `key` (a
+ * key of the primary file) the view's FILTER fixes, through top-level AND terms `field = value` whose
+ * value names no field of the view, exactly as the engine bounds its own scans. Their values, as the
+ * program's variables give them now, are written into those fields of `record` (a buffer laid out
+ * as the primary file's record); the other bytes are left alone. 0 for an unknown view. The error
+ * state is kept. */
+TARVEX_API int32_t VIEWBOUNDS(FileDecl* view, KeyDecl* key, void* record);
+
 TARVEX_END_C
 
 #endif
