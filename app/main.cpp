@@ -8,6 +8,7 @@
 // see it.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "procedures/procedures.h"
@@ -30,7 +31,17 @@ using namespace tarvex;
 // libraries that a start on the SQLite files would load for nothing.
 VrnDriverEntry LoadServerDriver() {
 #ifdef LUM_WITH_PGSQL
-    void* library = dlopen("libpgdrv.so", RTLD_NOW);
+    // It is installed beside the other drivers: looked for there first, then as the system would.
+    std::string path = "libpgdrv.so";
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&KELSTORE), &info) != 0 && info.dli_fname != nullptr) {
+        std::string beside = info.dli_fname;
+        if (size_t slash = beside.rfind('/'); slash != std::string::npos)
+            path = beside.substr(0, slash + 1) + path;
+    }
+    void* library = dlopen(path.c_str(), RTLD_NOW);
+    if (library == nullptr)
+        library = dlopen("libpgdrv.so", RTLD_NOW);
     if (library != nullptr)
         if (auto entry = reinterpret_cast<VrnDriverEntry>(dlsym(library, "PGSQL")))
             return entry;
