@@ -62,6 +62,7 @@
 #include "platform/platform.h"
 #include "platform/qt/page_painter.h"
 #include "platform/qt/qt_printing.h"
+#include "tarvex/ansi_text.hpp"
 #include "tarvex/frame.h"
 #include "tarvex/resources.h"
 #include "windows/description_format.h"
@@ -80,9 +81,25 @@ namespace {
 
 uint8_t Code(Kind kind) { return static_cast<uint8_t>(kind); }
 
+// Program text is single-byte (the ANSI set of tarvex/ansi_text.hpp): shown through its one table,
+// and what a person types goes back through it. A character the set has no byte for cannot be
+// stored, so it is left out rather than stored as the bytes of its UTF-8 spelling.
+QString FromProgram(std::string_view text) {
+    return QString::fromStdString(AnsiToUtf8(text));
+}
+
+std::string ToProgram(const QString& text) {
+    std::string bytes;
+    bytes.reserve(size_t(text.size()));
+    for (char32_t c : text.toUcs4())
+        if (std::optional<uint8_t> byte = UnicodeToAnsi(c))
+            bytes.push_back(char(*byte));
+    return bytes;
+}
+
 // A description's text as Qt shows it: menu texts end in blanks and a '|'.
 QString Shown(const std::string& text) {
-    QString shown = QString::fromStdString(text);
+    QString shown = FromProgram(text);
     while (shown.endsWith('|') || shown.endsWith(' '))
         shown.chop(1);
     return shown;
@@ -497,7 +514,7 @@ class EntryLimit : public QValidator {
 public:
     EntryLimit(int32_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
     State validate(QString& input, int&) const override {
-        std::string text = input.toStdString();
+        std::string text = ToProgram(input);
         return windows::TypedCharacters(text).size() > size_t(limit_) ? Invalid : Acceptable;
     }
 
@@ -611,7 +628,7 @@ protected:
         windows::NativeListColumn layout;
         if (size_t(index) < view_.columns.size())
             layout = view_.columns[size_t(index)];
-        QString text = size_t(index) < view_.headers.size() ? QString::fromStdString(view_.headers[size_t(index)])
+        QString text = size_t(index) < view_.headers.size() ? FromProgram(view_.headers[size_t(index)])
                                                             : QString();
         PaintHeaderSection(*painter, this, rect, text, uint8_t(layout.justification >> 2), layout.header_indent);
     }
@@ -625,7 +642,7 @@ class GroupHeader : public QWidget {
 public:
     explicit GroupHeader(QWidget* parent) : QWidget(parent) { setObjectName("tarvexGroupHeader"); }
     void Set(const windows::NativeListGroup& group) {
-        text_ = QString::fromStdString(group.header);
+        text_ = FromProgram(group.header);
         justify_ = group.justification;
         setProperty("tarvexHeader", text_);
         update();
@@ -798,7 +815,7 @@ public:
         table_->setColumnCount(columns);
         bool column_headers = false;
         for (int c = 0; c < columns; c++) {
-            QString header = QString::fromStdString(view.headers[size_t(c)]);
+            QString header = FromProgram(view.headers[size_t(c)]);
             column_headers = column_headers || !header.isEmpty();
             auto* item = new QTableWidgetItem(header);
             if (size_t(c) < view.columns.size()) {
@@ -828,7 +845,7 @@ public:
         for (int r = 0; r < int(view.rows.size()); r++) {
             const auto& cells = view.rows[size_t(r)];
             for (int c = 0; c < columns && size_t(c) < cells.size(); c++) {
-                auto* item = new QTableWidgetItem(QString::fromStdString(cells[size_t(c)]));
+                auto* item = new QTableWidgetItem(FromProgram(cells[size_t(c)]));
                 // The background the format or the row's queue fields give the cell; the rest of
                 // its looks the cell painter takes from the view.
                 if (size_t(r) < view.cells.size() && size_t(c) < view.cells[size_t(r)].size())
@@ -941,7 +958,7 @@ QWidget* MakeControl(const windows::NativeControlSpec& spec, QWidget* client, Na
     case Kind::Entry: {
         auto* entry = new QLineEdit(client);
         QObject::connect(entry, &QLineEdit::textEdited, entry, [window, field](const QString& now) {
-            Hand(window, {.kind = InputKind::kText, .field = field, .text = now.toStdString()});
+            Hand(window, {.kind = InputKind::kText, .field = field, .text = ToProgram(now)});
         });
         return entry;
     }
@@ -1005,8 +1022,8 @@ public:
         uint32_t answer = request.default_button;
         widgets_.Run([&] {
             QMessageBox box;
-            box.setWindowTitle(QString::fromStdString(request.caption));
-            box.setText(QString::fromStdString(request.text));
+            box.setWindowTitle(FromProgram(request.caption));
+            box.setText(FromProgram(request.text));
             box.setIcon(request.icon == VRN_ICON_STOP          ? QMessageBox::Critical
                         : request.icon == VRN_ICON_QUESTION    ? QMessageBox::Question
                         : request.icon == VRN_ICON_EXCLAMATION ? QMessageBox::Warning
@@ -1164,7 +1181,7 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
             client = new QWidget;
             client->setFixedSize(spec.rect.Width(), spec.rect.Height());
             window.sub = frame.mdi->addSubWindow(client);
-            window.sub->setWindowTitle(QString::fromStdString(spec.title));
+            window.sub->setWindowTitle(FromProgram(spec.title));
             window.sub->setAttribute(Qt::WA_DeleteOnClose, false);
             window.sub->installEventFilter(filter);
             window.sub->move(spec.rect.left, spec.rect.top);
@@ -1173,7 +1190,7 @@ windows::NativeHandle QtUi::CreateWindow(const windows::NativeWindowSpec& spec) 
             auto* main = new TopWindow(handle);
             client = new QWidget;
             main->setCentralWidget(client);
-            main->setWindowTitle(QString::fromStdString(spec.title));
+            main->setWindowTitle(FromProgram(spec.title));
             main->setFont(FontOf(spec.font));
             main->statusBar()->setSizeGripEnabled((spec.style & windows::kStyleThickFrame) != 0);
             client->setMinimumSize(spec.rect.Width(), spec.rect.Height());
@@ -1321,12 +1338,12 @@ windows::NativeHandle QtUi::CreateMenuEntry(NativeHandle window, const windows::
         }
         if (spec.kind == Code(Kind::Menu)) {
             QMenu* added = menu != nullptr ? menu->addMenu(Shown(spec.text)) : main->menuBar()->addMenu(Shown(spec.text));
-            added->menuAction()->setStatusTip(QString::fromStdString(spec.message));
+            added->menuAction()->setStatusTip(FromProgram(spec.message));
             widgets_->menus[handle] = added;
         } else {
             QAction* action = menu != nullptr ? menu->addAction(Shown(spec.text))
                                               : main->menuBar()->addAction(Shown(spec.text));
-            action->setStatusTip(QString::fromStdString(spec.message));
+            action->setStatusTip(FromProgram(spec.message));
             int32_t field = spec.field_number;
             QObject::connect(action, &QAction::triggered, action,
                              [window, field] { Hand(window, {.kind = InputKind::kCommand, .field = field}); });
@@ -1384,7 +1401,7 @@ void QtUi::SetControlText(NativeHandle control, const std::string& text) {
         else if (auto* entry = qobject_cast<QLineEdit*>(widget)) {
             // A value without the blanks that pad it to its picture, so that End goes to its end;
             // the person's own typing stays where it is, only a different value moves the cursor.
-            QString value = QString::fromStdString(text);
+            QString value = FromProgram(text);
             while (value.endsWith(' '))
                 value.chop(1);
             if (entry->text() != value)
@@ -1498,7 +1515,7 @@ void QtUi::SetControlTip(NativeHandle control, const std::string& tip) {
     HeadlessUi::SetControlTip(control, tip);
     widgets_->Run([&] {
         if (QWidget* widget = widgets_->Control(control))
-            widget->setToolTip(QString::fromStdString(tip));
+            widget->setToolTip(FromProgram(tip));
     });
 }
 
@@ -1539,7 +1556,7 @@ void QtUi::SetWindowTitle(NativeHandle window, const std::string& title) {
     HeadlessUi::SetWindowTitle(window, title);
     widgets_->Run([&] {
         if (QWidget* shell = widgets_->Shell(window))
-            shell->setWindowTitle(QString::fromStdString(title));
+            shell->setWindowTitle(FromProgram(title));
     });
 }
 
@@ -1611,7 +1628,7 @@ void QtUi::SetStatusText(NativeHandle window, const std::string& text) {
     widgets_->Run([&] {
         auto it = widgets_->windows.find(window);
         if (it != widgets_->windows.end() && it->second.main)
-            it->second.main->statusBar()->showMessage(QString::fromStdString(text));
+            it->second.main->statusBar()->showMessage(FromProgram(text));
     });
 }
 
@@ -1651,7 +1668,7 @@ int32_t QtUi::PopupMenu(NativeHandle window, const std::vector<windows::NativePo
                 menu.addSeparator();
                 continue;
             }
-            QAction* action = menu.addAction(QString::fromStdString(item.text));
+            QAction* action = menu.addAction(FromProgram(item.text));
             action->setData(++number);
             action->setEnabled(item.enabled);
             action->setCheckable(item.checked);
@@ -1704,10 +1721,10 @@ bool QtUi::ShowHelp(NativeHandle window, const std::string& file, const std::str
         QTextBrowser* browser = widgets_->help;
         QUrl url = QUrl::fromLocalFile(QString::fromStdString(file));
         if (!keyword.empty())
-            url.setFragment(QString::fromStdString(keyword));
+            url.setFragment(FromProgram(keyword));
         browser->setSource(url, QTextDocument::HtmlResource);
         if (!keyword.empty())
-            browser->scrollToAnchor(QString::fromStdString(keyword));
+            browser->scrollToAnchor(FromProgram(keyword));
         QString title = browser->documentTitle();
         browser->setWindowTitle(title.isEmpty() ? QStringLiteral("Help") : title);
         // Beside the window asking when the screen has room there, else over its middle; always

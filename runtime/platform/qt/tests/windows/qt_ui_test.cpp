@@ -100,6 +100,38 @@ TEST_F(QtWindows, APersonTypesAndSavesAndTheBodySeesWhatItSeesHeadless) {
     EXPECT_EQ(shown, "Smith");
 }
 
+// Program text is single-byte: a stored "Ren\xE9" shows as "René", a typed "José" is stored as
+// "Jos\xE9", and a character the set has no byte for is left out rather than stored as UTF-8.
+TEST_F(QtWindows, AccentedLettersShowAndAreStoredInTheProgramsOwnCharacterSet) {
+    Form form;
+    std::memset(form.last, ' ', sizeof form.last);
+    std::memset(form.first, ' ', sizeof form.first);
+    std::memcpy(form.first, "Ren\xE9", 4);
+    Vrn$DISPLAY(0, 0);
+    std::thread person([] {
+        windows::Driver driver(std::chrono::seconds(5));
+        OnQt([] {
+            auto* last = qobject_cast<QLineEdit*>(FieldWidgets(kFormTitle)[2]);
+            ASSERT_NE(last, nullptr);
+            last->setFocus();
+            // Typed as a keyboard with those letters sends them: as the keys' text.
+            for (QChar letter : QString::fromUtf8("Jos\u00E9\u03A9")) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(letter));
+                QApplication::sendEvent(last, &press);
+            }
+        });
+        EXPECT_TRUE(driver.Press(kFormTitle, "&Save")) << driver.Why();
+    });
+    for (Accept accept; accept.Next();)
+        if (ACCEPTED() == kSave)
+            break;
+    person.join();
+    EXPECT_EQ(std::string(form.last, 5), "Jos\xE9 ");
+    QString shown;
+    OnQt([&] { shown = qobject_cast<QLineEdit*>(FieldWidgets(kFormTitle)[4])->text(); });
+    EXPECT_EQ(shown, QString::fromUtf8("Ren\u00E9"));
+}
+
 TEST_F(QtWindows, KeysTypedPastAnEntrysPictureAreNotTaken) {
     char phone[10];
     std::memset(phone, ' ', sizeof phone);
