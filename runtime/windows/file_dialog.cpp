@@ -8,30 +8,22 @@
 #include "tarvex/frame.h"
 #include "windows/controls.h"
 #include "windows/native_ui.h"
+#include "windows/value_text.h"
 #include "windows/window_object.h"
-
-namespace {
-
-std::string Trimmed(std::string text) {
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-}
-
-}  // namespace
 
 using namespace tarvex;
 
 TARVEX_API int32_t Vrn$FILEDIALOG(char* file, uint32_t size, int32_t flag) {
     windows::NativeFileDialogSpec spec;
-    spec.filter = Trimmed(PopStdString());
-    spec.title = Trimmed(PopStdString());
+    spec.filter = windows::Trimmed(PopStdString());
+    spec.title = windows::Trimmed(PopStdString());
     spec.save = (flag & VRN_FILEDIALOG_SAVE) != 0;
     Vrn$clearerror();
     if (file == nullptr || size == 0) {
         Vrn$seterror(kInvalidParameter);
         return 0;
     }
-    if (std::string start = Trimmed(std::string(file, size)); !start.empty())
+    if (std::string start(windows::Trimmed(std::string_view(file, size))); !start.empty())
         spec.initial = platform::ResolveFileName(start);
     VrnWindowObject* window = windows::TargetWindow();
     std::optional<std::string> chosen = windows::Ui().FileDialog(window != nullptr ? window->handle : 0, spec);

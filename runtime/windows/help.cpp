@@ -10,6 +10,7 @@
 #include "windows/controls.h"
 #include "windows/native_ui.h"
 #include "windows/properties.h"
+#include "windows/value_text.h"
 #include "windows/window_object.h"
 
 namespace tarvex::windows {
@@ -19,18 +20,12 @@ namespace {
 std::mutex help_mutex;
 std::string help_file;
 
-std::string Trimmed(std::string text) {
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
-    return text;
-}
-
 // The focused control's keyword, else the window's.
 std::string DeepestHelp(VrnWindowObject& window, int32_t field) {
     if (Control* control = field != 0 ? FindControl(window, field) : nullptr; control && control->object)
         if (auto keyword = control->object->GetProperty(kPropHelp); keyword && !Trimmed(*keyword).empty())
-            return Trimmed(*keyword);
-    return Trimmed(std::string(window.help));
+            return std::string(Trimmed(*keyword));
+    return std::string(Trimmed(window.help));
 }
 
 }  // namespace
@@ -60,7 +55,7 @@ void ShowHelp(VrnWindowObject& window, int32_t field) {
 using namespace tarvex;
 
 extern "C" TARVEX_API void Vrn$HELP(void) {
-    std::string file = windows::Trimmed(PopStdString());
+    std::string file(windows::Trimmed(PopStdString()));
     std::lock_guard lock(windows::help_mutex);
     windows::help_file = std::move(file);
 }

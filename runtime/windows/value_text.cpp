@@ -42,11 +42,6 @@ std::string_view TextOf(const StoredValue& value) {
     return {bytes, length};
 }
 
-std::string_view Trimmed(std::string_view text) {
-    size_t end = text.find_last_not_of(' ');
-    return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
-}
-
 // Digit groups of a text, as numbers.
 std::vector<int64_t> DigitGroups(std::string_view text) {
     std::vector<int64_t> groups;
@@ -73,6 +68,11 @@ bool LiteralOfPicture(const PicDesc& picture, char c) {
 }
 
 }  // namespace
+
+std::string_view Trimmed(std::string_view text) {
+    size_t end = text.find_last_not_of(' ');
+    return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
 
 std::string FormatValue(const StoredValue& value, const PicDesc* picture) {
     if (value.address == nullptr)

@@ -22,6 +22,9 @@ struct StoredValue {
     uint32_t places = 0;
 };
 
+// A text without its trailing blanks.
+std::string_view Trimmed(std::string_view text);
+
 // The value's text: formatted through `picture` when it is valid, else the plain text (a string
 // without its trailing blanks, a number in its shortest form).
 std::string FormatValue(const StoredValue& value, const PicDesc* picture);
