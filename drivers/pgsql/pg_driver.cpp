@@ -98,23 +98,29 @@ std::string Literal(const std::string& text) {
 } // namespace
 
 std::string SequenceSql(const State& s, bool forward, const std::string& condition, int limit, PgParams* params,
-                        const ImageRange* range) {
+                        const ImageRange* range, const SequenceJoins* joins) {
     bool by_key = s.sequence_key >= 0;
+    bool after_joined = joins != nullptr && !joins->after.empty();
     std::string sql = "SELECT r.id, r.changes";
     std::string where, order;
     const char* direction = forward ? "" : " DESC";
     const char* compare = s.place == Place::kBefore ? (forward ? ">=" : "<=") : (forward ? ">" : "<");
+    // Within one primary row several joined rows follow: the primary row itself is read again and
+    // the joined files' order decides where the sequence goes on.
+    const char* primary_compare = after_joined ? (forward ? ">=" : "<=") : compare;
     bool bounded = s.place == Place::kBefore || s.place == Place::kOn;
     int64_t from = s.place == Place::kBefore && !forward ? s.high : s.low;
+    std::string place_columns;
     if (by_key) {
         std::string c = "r." + s.keys[size_t(s.sequence_key)].column;
         sql += ", " + c;
         where = c + " IS NOT NULL";
         order = c + direction + ", r.id" + direction;
+        place_columns = c + ", r.id";
         if (bounded) {
             params->Bytea(s.image);
             params->Bigint(from);
-            where += " AND (" + c + ", r.id) " + compare + " ($1, $2)";
+            where += " AND (" + c + ", r.id) " + primary_compare + " ($1, $2)";
         }
         if (range != nullptr) {
             params->Bytea(range->low);
@@ -126,14 +132,35 @@ std::string SequenceSql(const State& s, bool forward, const std::string& conditi
         }
     } else {
         order = std::string("r.id") + direction;
+        place_columns = "r.id";
         if (bounded) {
             params->Bigint(from);
-            where = std::string("r.id ") + compare + " $1";
+            where = std::string("r.id ") + primary_compare + " $1";
+        }
+    }
+    if (joins != nullptr) {
+        for (const std::string& column : joins->order)
+            order += ", " + column + direction;
+        if (after_joined && bounded) {
+            std::string values = by_key ? "$1, $2" : "$1";
+            std::string columns = place_columns;
+            for (size_t i = 0; i < joins->after.size(); i++) {
+                params->Bytea(joins->after[i].first);
+                params->Bigint(joins->after[i].second);
+                columns += ", " + joins->order[2 * i] + ", " + joins->order[2 * i + 1];
+                values += ", $" + std::to_string(params->Count() - 1) + ", $" + std::to_string(params->Count());
+            }
+            where += std::string(where.empty() ? "" : " AND ") + "(" + columns + ") " + compare + " (" + values + ")";
         }
     }
     if (!condition.empty())
         where += (where.empty() ? "" : " AND ") + condition;
-    sql += ", " + s.fields + " FROM " + s.table + " AS r";
+    sql += ", " + s.fields;
+    if (joins != nullptr)
+        sql += joins->columns;
+    sql += " FROM " + s.table + " AS r";
+    if (joins != nullptr)
+        sql += joins->from;
     if (!where.empty())
         sql += " WHERE " + where;
     return sql + " ORDER BY " + order + " LIMIT " + std::to_string(limit);
@@ -170,10 +197,11 @@ class PgFile {
         return kFileSystemError;
     }
 
-    // Row `row` of a result (id, changes, [image,] fields from `first`) as the current record.
-    int32_t TakeRow(const PGresult* result, int row, int first, uint32_t length = UINT32_MAX) {
+    // Row `row` of a result (id, changes, [image,] fields from `first`; id at column `base`) as the
+    // current record.
+    int32_t TakeRow(const PGresult* result, int row, int first, uint32_t length = UINT32_MAX, int base = 0) {
         std::string data(file_->record_length, '\0'), problem;
-        int64_t id = PgBigint(result, row, 0);
+        int64_t id = PgBigint(result, row, base);
         if (!s_.codec->Decode(result, row, first, data.data(), &problem))
             return Fault(id, problem);
         size_t memos = s_.memos->Count();
@@ -187,7 +215,7 @@ class PgFile {
                     return Fault(id, problem);
             MemoColumns::Append(values, &data);
         }
-        Take(id, data, PgBigint(result, row, 1), length);
+        Take(id, data, PgBigint(result, row, base + 1), length);
         return 0;
     }
 
@@ -400,14 +428,14 @@ class PgFile {
     }
 
     // The sequence stands on row `row` of a result of SequenceSql; `read` takes it into the buffer.
-    int32_t StandOn(const PGresult* result, int row, bool read) {
+    int32_t StandOn(const PGresult* result, int row, bool read, int base = 0) {
         bool by_key = s_.sequence_key >= 0;
-        int64_t id = PgBigint(result, row, 0);
+        int64_t id = PgBigint(result, row, base);
         s_.place = Place::kOn;
         s_.low = s_.high = id;
         if (by_key)
-            s_.image = PgBytes(result, row, 2);
-        return read ? TakeRow(result, row, by_key ? 3 : 2) : 0;
+            s_.image = PgBytes(result, row, base + 2);
+        return read ? TakeRow(result, row, base + (by_key ? 3 : 2), UINT32_MAX, base) : 0;
     }
 
     void SetOrder(int key) {
@@ -1060,8 +1088,8 @@ intptr_t Perform(int32_t operation, FileDecl* file, const intptr_t* arguments) {
     return result;
 }
 
-int32_t StandOnRow(FileDecl* file, State* state, const PGresult* result, int row) {
-    return PgFile(file, state).StandOn(result, row, true);
+int32_t StandOnRow(FileDecl* file, State* state, const PGresult* result, int row, int base) {
+    return PgFile(file, state).StandOn(result, row, true, base);
 }
 
 } // namespace lumarex::drivers::pg

@@ -132,13 +132,25 @@ struct ImageRange {
     std::string low;
     std::string high;
 };
+// Files joined to the sequence's rows (a view's key joins): their columns after the row's, their
+// JOIN clauses, and their order after the row's (an image and an id per joined file, never null).
+// `after` holds the joined files' (image, id) of the row the sequence stands on: the next rows are
+// those after that combined row (from it, when the sequence stands before it), so the rest of a
+// primary row's joined rows are not skipped.
+struct SequenceJoins {
+    std::string columns;
+    std::string from;
+    std::vector<std::string> order;
+    std::vector<std::pair<std::string, int64_t>> after;
+};
 // The sequence's next `limit` rows in the direction from where it stands (the key image third when
 // it reads by key), further narrowed by `condition` (SQL over the row "r") and, reading by key, by
-// `range`, as a keyset query.
+// `range`, as a keyset query; with `joins`, each row followed by its joined files' rows.
 std::string SequenceSql(const State& state, bool forward, const std::string& condition, int limit,
-                        PgParams* params, const ImageRange* range = nullptr);
-// The sequence stands on row `row` of a result of SequenceSql, taken into the record buffer.
-int32_t StandOnRow(FileDecl* file, State* state, const PGresult* result, int row);
+                        PgParams* params, const ImageRange* range = nullptr, const SequenceJoins* joins = nullptr);
+// The sequence stands on row `row` of a result of SequenceSql, taken into the record buffer; the
+// file's columns start at column `base` (its id).
+int32_t StandOnRow(FileDecl* file, State* state, const PGresult* result, int row, int base = 0);
 // The driver's view function (pg_view.cpp), named by QUERY_VIEW.
 intptr_t PgView(int32_t operation, FileDecl* view, const intptr_t* arguments);
 // Rows the server has given views so far (before a SUPERSET's own filter), for tests and benches.

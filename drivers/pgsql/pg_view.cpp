@@ -1,14 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Views on the server: the PGSQL view function that QUERY_VIEW names. A view over one PGSQL file
-// without joins and without ORDER, read from where the program SET (or RESET) its file, runs as
-// keyset-paged queries in the file's own reading order (key image and row id, or row id), kept
-// within the part of the key the filter's `field = value` terms fix (as the engine bounds its own
-// scan), its FILTER written as SQL by the evaluator with the program's variables as they are at
-// each read:
+// Views on the server: the PGSQL view function that QUERY_VIEW names. A view without ORDER over a
+// PGSQL file and the PGSQL files joined to it by key, read from where the program SET (or RESET)
+// its primary file, runs as keyset-paged queries in the engine's reading order: the primary file's
+// own order (key image and row id, or row id), then each joined file's rows in the order of its
+// join key, in the order of the structure code, as the engine's nested loops read them. The query
+// is kept within the part of the key the filter's `field = value` terms fix (as the engine bounds
+// its own scan), its FILTER written as SQL by the evaluator with the program's variables as they
+// are at each read:
 //   - EXACT: the server selects the rows, nothing is evaluated here;
 //   - SUPERSET: the server narrows the rows, the full filter is evaluated on each row that comes;
 //   - NONE, or a filter naming a column whose SQL comparison could differ from the evaluator's
 //     (REAL, TIME, raw bytes), or any other view: every operation goes to the generic engine.
+// A join is served when SQL compares its fields exactly as the engine does: the joined file's key
+// fields against the parent's fields of the same kind (integers of one type, decimals of the same
+// places, strings no wider than the key's field, upper-cased through the program's own case table
+// for a NOCASE key), the joined file's rows with no image under the key (OPT) left out. An outer
+// join without a match clears the joined file's buffer, as the engine does; a join under an outer
+// join is not served, since the engine then looks for rows matching the cleared buffer.
 // Each row served leaves the file's sequence standing on it, exactly as a NEXT of the file would,
 // so POSITION, RESET, PUT and DELETE of the file see the row the view gave. A WATCH is kept here
 // and given to the file just before the read it precedes, served or the engine's, so a PUT after a
@@ -17,8 +25,10 @@
 // to the file, where the served read left the row. A page stays in use only while the file still
 // stands on the row the view left it on and the filter's SQL is unchanged; anything that moved the
 // file (the program's SET or RESET, another read) makes the next read ask the server again.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 #include <memory>
@@ -29,8 +39,9 @@
 
 #include "pgsql/pg_store.h"
 #include "pgsql/pgsql.h"
-#include "tarvex/files.h"
+#include "tarvex/ansi_text.hpp"
 #include "tarvex/char_tables.h"
+#include "tarvex/files.h"
 #include "tarvex/evaluate.h"
 #include "tarvex/frame.h"
 #include "tarvex/string_stack.h"
@@ -44,6 +55,17 @@ constexpr int kPageRows = 200;
 
 struct ParsedFree {
     void operator()(VrnParsed* tree) const { Vrn$FreeParsed(tree); }
+};
+
+// A file joined by key: its level's place in the query and the row it stands on.
+struct Joined {
+    FileDecl* file = nullptr;
+    State* state = nullptr;
+    int key = 0;       // the join key, among the file's keys
+    int parent = 0;    // the level the join fields are read from (0: the primary file)
+    bool inner = false;
+    std::string alias; // "j1", "j2", ...
+    bool on_row = false;
 };
 
 // Where the view stands and how it is served, per view declaration and thread.
@@ -68,6 +90,8 @@ struct ServedView {
     int64_t left_id = 0;                                   // its id,
     int left_key = -1;                                     // the reading order
     std::string left_image;                                // and its key image
+    std::vector<struct Joined> joined;                     // the files joined by key, in code order
+    SequenceJoins joins;                                   // their part of the query
 };
 
 std::atomic<uint64_t> served_rows{0};
@@ -107,60 +131,92 @@ State* PrimaryState(const ViewDecl* decl) {
     return reinterpret_cast<PgFcb*>(file->driver_instance)->state;
 }
 
-// The view is the primary file alone: link 0, flags, a projection, no children.
-bool SingleFile(const uint8_t* code) {
-    if (code == nullptr || code[0] != 0)
+// The structure code's nodes as the engine reads them: join link, flags, projection, children.
+struct Node {
+    uint8_t link = 0;
+    std::vector<uint16_t> parent_fields;
+    bool inner = false;
+    int parent = -1;
+};
+
+bool DecodeNodes(const uint8_t*& at, int parent, std::vector<Node>* nodes) {
+    if (nodes->size() >= 255)
         return false;
-    size_t at = 2;
-    uint16_t count = uint16_t(code[at] | code[at + 1] << 8);
+    Node node;
+    node.link = *at++;
+    node.parent = parent;
+    if (node.link == VRN_VIEW_JOIN_CONDITION)
+        return false; // a condition join: the engine's
+    for (uint8_t i = 0; i < node.link; i++, at += 2)
+        node.parent_fields.push_back(uint16_t(at[0] | at[1] << 8));
+    node.inner = (*at++ & VRN_VIEW_INNER) != 0;
+    uint16_t count = uint16_t(at[0] | at[1] << 8);
     at += 2;
     if (count != VRN_VIEW_PROJECT_ALL) {
         for (uint16_t i = 0; i < count; i++) {
-            uint16_t field = uint16_t(code[at] | code[at + 1] << 8);
+            uint16_t field = uint16_t(at[0] | at[1] << 8);
             at += field == VRN_VIEW_PROJECT_MEMO ? 4 : 2;
         }
     }
-    return code[at] == 0;
+    uint8_t children = *at++;
+    int self = int(nodes->size());
+    nodes->push_back(std::move(node));
+    for (uint8_t i = 0; i < children; i++)
+        if (!DecodeNodes(at, self, nodes))
+            return false;
+    return true;
 }
 
-// The SQL column of a bound field of the file, as a value the evaluator would compare the same way:
-// integers as they are, decimals as numerics, dates as day numbers, strings in byte order.
+// The SQL column of a bound field of the view's files, as a value the evaluator would compare the
+// same way: integers as they are, decimals as numerics, dates as day numbers, strings in byte
+// order. A joined file's column is null on an outer join without a match, where the engine's
+// cleared buffer holds blanks and zeros.
 struct ColumnMap {
-    const State* state = nullptr;
+    struct Source {
+        const State* state;
+        std::string alias;
+    };
+    std::vector<Source> sources;
     bool refused = false; // a field whose SQL comparison could differ from the evaluator's
     std::string scratch;
 };
 
+// The SQL value of one column as the evaluator compares it; empty for a kind SQL cannot compare
+// the same way.
+std::string ComparedValue(const Column& column, const std::string& alias) {
+    std::string c = alias + "." + Quoted(column.name);
+    switch (column.kind) {
+    case ColumnKind::kSigned:
+    case ColumnKind::kUnsigned:
+        return "COALESCE(" + c + ", 0)";
+    case ColumnKind::kDecimal:
+    case ColumnKind::kPDecimal:
+        return "COALESCE(CAST(" + c + " AS numeric), 0)";
+    case ColumnKind::kDate:
+        // Day 4 is 1 January 1801; the empty date is NULL in the column and 0 in the field.
+        return "COALESCE(CAST(" + c + " AS date) - DATE '1800-12-28', 0)";
+    case ColumnKind::kString:
+    case ColumnKind::kCString:
+    case ColumnKind::kPString:
+        return "(COALESCE(" + c + ", '') COLLATE \"C\")";
+    default:
+        return std::string();
+    }
+}
+
 const char* ColumnOf(void* user, const char* name) {
     auto* map = static_cast<ColumnMap*>(user);
-    for (const Column& column : map->state->columns->Columns()) {
-        if (strcasecmp(column.label.c_str(), name) != 0)
-            continue;
-        std::string c = "r." + Quoted(column.name);
-        switch (column.kind) {
-        case ColumnKind::kSigned:
-        case ColumnKind::kUnsigned:
-            map->scratch = c;
-            break;
-        case ColumnKind::kDecimal:
-        case ColumnKind::kPDecimal:
-            map->scratch = "CAST(" + c + " AS numeric)";
-            break;
-        case ColumnKind::kDate:
-            // Day 4 is 1 January 1801; the empty date is NULL in the column and 0 in the field.
-            map->scratch = "COALESCE(CAST(" + c + " AS date) - DATE '1800-12-28', 0)";
-            break;
-        case ColumnKind::kString:
-        case ColumnKind::kCString:
-        case ColumnKind::kPString:
-            map->scratch = "(COALESCE(" + c + ", '') COLLATE \"C\")";
-            break;
-        default:
-            map->refused = true;
-            map->scratch = c;
-            break;
+    for (const ColumnMap::Source& source : map->sources) {
+        for (const Column& column : source.state->columns->Columns()) {
+            if (strcasecmp(column.label.c_str(), name) != 0)
+                continue;
+            map->scratch = ComparedValue(column, source.alias);
+            if (map->scratch.empty()) {
+                map->refused = true;
+                map->scratch = source.alias + "." + Quoted(column.name);
+            }
+            return map->scratch.c_str();
         }
-        return map->scratch.c_str();
     }
     return nullptr;
 }
@@ -177,11 +233,157 @@ bool IdentityCollation() {
     return true;
 }
 
+// The single column of a field (number from 1), or null for an array, a group or no column.
+const Column* FieldColumn(const State& state, uint32_t field) {
+    const Column* found = nullptr;
+    for (const Column& column : state.columns->Columns()) {
+        if (column.field + 1 != field)
+            continue;
+        if (found != nullptr)
+            return nullptr;
+        found = &column;
+    }
+    return found;
+}
+
+// `text` upper-cased in SQL exactly as the program's case table does it, character by character
+// (the server holds the program's characters as UTF-8).
+std::string UpperCased(const std::string& text) {
+    const uint8_t* upper = Vrw$UpperCaseTable();
+    std::string from, to;
+    for (int c = 1; c < 256; c++) {
+        if (upper[c] == c || upper[c] == 0)
+            continue;
+        from += tarvex::AnsiToUtf8(std::string(1, char(c)));
+        to += tarvex::AnsiToUtf8(std::string(1, char(upper[c])));
+    }
+    auto literal = [](const std::string& value) {
+        std::string quoted = "'";
+        for (char c : value)
+            quoted += c == '\'' ? std::string("''") : std::string(1, c);
+        return quoted + "'";
+    };
+    return "translate(" + text + ", " + literal(from) + ", " + literal(to) + ")";
+}
+
+// The SQL term comparing a joined file's key field with the parent's field as the engine does (the
+// parent's value stored into the key field, both upper-cased for a NOCASE key, byte equality), or
+// empty when SQL could not compare them exactly.
+std::string JoinTerm(const State& parent, const std::string& parent_alias, uint32_t parent_field,
+                     const Joined& joined, uint32_t key_field, bool nocase) {
+    const Column* p = FieldColumn(parent, parent_field);
+    const Column* c = FieldColumn(*joined.state, key_field);
+    if (p == nullptr || c == nullptr || p->kind != c->kind)
+        return std::string();
+    std::string pv = parent_alias + "." + Quoted(p->name), cv = joined.alias + "." + Quoted(c->name);
+    switch (c->kind) {
+    case ColumnKind::kSigned:
+    case ColumnKind::kUnsigned:
+        // The same type and width: storing the parent's value changes nothing.
+        if (p->size != c->size)
+            return std::string();
+        return "COALESCE(" + cv + ", 0) = COALESCE(" + pv + ", 0)";
+    case ColumnKind::kDecimal:
+    case ColumnKind::kPDecimal:
+        if (p->places != c->places || p->size > c->size)
+            return std::string();
+        return "COALESCE(CAST(" + cv + " AS numeric), 0) = COALESCE(CAST(" + pv + " AS numeric), 0)";
+    case ColumnKind::kString: {
+        // The parent's text fits the key field; the padding blanks are not stored.
+        if (p->size > c->size)
+            return std::string();
+        std::string left = "COALESCE(" + cv + ", '')", right = "COALESCE(" + pv + ", '')";
+        if (nocase) {
+            left = UpperCased(left);
+            right = UpperCased(right);
+        }
+        return left + " = " + right;
+    }
+    default:
+        return std::string();
+    }
+}
+
+// Whether every join of the view can run on the server, and its part of the query when it can.
+bool PlanJoins(ServedView& view) {
+    view.joined.clear();
+    view.joins = SequenceJoins();
+    const uint8_t* at = view.decl->structure;
+    std::vector<Node> nodes;
+    if (at == nullptr || !DecodeNodes(at, -1, &nodes) || nodes.empty() || nodes[0].link != 0)
+        return false;
+    std::vector<const State*> states{PrimaryState(view.decl)};
+    std::vector<std::string> aliases{"r"};
+    std::vector<FileDecl*> files{Primary(view.decl)};
+    for (size_t n = 1; n < nodes.size(); n++) {
+        const Node& node = nodes[n];
+        auto* key = static_cast<KeyDecl*>(view.decl->components[n]);
+        if (key == nullptr || key->file == nullptr || key->file->driver != PGSQL || key->file->driver_instance == nullptr)
+            return false;
+        if (node.parent_fields.size() > key->component_count)
+            return false;
+        // Under an outer join the engine looks for rows matching the cleared buffer.
+        for (int up = node.parent; up > 0; up = nodes[size_t(up)].parent)
+            if (!nodes[size_t(up)].inner)
+                return false;
+        Joined joined;
+        joined.file = key->file;
+        joined.state = reinterpret_cast<PgFcb*>(key->file->driver_instance)->state;
+        joined.parent = node.parent;
+        joined.inner = node.inner;
+        joined.alias = "j" + std::to_string(n);
+        // One file twice would share its buffer and cursor between two levels.
+        if (std::find(files.begin(), files.end(), joined.file) != files.end())
+            return false;
+        joined.key = -1;
+        for (size_t k = 0; k < joined.state->keys.size(); k++)
+            if (joined.state->keys[k].decl == key)
+                joined.key = int(k);
+        if (joined.key < 0)
+            return false;
+        // The filter names fields by label: two files with one label would be ambiguous.
+        for (const Column& column : joined.state->columns->Columns())
+            for (const State* other : states)
+                for (const Column& taken : other->columns->Columns())
+                    if (strcasecmp(taken.label.c_str(), column.label.c_str()) == 0)
+                        return false;
+        const Key& join_key = joined.state->keys[size_t(joined.key)];
+        std::string on = joined.alias + "." + join_key.column + " IS NOT NULL";
+        for (size_t i = 0; i < node.parent_fields.size(); i++) {
+            uint32_t key_field = uint32_t(std::abs(key->components[i]));
+            bool nocase = join_key.image->NoCase();
+            std::string term = JoinTerm(*states[size_t(node.parent)], aliases[size_t(node.parent)],
+                                        node.parent_fields[i], joined, key_field, nocase);
+            if (term.empty())
+                return false;
+            on += " AND " + term;
+        }
+        const State& s = *joined.state;
+        std::string fields = s.columns->Names(joined.alias) + s.memos->Names(joined.alias);
+        if (s.columns->Columns().empty() && !fields.empty())
+            fields.erase(0, 2);
+        view.joins.columns += ", " + joined.alias + ".id, " + joined.alias + ".changes, " + joined.alias + "." +
+                              join_key.column + (fields.empty() ? "" : ", " + fields);
+        view.joins.from += std::string(joined.inner ? " JOIN " : " LEFT JOIN ") + s.table + " AS " + joined.alias +
+                           " ON " + on;
+        // A missing outer row is one row of its parent's: any fixed value orders it.
+        view.joins.order.push_back("COALESCE(" + joined.alias + "." + join_key.column + ", ''::bytea)");
+        view.joins.order.push_back("COALESCE(" + joined.alias + ".id, 0)");
+        states.push_back(joined.state);
+        aliases.push_back(joined.alias);
+        files.push_back(joined.file);
+        view.joined.push_back(std::move(joined));
+    }
+    return true;
+}
+
 // The filter's SQL form over the file's columns: the rendering's kind, `refused` when it names a
 // field whose SQL comparison could differ from the evaluator's.
 int32_t Render(const ServedView& view, std::string* condition, bool* refused) {
     ColumnMap map;
-    map.state = PrimaryState(view.decl);
+    map.sources.push_back({PrimaryState(view.decl), "r"});
+    for (const Joined& joined : view.joined)
+        map.sources.push_back({joined.state, joined.alias});
     VrnSqlOutput output{&ColumnOf, &map, nullptr, 0};
     int32_t rendering = Vrn$PrintSQL(view.filter.get(), &output);
     condition->assign(output.text != nullptr ? output.text : "");
@@ -200,7 +402,7 @@ void Plan(ServedView& view) {
     view.page.reset();
     view.at = -1;
     State* state = PrimaryState(view.decl);
-    if (state == nullptr || !view.order_text.empty() || !SingleFile(view.decl->structure))
+    if (state == nullptr || !view.order_text.empty() || !PlanJoins(view))
         return;
     if (view.filter_text.find_first_not_of(' ') == std::string::npos) {
         view.served = true;
@@ -259,6 +461,35 @@ bool Range(const ServedView& view, ImageRange* range) {
     return true;
 }
 
+// The joined files take their part of row `row`, as the engine's reads of them would leave them:
+// each stands on its row in the order of its join key, or has its buffer cleared when an outer
+// join found none. The sequence's place among the joined rows is kept for the next page.
+int32_t StandOnJoined(ServedView& view, const PGresult* page, int row) {
+    const State* primary = PrimaryState(view.decl);
+    int base = 2 + (primary->sequence_key >= 0 ? 1 : 0) + int(primary->columns->Columns().size()) +
+               int(primary->memos->Count());
+    view.joins.after.clear();
+    for (Joined& joined : view.joined) {
+        State* state = joined.state;
+        state->sequence_key = joined.key;
+        if (PQgetisnull(page, row, base)) {
+            Vrn$CLEAR(joined.file->record, joined.file->record_type, 0);
+            state->place = Place::kNone;
+            joined.on_row = false;
+            view.joins.after.emplace_back(std::string(), 0);
+        } else {
+            int32_t code = StandOnRow(joined.file, state, page, row, base);
+            _drv_update_state(joined.file->driver_instance, nullptr, VRN_OP_NEXT, code, 0);
+            if (code != 0)
+                return code;
+            joined.on_row = true;
+            view.joins.after.emplace_back(state->image, state->low);
+        }
+        base += 3 + int(state->columns->Columns().size()) + int(state->memos->Count());
+    }
+    return 0;
+}
+
 // One row in the direction: from the page while the file still stands where the view left it,
 // else a new page from where the file stands now. A watched read takes a new page and watches
 // each row it stands on, so the row given carries its version as the server has it now.
@@ -282,7 +513,8 @@ int32_t Fetch(ServedView& view, bool forward, bool watch) {
             PgParams params;
             ImageRange range;
             bool ranged = Range(view, &range);
-            std::string sql = SequenceSql(*state, forward, view.condition, kPageRows, &params, ranged ? &range : nullptr);
+            std::string sql = SequenceSql(*state, forward, view.condition, kPageRows, &params, ranged ? &range : nullptr,
+                                          view.joined.empty() ? nullptr : &view.joins);
             PgResult page(nullptr, PQclear);
             // A filter's text holds the program's values: such a query is not kept prepared.
             int32_t code = view.filter ? state->Db().RunOnce(sql, params, &page) : state->Db().Run(sql, params, &page);
@@ -303,6 +535,8 @@ int32_t Fetch(ServedView& view, bool forward, bool watch) {
         if (watch)
             PGSQL(VRN_OP_WATCH, file, nullptr); // taken by the NEXT state update below
         int32_t code = StandOnRow(file, state, view.page.get(), view.at);
+        if (code == 0)
+            code = StandOnJoined(view, view.page.get(), view.at);
         view.left = true;
         view.left_id = state->low;
         view.left_key = state->sequence_key;
@@ -339,6 +573,7 @@ void Read(ServedView& view, int32_t operation) {
         _drv_update_any_state(nullptr, VRN_OP_SET_FILE, &view.state, &view.flags, 0, 0);
         view.left = false;
         view.page.reset();
+        view.joins.after.clear();
     } else if ((view.state & VRN_STATE_SEQUENCE) != 0 && view.left &&
                (state->place != Place::kOn || state->low != view.left_id || state->sequence_key != view.left_key)) {
         // Within its sequence the view keeps its own place: the file goes back to the view's row.
@@ -357,7 +592,32 @@ void Read(ServedView& view, int32_t operation) {
     Finish(view, operation, Fetch(view, operation == VRN_OP_NEXT, watch));
 }
 
-// POSITION: the file's position in its reading order, in the form the engine gives for its one file.
+// A part of a view's POSITION: its length in four hexadecimal digits, then the part.
+std::string PositionPart(const std::string& part) {
+    char length[8];
+    std::snprintf(length, sizeof length, "%04X", unsigned(part.size() & 0xFFFF));
+    return length + part;
+}
+
+// A view's POSITION split into its files' parts; false for a text that is none. The program keeps
+// positions in blank-padded strings, so blanks and zero bytes after the parts are passed over.
+bool SplitPosition(const std::string& text, size_t parts, std::vector<std::string>* out) {
+    out->clear();
+    size_t at = 0;
+    for (size_t i = 0; i < parts; i++) {
+        unsigned length = 0;
+        if (at + 4 > text.size() || std::sscanf(text.substr(at, 4).c_str(), "%4X", &length) != 1 ||
+            text.substr(at, 4).find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos ||
+            at + 4 + length > text.size())
+            return false;
+        out->push_back(text.substr(at + 4, length));
+        at += 4 + length;
+    }
+    return text.find_first_not_of(std::string(" \0", 2), at) == std::string::npos;
+}
+
+// POSITION: each file's position in the order the view reads it, in the form the engine gives: the
+// primary file's in its reading order, each joined file's by its join key (empty for a cleared one).
 void Position(ServedView& view) {
     FileDecl* file = Primary(view.decl);
     State* state = PrimaryState(view.decl);
@@ -368,37 +628,57 @@ void Position(ServedView& view) {
             PGSQL(VRN_OP_POSITION_KEY, file, std::vector<intptr_t>{intptr_t(file->keys[state->sequence_key])}.data());
         else
             PGSQL(VRN_OP_POSITION_FILE, file, nullptr);
-        std::string part = PopText();
+        text = PositionPart(PopText());
         code = Vrn$ERRCODE;
-        char length[8];
-        std::snprintf(length, sizeof length, "%04X", unsigned(part.size() & 0xFFFF));
-        text = length + part;
+        for (const Joined& joined : view.joined) {
+            if (code != 0 || !joined.on_row) {
+                text += PositionPart(std::string());
+                continue;
+            }
+            PGSQL(VRN_OP_POSITION_KEY, joined.file,
+                  std::vector<intptr_t>{intptr_t(joined.file->keys[joined.key])}.data());
+            text += PositionPart(PopText());
+            code = Vrn$ERRCODE;
+        }
     }
     Finish(view, VRN_OP_POSITION_FILE, code == -1 ? kUnsupported : code);
     PushText(code == 0 ? text : std::string());
 }
 
-// RESET by position: the file is set back to the row, and the next read starts there.
+// RESET by position: the primary file is set back to its row and the joined files' rows are kept
+// as the place among that row's joined rows; the next read starts at that combined row.
 void Reset(ServedView& view, const std::string& text) {
     FileDecl* file = Primary(view.decl);
     State* state = PrimaryState(view.decl);
     int32_t code = _drv_check_any_state(nullptr, VRN_OP_RESET_FILE, view.state, &view.flags, text.data(),
                                         uint32_t(text.size()));
+    std::vector<std::string> parts;
+    if (code == 0 && !SplitPosition(text, 1 + view.joined.size(), &parts))
+        code = 81;
     if (code == 0) {
-        unsigned length = 0;
-        if (text.size() < 4 || std::sscanf(text.substr(0, 4).c_str(), "%4X", &length) != 1 ||
-            text.size() != 4 + length) {
-            code = 81;
-        } else {
-            PushText(text.substr(4));
+        std::vector<std::pair<std::string, int64_t>> after;
+        for (size_t i = 0; i < view.joined.size() && code == 0; i++) {
+            const Joined& joined = view.joined[i];
+            if (parts[i + 1].empty()) {
+                after.emplace_back(std::string(), 0);
+                continue;
+            }
+            PushText(parts[i + 1]);
+            PGSQL(VRN_OP_RESET_KEY, joined.file, std::vector<intptr_t>{intptr_t(joined.file->keys[joined.key])}.data());
+            code = Vrn$ERRCODE != 0 ? 81 : 0;
+            after.emplace_back(joined.state->image, joined.state->low);
+        }
+        if (code == 0) {
+            PushText(parts[0]);
             if (state->sequence_key >= 0)
                 PGSQL(VRN_OP_RESET_KEY, file, std::vector<intptr_t>{intptr_t(file->keys[state->sequence_key])}.data());
             else
                 PGSQL(VRN_OP_RESET_FILE, file, nullptr);
             code = Vrn$ERRCODE != 0 ? 81 : 0;
-            view.page.reset();
-            view.left = false;
         }
+        view.page.reset();
+        view.left = false;
+        view.joins.after = std::move(after);
     }
     Finish(view, VRN_OP_RESET_FILE, code == -1 ? kUnsupported : code);
 }

@@ -54,6 +54,9 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(new ServerEn
     FIELD(NAME, STRING(10))                                                                                  \
     FIELD(AMOUNT, LONG)
 TARVEX_RECORD(PgRecord, "KT", PG_TEST_FIELDS)
+// The same fields under other labels, for files joined in a view.
+TARVEX_RECORD(JoinedRecord, "JT", PG_TEST_FIELDS)
+TARVEX_RECORD(OtherRecord, "LT", PG_TEST_FIELDS)
 
 #define PG_TYPED_FIELDS(FIELD)                                                                               \
     FIELD(ID, LONG)                                                                                          \
@@ -65,8 +68,8 @@ TARVEX_RECORD(TypedRecord, "TY", PG_TYPED_FIELDS)
 
 // One FILE declaration on PGSQL with keys CODE (unique, NOCASE), NAME (DUP, OPT, NOCASE) and
 // AMOUNT descending (DUP). Two tables of one name are two stations' connections to one table.
-struct Table {
-    PgRecord record{};
+template <class Record> struct TableOf {
+    Record record{};
     int32_t code_components[1] = {2};
     int32_t name_components[1] = {3};
     int32_t amount_components[1] = {-4};
@@ -77,7 +80,7 @@ struct Table {
     FileDecl file{};
     std::string name;
 
-    explicit Table(std::string file_name) : name(std::move(file_name)) {
+    explicit TableOf(std::string file_name) : name(std::move(file_name)) {
         Init(code_key, code_components, VRN_KEY_NOCASE | VRN_KEY_PRIMARY, "KT:CODEKEY");
         Init(name_key, name_components, VRN_KEY_DUP | VRN_KEY_OPT | VRN_KEY_NOCASE, "KT:NAMEKEY");
         Init(amount_key, amount_components, VRN_KEY_DUP, "KT:AMOUNTKEY");
@@ -85,12 +88,12 @@ struct Table {
         file.name = name.c_str();
         file.name_length = VRN_LENGTH_CSTRING;
         file.key_count = 3;
-        file.record_length = sizeof(PgRecord);
-        file.record_type = &PgRecord::Type();
+        file.record_length = sizeof(Record);
+        file.record_type = &Record::Type();
         file.keys = keys;
         file.record = &record;
     }
-    ~Table() {
+    ~TableOf() {
         if (file.driver_instance != nullptr)
             Vrn$FILE_CLOSE(&file);
     }
@@ -136,6 +139,8 @@ struct Table {
         return Vrn$ERRCODE;
     }
 };
+
+using Table = TableOf<PgRecord>;
 
 std::string FileErrorMessage() {
     Vrn$FILEERRORMSG();
@@ -790,6 +795,209 @@ TEST_F(PgsqlTest, ViewsServedOnTheServerGiveTheEnginesRowsBothWaysAcrossPages) {
                 EXPECT_EQ(rows, given) << c.filter;
             else
                 EXPECT_GT(rows, given) << c.filter;
+        }
+    }
+    Vrn$PopBind();
+}
+
+// A view over the orders table and files joined to it by key: `code` is the structure code, the
+// components the orders file and the joined keys.
+struct JoinedView {
+    std::vector<uint8_t> code;
+    std::vector<void*> components;
+    ViewDecl decl{};
+    JoinedView(std::vector<uint8_t> structure, std::vector<void*> parts)
+        : code(std::move(structure)), components(std::move(parts)) {
+        decl.structure = code.data();
+        decl.components = components.data();
+    }
+    FileDecl* File() { return reinterpret_cast<FileDecl*>(&decl); }
+};
+
+// One combined row as a reading shows it: the order's id, then each joined file's id and name, or
+// "-" and what its buffer holds when the outer join cleared it.
+template <class Record> std::string JoinedPart(const TableOf<Record>& table) {
+    std::string name(table.record.NAME.Data(), 10);
+    return "/" + std::to_string(int32_t(table.record.ID)) + ":" + name.substr(0, name.find_last_not_of(' ') + 1) +
+           ":" + std::to_string(int32_t(table.record.AMOUNT));
+}
+
+// Forwards from a SET on the orders' key across pages; a POSITION taken at row 230, RESET to it with
+// the blank padding a program's string gives it, three NEXT and three PREVIOUS; then, opened again,
+// backwards from the end.
+struct JoinedReading {
+    std::vector<std::string> forward, after_reset, backward;
+    int32_t end_code = 0;
+    bool operator==(const JoinedReading&) const = default;
+};
+
+void PrintTo(const JoinedReading& reading, std::ostream* out) {
+    auto list = [&](const char* name, const std::vector<std::string>& rows) {
+        *out << name << " " << rows.size() << ":";
+        for (size_t i = 0; i < rows.size() && i < 8; i++)
+            *out << " " << rows[i];
+        *out << "; ";
+    };
+    list("forward", reading.forward);
+    list("after reset", reading.after_reset);
+    list("backward", reading.backward);
+    *out << "end " << reading.end_code;
+}
+
+TEST_F(PgsqlTest, KeyJoinedViewsServedOnTheServerGiveTheEnginesRows) {
+    Table orders("C:\\DATA\\Orders.kel");
+    TableOf<JoinedRecord> names("C:\\DATA\\Names.kel");
+    TableOf<OtherRecord> amounts("C:\\DATA\\Amounts.kel");
+    for (FileDecl* file : {&orders.file, &names.file, &amounts.file}) {
+        Vrn$FILE_CREATE(file);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+        Vrn$FILE_OPEN(file, 0x42);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+    }
+    // Orders name people the names file holds in other spellings (NOCASE), more than once (one to
+    // many), not at all ("baker", "O'Neil") or blank (the OPT key leaves blank names out).
+    const char* order_names[] = {"Adams", "baker", "Clark", "miller", "Miller", "O'Neil", "smith", ""};
+    for (int32_t i = 1; i <= 300; i++) {
+        char code[16];
+        std::snprintf(code, sizeof code, "o%05d", (i * 7919) % 100000);
+        ASSERT_EQ(orders.Add(i, code, order_names[i % 8], (i * 37) % 23 - 5), 0);
+    }
+    const char* known[] = {"ADAMS", "clark", "MILLER", "Smith", "miller", "zed", ""};
+    for (int32_t i = 1; i <= 14; i++) {
+        names.record.ID = 1000 + i;
+        names.record.CODE = ("n" + std::to_string(i)).c_str();
+        names.record.NAME = known[i % 7];
+        names.record.AMOUNT = i % 4;
+        Vrn$FILE_ADDf(&names.file);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+    }
+    for (int32_t i = 1; i <= 30; i++) {
+        amounts.record.ID = 2000 + i;
+        amounts.record.CODE = ("a" + std::to_string(i)).c_str();
+        amounts.record.NAME = i % 3 == 0 ? "third" : "other";
+        amounts.record.AMOUNT = i % 11 - 2; // -2 .. 8: orders' amounts above 8 find none
+        Vrn$FILE_ADDf(&amounts.file);
+        ASSERT_EQ(Vrn$ERRCODE, 0);
+    }
+    Vrn$PushBind2(0);
+    for (auto [prefix, record] : {std::pair{"KT", static_cast<void*>(&orders.record)},
+                                  std::pair{"JT", static_cast<void*>(&names.record)},
+                                  std::pair{"LT", static_cast<void*>(&amounts.record)}}) {
+        auto* bytes = static_cast<uint8_t*>(record);
+        BindField((std::string(prefix) + ":ID").c_str(), bytes + offsetof(PgRecord, ID), VRN_TYPE_LONG, 4);
+        BindField((std::string(prefix) + ":CODE").c_str(), bytes + offsetof(PgRecord, CODE), VRN_TYPE_STRING, 6);
+        BindField((std::string(prefix) + ":NAME").c_str(), bytes + offsetof(PgRecord, NAME), VRN_TYPE_STRING, 10);
+        BindField((std::string(prefix) + ":AMOUNT").c_str(), bytes + offsetof(PgRecord, AMOUNT), VRN_TYPE_LONG, 4);
+    }
+    // Node: join link (field count, field numbers), flags, projection (all), child count.
+    auto by_name = [](uint8_t flags) { return std::vector<uint8_t>{1, 3, 0, flags, 0xFF, 0xFF, 0}; };
+    auto by_amount = [](uint8_t flags) { return std::vector<uint8_t>{1, 4, 0, flags, 0xFF, 0xFF, 0}; };
+    auto code = [](uint8_t children, std::vector<std::vector<uint8_t>> nodes) {
+        std::vector<uint8_t> all{0, 0, 0xFF, 0xFF, children};
+        for (const auto& node : nodes)
+            all.insert(all.end(), node.begin(), node.end());
+        return all;
+    };
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> structure;
+        std::vector<void*> components;
+        const char* filter;
+        bool served;
+        bool narrowed;
+    };
+    const uint8_t outer = 0, inner = VRN_VIEW_INNER;
+    const Case cases[] = {
+        {"names, outer", code(1, {by_name(outer)}), {&orders.file, &names.name_key}, "", true, true},
+        {"names, inner", code(1, {by_name(inner)}), {&orders.file, &names.name_key}, "", true, true},
+        {"amounts by a descending key, inner, filtered on both files", code(1, {by_amount(inner)}),
+         {&orders.file, &amounts.amount_key}, "KT:AMOUNT >= -1 AND LT:NAME = 'other' OR KT:NAME = 'smith'", true,
+         true},
+        {"both, outer, filtered on a joined file's cleared field", code(2, {by_name(outer), by_amount(outer)}),
+         {&orders.file, &names.name_key, &amounts.amount_key}, "JT:AMOUNT = 0 AND KT:AMOUNT < 6", true, true},
+        {"both, superset", code(2, {by_name(inner), by_amount(outer)}),
+         {&orders.file, &names.name_key, &amounts.amount_key}, "KT:AMOUNT > 2 AND SUB(LT:CODE, 2, 1) <> '1'", true,
+         false},
+        {"no row passes", code(1, {by_name(outer)}), {&orders.file, &names.name_key}, "KT:AMOUNT > 1000", true, true},
+        {"the engine's filter", code(1, {by_name(outer)}), {&orders.file, &names.name_key}, "SUB(JT:NAME, 2, 1) <> 'i'",
+         false, false},
+    };
+    auto read = [&](const Case& c, KeyDecl* key, VrnDriverEntry driver) {
+        JoinedReading out;
+        JoinedView view(c.structure, c.components);
+        view.decl.driver = driver;
+        auto open = [&]() {
+            Vrn$FILE_OPEN(view.File(), 0x42);
+            EXPECT_EQ(Vrn$ERRCODE, 0);
+            tarvex::testing::PushText(c.filter);
+            Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
+        };
+        open();
+        auto row = [&]() {
+            std::string text = std::to_string(int32_t(orders.record.ID)) + JoinedPart(names);
+            if (c.components.size() > 2 || c.components[1] == &amounts.amount_key)
+                text += JoinedPart(amounts);
+            return text;
+        };
+        Vrn$FILE_SETk(key);
+        std::string position;
+        for (int i = 0; i < 3000; i++) {
+            Vrn$FILE_NEXT(view.File());
+            if (Vrn$ERRCODE != 0) {
+                out.end_code = Vrn$ERRCODE;
+                break;
+            }
+            out.forward.push_back(row());
+            if (out.forward.size() == 230) {
+                Vrn$FILE_POSITIONf(view.File());
+                position = tarvex::testing::PopText();
+            }
+        }
+        if (!position.empty()) {
+            tarvex::testing::PushText(position + std::string(40, ' '));
+            Vrn$FILE_RESETf(view.File());
+            EXPECT_EQ(Vrn$ERRCODE, 0);
+            for (int i = 0; i < 6; i++) {
+                i < 3 ? Vrn$FILE_NEXT(view.File()) : Vrn$FILE_PREV(view.File());
+                out.after_reset.push_back(Vrn$ERRCODE == 0 ? row() : std::to_string(-Vrn$ERRCODE));
+            }
+        }
+        // A view that has read keeps its own place; a new one starts where the program SETs.
+        Vrn$FILE_CLOSE(view.File());
+        open();
+        Vrn$FILE_SETk(key);
+        for (int i = 0; i < 3000; i++) {
+            Vrn$FILE_PREV(view.File());
+            if (Vrn$ERRCODE != 0)
+                break;
+            out.backward.push_back(row());
+        }
+        Vrn$FILE_CLOSE(view.File());
+        return out;
+    };
+    for (const Case& c : cases) {
+        for (KeyDecl* key : {&orders.code_key, &orders.amount_key}) {
+            JoinedReading engine = read(c, key, VIEWENGINE);
+            uint64_t before = lumarex::drivers::pg::ServedViewRows();
+            JoinedReading served = read(c, key, VIEWDRIVER);
+            uint64_t rows = lumarex::drivers::pg::ServedViewRows() - before;
+            EXPECT_EQ(served, engine) << c.what << " by " << key->label;
+            EXPECT_EQ(served.end_code, 33) << c.what;
+            size_t given = served.forward.size() + served.backward.size() +
+                           size_t(std::count_if(served.after_reset.begin(), served.after_reset.end(),
+                                                [](const std::string& row) { return row[0] != '-'; }));
+            if (std::strstr(c.what, "no row") != nullptr) {
+                EXPECT_EQ(given, 0u);
+            } else {
+                ASSERT_GE(served.forward.size(), 230u) << c.what << ": the reading crosses a page";
+                EXPECT_EQ(served.after_reset.front(), served.forward[229]) << c.what;
+            }
+            if (!c.served)
+                EXPECT_EQ(rows, 0u) << c.what;
+            else if (c.narrowed)
+                EXPECT_EQ(rows, given) << c.what;
+            else
+                EXPECT_GT(rows, given) << c.what;
         }
     }
     Vrn$PopBind();

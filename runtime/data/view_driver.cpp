@@ -414,7 +414,14 @@ using namespace tarvex::view;
 
 TARVEX_API intptr_t VIEWDRIVER(int32_t operation, FileDecl* file, const intptr_t* arguments) {
     auto* decl = reinterpret_cast<ViewDecl*>(file);
-    if (decl != nullptr && Find(decl) == nullptr && decl->components != nullptr && decl->components[0] != nullptr) {
+    ViewInstance* instance = decl != nullptr ? Find(decl) : nullptr;
+    if (instance != nullptr && instance->delegate != nullptr) {
+        // Another thread's CLOSE of the same declaration put VIEWDRIVER back; this thread's view
+        // stays with the driver that runs it.
+        decl->driver = instance->delegate;
+        return instance->delegate(operation, file, arguments);
+    }
+    if (decl != nullptr && instance == nullptr && decl->components != nullptr && decl->components[0] != nullptr) {
         // A primary driver that runs views itself receives this and every later operation.
         auto* primary = static_cast<FileDecl*>(decl->components[0]);
         intptr_t function = 0;
@@ -424,8 +431,13 @@ TARVEX_API intptr_t VIEWDRIVER(int32_t operation, FileDecl* file, const intptr_t
         }
         Vrn$clearerror();
         if (function != 0) {
-            decl->driver = reinterpret_cast<VrnDriverEntry>(function);
-            return decl->driver(operation, file, arguments);
+            auto delegate = reinterpret_cast<VrnDriverEntry>(function);
+            decl->driver = delegate;
+            intptr_t result = delegate(operation, file, arguments);
+            // The driver hands the engine its own instance of the view (VIEWENGINE) at OPEN.
+            if (ViewInstance* made = Find(decl))
+                made->delegate = delegate;
+            return result;
         }
     }
     return VIEWENGINE(operation, file, arguments);

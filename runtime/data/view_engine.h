@@ -100,7 +100,7 @@ struct ViewInstance {
     std::thread::id thread;
     uint32_t state = 0;
     uint32_t operation_flags = 0;
-    VrnDriverEntry delegate = nullptr;
+    VrnDriverEntry delegate = nullptr;    // the primary driver's view function that runs the view
 
     std::string filter_text;
     Parsed filter;
