@@ -431,13 +431,8 @@ TARVEX_API intptr_t VIEWDRIVER(int32_t operation, FileDecl* file, const intptr_t
         }
         Vrn$clearerror();
         if (function != 0) {
-            auto delegate = reinterpret_cast<VrnDriverEntry>(function);
-            decl->driver = delegate;
-            intptr_t result = delegate(operation, file, arguments);
-            // The driver hands the engine its own instance of the view (VIEWENGINE) at OPEN.
-            if (ViewInstance* made = Find(decl))
-                made->delegate = delegate;
-            return result;
+            decl->driver = reinterpret_cast<VrnDriverEntry>(function);
+            return decl->driver(operation, file, arguments);
         }
     }
     return VIEWENGINE(operation, file, arguments);
@@ -454,8 +449,14 @@ TARVEX_API intptr_t VIEWENGINE(int32_t operation, FileDecl* file, const intptr_t
     if (decl == nullptr || view == nullptr) {
         bool creates = decl != nullptr && (operation == VRN_OP_OPEN || operation == VRN_OP_SET_PROPERTY ||
                                             operation == VRN_OP_GET_PROPERTY);
-        if (creates)
+        if (creates) {
             view = Create(decl);
+            // Made for a driver that runs the view (its view function hands the engine the view's
+            // operations): the thread's later operations go to that function even after another
+            // thread's CLOSE put VIEWDRIVER back in the shared declaration.
+            if (view != nullptr && decl->driver != VIEWDRIVER && decl->driver != VIEWENGINE)
+                view->delegate = decl->driver;
+        }
         if (view == nullptr) {
             if (OperationGivesText(operation))
                 Vrn$PushString("", 0);

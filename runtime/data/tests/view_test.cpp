@@ -335,6 +335,13 @@ intptr_t OwnViewFunction(int32_t operation, FileDecl* view, const intptr_t*) {
     return 0;
 }
 
+// A driver that serves some reads itself and hands the rest, OPEN and CLOSE among them, to the
+// generic engine.
+intptr_t HandingViewFunction(int32_t operation, FileDecl* view, const intptr_t* arguments) {
+    delegated_operations.push_back(operation);
+    return VIEWENGINE(operation, view, arguments);
+}
+
 // ---- Fixture ---------------------------------------------------------------------------------------
 
 class ViewTest : public ::testing::Test {
@@ -797,6 +804,24 @@ TEST_F(ViewTest, APrimaryDriverThatRunsViewsReceivesEveryOperation) {
     CLOSE(view);
     EXPECT_EQ(delegated_operations, (std::vector<int32_t>{VRN_OP_OPEN, VRN_OP_NEXT, VRN_OP_CLOSE}));
     EXPECT_EQ(view.Block()->driver, &VIEWDRIVER);
+}
+
+TEST_F(ViewTest, AThreadsDelegatedViewStaysWithItsDriverWhenAnotherThreadClosesTheSameView) {
+    query_view_answer = reinterpret_cast<intptr_t>(&HandingViewFunction);
+    View view{VIEW(rows)};
+    OPEN(view);
+    std::thread other([&] {
+        OPEN(view);
+        CLOSE(view); // puts VIEWDRIVER back into the shared declaration
+    });
+    other.join();
+    EXPECT_EQ(view.Block()->driver, &VIEWDRIVER);
+    SET(rows.Key("ROW:IDKEY"));
+    NEXT(view);
+    EXPECT_EQ(ERRORCODE(), 0);
+    CLOSE(view);
+    EXPECT_EQ(delegated_operations,
+              (std::vector<int32_t>{VRN_OP_OPEN, VRN_OP_OPEN, VRN_OP_CLOSE, VRN_OP_NEXT, VRN_OP_CLOSE}));
 }
 
 TEST_F(ViewTest, UnparsableTextsAndDamagedStructuresAreErrors) {
