@@ -7,8 +7,10 @@
 // views and the invoice browse's key joins).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -386,6 +388,111 @@ TEST_P(AppViewsTest, TheClaimPrintViewReadsOneClaimAndItsLines) {
     EXPECT_EQ(lines, (std::vector<std::string>{"2005 20260101", "2005 20260102", "2005 20260103",
                                                "2005 20260104", "2005 20260105"}));
     CLOSE(view);
+}
+
+// Every reading of a view with the filter, through the view's driver (on PGSQL the server serves it)
+// or through the generic engine alone: forwards from the start, a POSITION at the fourth row then
+// RESET to it and NEXT and PREVIOUS, then, opened again, backwards from the end; each row shown by
+// `row`.
+std::vector<std::string> ReadAll(View& view, VrnDriverEntry driver, const char* filter,
+                                 const std::function<void()>& start, const std::function<std::string()>& row) {
+    std::vector<std::string> seen;
+    view.Block()->driver = driver;
+    OPEN(view);
+    FILTER(view, filter);
+    start();
+    std::string position;
+    for (NEXT(view); ERRORCODE() == 0; NEXT(view)) {
+        seen.push_back(row());
+        if (seen.size() == 4)
+            position = POSITION(view);
+    }
+    seen.push_back("end " + std::to_string(ERRORCODE()));
+    if (!position.empty()) {
+        RESET(view, position + std::string(64, ' '));
+        seen.push_back("reset " + std::to_string(ERRORCODE()));
+        for (int i = 0; i < 4; i++) {
+            i < 2 ? NEXT(view) : PREVIOUS(view);
+            seen.push_back(ERRORCODE() == 0 ? row() : "error " + std::to_string(ERRORCODE()));
+        }
+    }
+    CLOSE(view);
+    OPEN(view);
+    FILTER(view, filter);
+    start();
+    for (PREVIOUS(view); ERRORCODE() == 0; PREVIOUS(view))
+        seen.push_back(row());
+    seen.push_back("end " + std::to_string(ERRORCODE()));
+    CLOSE(view);
+    view.Block()->driver = VIEWDRIVER;
+    return seen;
+}
+
+TEST_P(AppViewsTest, TheApplicationsViewsReadAsTheEngineReadsThem) {
+    // A claim numbered past the service lines' seven digits: its lines are those of its number
+    // modulo ten million, as storing the number into the lines' field keeps it.
+    Vrn$CLEAR(&Invoice.record, &lumarex::InvoiceRecord::Type(), 0);
+    Invoice.record.PAT = int64_t(2);
+    Invoice.record.PRV = int64_t(1);
+    Invoice.record.INV = int64_t(12002005);
+    Invoice.record.SECONDARY = "p1"; // the plan's key is NOCASE
+    ADD(Invoice);
+    ASSERT_EQ(ERRORCODE(), 0);
+    for (int day = 1; day <= 2; day++) {
+        Vrn$CLEAR(&Item.record, &lumarex::ItemRecord::Type(), 0);
+        Item.record.INV = int64_t(2002005);
+        Item.record.DOSF = ("2026020" + std::to_string(day)).c_str();
+        ADD(Item);
+    }
+    Vrn$CLEAR(&Insured2.record, &lumarex::Insured2Record::Type(), 0);
+    Insured2.record.INS2ID = "P1";
+    ADD(Insured2);
+    auto claim = [] {
+        return std::to_string(Invoice.record.INV.Long()) + " " + Text(Provider.record.PNAME.Data(), 29) + " " +
+               Text(Insured1.record.INS1ID.Data(), 11) + " " + Text(Insured2.record.INS2ID.Data(), 11);
+    };
+    auto line = [] {
+        return std::to_string(Invoice.record.INV.Long()) + " " + std::to_string(Item.record.INV.Long()) + " " +
+               Text(Item.record.DOSF.Data(), 8) + " " + Text(Item.record.CPT.Data(), 7);
+    };
+    // On PGSQL every row read through the view's driver came from the server.
+    auto through_driver = [&](View& view, const char* filter, const std::function<void()>& start,
+                              const std::function<std::string()>& row) {
+#ifdef LUM_WITH_PGSQL
+        uint64_t before = lumarex::drivers::pg::ServedViewRows();
+#endif
+        std::vector<std::string> seen = ReadAll(view, VIEWDRIVER, filter, start, row);
+#ifdef LUM_WITH_PGSQL
+        if (GetParam().kelstore == PGSQL) {
+            size_t rows = size_t(std::count_if(seen.begin(), seen.end(), [](const std::string& text) {
+                return text.rfind("end", 0) != 0 && text.rfind("reset", 0) != 0 && text.rfind("error", 0) != 0;
+            }));
+            EXPECT_EQ(lumarex::drivers::pg::ServedViewRows() - before, rows) << filter;
+        }
+#endif
+        return seen;
+    };
+    // The invoice browse: every patient, then one patient by the browse's key.
+    for (int32_t patient : {0, 2}) {
+        InvoiceBrowseView view;
+        reset_pat = patient;
+        const char* filter = patient == 0 ? "" : "INV:PAT = BRW2::Sort1:Reset:PAT:PAT";
+        auto start = [] { SET(Invoice.Key("INV:PATPRVINVKEY")); };
+        std::vector<std::string> engine = ReadAll(view, VIEWENGINE, filter, start, claim);
+        EXPECT_EQ(through_driver(view, filter, start, claim), engine) << "patient " << patient;
+        EXPECT_GT(engine.size(), 60u);
+    }
+    // The claim print: one claim and its lines in claim order, one of them past seven digits, and
+    // every claim with lines.
+    for (int32_t wanted : {2005, 12002005, 0}) {
+        View view{VIEW(Invoice).JOIN(JOIN(Item.Key("ITM:INVDOSKEY"), "INV:INV").INNER()), nullptr, "INV:INV"};
+        number = wanted;
+        const char* filter = wanted == 0 ? "" : "INV:INV = NUMBER";
+        auto start = [&view] { SET(view, 0); };
+        std::vector<std::string> engine = ReadAll(view, VIEWENGINE, filter, start, line);
+        EXPECT_EQ(through_driver(view, filter, start, line), engine) << "claim " << wanted;
+        EXPECT_GE(engine.size(), 6u) << "claim " << wanted;
+    }
 }
 
 TEST_P(AppViewsTest, AReportViewOfPatientsWithABalance) {

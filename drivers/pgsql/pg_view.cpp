@@ -78,6 +78,10 @@ struct ServedView {
     std::string order_text;
     bool planned = false;
     bool served = false;                                   // this driver serves the reads
+    int order_key = -1;                                    // the primary's key that reads in the ORDER
+    bool order_reversed = false;                           // read backwards
+    size_t order_items = 0;
+    bool engine_sequence = false;                          // this sequence is read by the engine
     std::unique_ptr<VrnParsed, ParsedFree> filter;         // evaluated on rows of a SUPERSET
     std::string condition;                                 // the SQL form of the filter
     std::string page_condition;                            // the one the page was asked with
@@ -284,10 +288,18 @@ std::string JoinTerm(const State& parent, const std::string& parent_alias, uint3
             return std::string();
         return "COALESCE(" + cv + ", 0) = COALESCE(" + pv + ", 0)";
     case ColumnKind::kDecimal:
-    case ColumnKind::kPDecimal:
-        if (p->places != c->places || p->size > c->size)
+    case ColumnKind::kPDecimal: {
+        if (p->places != c->places || (p->size > c->size && c->kind != ColumnKind::kDecimal))
             return std::string();
-        return "COALESCE(CAST(" + cv + " AS numeric), 0) = COALESCE(CAST(" + pv + " AS numeric), 0)";
+        std::string stored = "COALESCE(CAST(" + pv + " AS numeric), 0)";
+        if (p->size > c->size) {
+            // A narrower DECIMAL keeps the value modulo its capacity (sign nibble, then digits),
+            // keeping the sign, as SQL's % does.
+            uint32_t digits = 2 * c->size - 1 - c->places;
+            stored = "(" + stored + " % 1" + std::string(digits, '0') + ")";
+        }
+        return "COALESCE(CAST(" + cv + " AS numeric), 0) = " + stored;
+    }
     case ColumnKind::kString: {
         // The parent's text fits the key field; the padding blanks are not stored.
         if (p->size > c->size)
@@ -392,6 +404,63 @@ int32_t Render(const ServedView& view, std::string* condition, bool* refused) {
     return rendering;
 }
 
+// The primary file's key that reads in the order of the view's ORDER, as the engine chooses it: the
+// first key whose leading components are the ORDER's fields, all in the same directions or all in
+// the opposite ones (then read backwards). False for an ORDER that no key serves (the engine then
+// sorts) or that is not a list of the primary file's fields.
+bool PlanOrder(ServedView& view) {
+    view.order_key = -1;
+    view.order_reversed = false;
+    view.order_items = 0;
+    if (view.order_text.find_first_not_of(' ') == std::string::npos)
+        return true;
+    const State* state = PrimaryState(view.decl);
+    std::vector<std::pair<uint32_t, bool>> items; // field number, descending
+    size_t begin = 0;
+    while (begin <= view.order_text.size()) {
+        size_t comma = view.order_text.find(',', begin);
+        std::string item = view.order_text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+        begin = comma == std::string::npos ? view.order_text.size() + 1 : comma + 1;
+        item.erase(0, item.find_first_not_of(' '));
+        bool descending = !item.empty() && item[0] == '-';
+        if (!item.empty() && (item[0] == '+' || item[0] == '-'))
+            item.erase(0, 1);
+        item.erase(0, item.find_first_not_of(' '));
+        item.erase(item.find_last_not_of(' ') + 1);
+        const Column* named = nullptr;
+        for (const Column& column : state->columns->Columns())
+            if (strcasecmp(column.label.c_str(), item.c_str()) == 0)
+                named = &column;
+        if (named == nullptr || FieldColumn(*state, named->field + 1) != named)
+            return false;
+        items.emplace_back(named->field + 1, descending);
+    }
+    view.order_items = items.size();
+    FileDecl* file = Primary(view.decl);
+    for (uint8_t k = 0; k < file->key_count; k++) {
+        const KeyDecl* key = file->keys[k];
+        if (key->component_count < items.size())
+            continue;
+        bool same = true, opposite = true;
+        for (size_t i = 0; i < items.size(); i++) {
+            if (uint32_t(std::abs(key->components[i])) != items[i].first) {
+                same = opposite = false;
+                break;
+            }
+            if ((key->components[i] < 0) != items[i].second)
+                same = false;
+            else
+                opposite = false;
+        }
+        if (same || opposite) {
+            view.order_key = k;
+            view.order_reversed = !same;
+            return true;
+        }
+    }
+    return false;
+}
+
 // Decides how the view is served, after OPEN and after each change of FILTER or ORDER.
 void Plan(ServedView& view) {
     view.planned = true;
@@ -401,8 +470,12 @@ void Plan(ServedView& view) {
     view.superset = false;
     view.page.reset();
     view.at = -1;
+    view.engine_sequence = false;
     State* state = PrimaryState(view.decl);
-    if (state == nullptr || !view.order_text.empty() || !PlanJoins(view))
+    if (state == nullptr || !PlanJoins(view) || !PlanOrder(view))
+        return;
+    // Read backwards, the primary file's rows would come against its joined files' order.
+    if (view.order_reversed && !view.joined.empty())
         return;
     if (view.filter_text.find_first_not_of(' ') == std::string::npos) {
         view.served = true;
@@ -494,6 +567,7 @@ int32_t StandOnJoined(ServedView& view, const PGresult* page, int row) {
 // else a new page from where the file stands now. A watched read takes a new page and watches
 // each row it stands on, so the row given carries its version as the server has it now.
 int32_t Fetch(ServedView& view, bool forward, bool watch) {
+    forward = forward != view.order_reversed; // the key's own direction
     FileDecl* file = Primary(view.decl);
     State* state = PrimaryState(view.decl);
     if (state == nullptr)
@@ -590,6 +664,19 @@ void Read(ServedView& view, int32_t operation) {
     bool watch = view.watch;
     view.watch = false;
     Finish(view, operation, Fetch(view, operation == VRN_OP_NEXT, watch));
+}
+
+// SETview without values: the next read starts at the start (or end) of the range, in the order of
+// the ORDER's key or, without an ORDER, of the key the primary file reads by.
+void StartAtRangeStart(ServedView& view) {
+    State* state = PrimaryState(view.decl);
+    if (view.order_key >= 0)
+        state->sequence_key = view.order_key;
+    state->place = Place::kEnds;
+    state->image.clear();
+    view.left = false;
+    view.page.reset();
+    view.joins.after.clear();
 }
 
 // A part of a view's POSITION: its length in four hexadecimal digits, then the part.
@@ -708,9 +795,21 @@ intptr_t PgView(int32_t operation, FileDecl* file, const intptr_t* arguments) {
         Finish(*view, operation, code == -1 ? kUnsupported : code);
         return 0;
     }
+    if (view != nullptr && (operation == VRN_OP_NEXT || operation == VRN_OP_PREVIOUS) &&
+        (view->state & VRN_STATE_OPEN) != 0 && (view->state & VRN_STATE_SEQUENCE) == 0 &&
+        Primary(decl)->driver_instance != nullptr &&
+        (Primary(decl)->driver_instance->state & VRN_STATE_SEQUENCE_START) != 0) {
+        // The program's SET starts a sequence: by a key other than the ORDER's, the engine reads the
+        // file's own order, which the server's query in the ORDER's key would not give.
+        if (!view->planned)
+            Plan(*view);
+        const State* state = PrimaryState(decl);
+        view->engine_sequence = view->order_key >= 0 && state != nullptr && state->sequence_key != view->order_key;
+    }
+    bool served = view != nullptr && view->served && !view->engine_sequence;
     bool writes = operation == VRN_OP_PUT || operation == VRN_OP_DELETE || operation == VRN_OP_HOLD ||
                   operation == VRN_OP_HOLD_SECONDS || operation == VRN_OP_RELEASE;
-    if (view != nullptr && writes && view->served && (view->state & VRN_STATE_OPEN) != 0) {
+    if (view != nullptr && writes && served && (view->state & VRN_STATE_OPEN) != 0) {
         // The row stands in the file, where the served read left it; the engine never read it, so
         // its own state would refuse the write as having no record.
         int32_t code = _drv_check_any_state(nullptr, operation, view->state, &view->flags, nullptr, 0);
@@ -726,7 +825,7 @@ intptr_t PgView(int32_t operation, FileDecl* file, const intptr_t* arguments) {
     if (view != nullptr && reads && (view->state & VRN_STATE_OPEN) != 0) {
         if (!view->planned)
             Plan(*view);
-        if (view->served) {
+        if (view->served && !view->engine_sequence) {
             if (operation == VRN_OP_POSITION_FILE)
                 Position(*view);
             else if (operation == VRN_OP_RESET_FILE)
@@ -751,6 +850,17 @@ intptr_t PgView(int32_t operation, FileDecl* file, const intptr_t* arguments) {
             view->state |= Primary(decl)->driver_instance->state & (VRN_STATE_WRITABLE | VRN_STATE_EXCLUSIVE);
         if (operation == VRN_OP_OPEN || operation == VRN_OP_CLOSE)
             view->planned = false;
+        if (code == 0 && (operation == VRN_OP_SET_VIEW || operation == VRN_OP_RESET_VIEW_FILE)) {
+            // The engine keeps the start too; a start without values is served, any other is the
+            // engine's (ORDER values, or the primary file's record).
+            if (!view->planned)
+                Plan(*view);
+            int64_t values =
+                operation == VRN_OP_SET_VIEW ? std::clamp<int64_t>(arguments[0], 0, int64_t(view->order_items)) : 1;
+            view->engine_sequence = values > 0;
+            if (view->served && values == 0)
+                StartAtRangeStart(*view);
+        }
         if (operation == VRN_OP_CLOSE)
             Forget(view);
     }
