@@ -81,6 +81,10 @@ struct ServedView {
     int order_key = -1;                                    // the primary's key that reads in the ORDER
     bool order_reversed = false;                           // read backwards
     size_t order_items = 0;
+    std::vector<std::string> sort;                         // an ORDER no key reads: its SQL values
+    std::vector<bool> sort_descending;
+    std::vector<std::string> sort_after;                   // the values of the row the view stands on
+    bool sort_inclusive = false;                           // from that row (after RESET), not after it
     bool engine_sequence = false;                          // this sequence is read by the engine
     std::unique_ptr<VrnParsed, ParsedFree> filter;         // evaluated on rows of a SUPERSET
     std::string condition;                                 // the SQL form of the filter
@@ -412,6 +416,9 @@ bool PlanOrder(ServedView& view) {
     view.order_key = -1;
     view.order_reversed = false;
     view.order_items = 0;
+    view.sort.clear();
+    view.sort_descending.clear();
+    view.sort_after.clear();
     if (view.order_text.find_first_not_of(' ') == std::string::npos)
         return true;
     const State* state = PrimaryState(view.decl);
@@ -458,7 +465,19 @@ bool PlanOrder(ServedView& view) {
             return true;
         }
     }
-    return false;
+    // The engine sorts by the values as numbers in double precision, ties in its reading order:
+    // served for integers and decimals that a double holds exactly.
+    for (const auto& [field, descending] : items) {
+        const Column* column = FieldColumn(*state, field);
+        bool exact = column->kind == ColumnKind::kSigned || column->kind == ColumnKind::kUnsigned ||
+                     (column->kind == ColumnKind::kDecimal && 2 * column->size - 1 <= 15) ||
+                     (column->kind == ColumnKind::kPDecimal && 2 * column->size <= 15);
+        if (!exact)
+            return false;
+        view.sort.push_back(ComparedValue(*column, "r"));
+        view.sort_descending.push_back(descending);
+    }
+    return true;
 }
 
 // Decides how the view is served, after OPEN and after each change of FILTER or ORDER.
@@ -563,6 +582,82 @@ int32_t StandOnJoined(ServedView& view, const PGresult* page, int row) {
     return 0;
 }
 
+// The next `limit` rows of a view whose ORDER no key reads, in the engine's sorted order: by the
+// ORDER's values, ties in the engine's reading order (the primary file's key image and id, then the
+// joined files'), after (or, inclusive, from) the row whose values `view.sort_after` and the joins'
+// `after` hold, or from the first row. The ORDER's values follow the row's columns, as text.
+std::string SortedSql(const ServedView& view, const State& s, bool forward, int limit, PgParams* params,
+                      const ImageRange* range) {
+    bool by_key = s.sequence_key >= 0;
+    std::string key = by_key ? "r." + s.keys[size_t(s.sequence_key)].column : std::string();
+    std::string sql = "SELECT r.id, r.changes" + (by_key ? ", " + key : std::string()) + ", " + s.fields +
+                      view.joins.columns;
+    for (const std::string& value : view.sort)
+        sql += ", CAST(" + value + " AS text)";
+    sql += " FROM " + s.table + " AS r" + view.joins.from;
+    std::vector<std::string> where;
+    if (by_key)
+        where.push_back(key + " IS NOT NULL");
+    if (by_key && range != nullptr) {
+        params->Bytea(range->low);
+        where.push_back(key + " >= $" + std::to_string(params->Count()));
+        if (!range->high.empty()) {
+            params->Bytea(range->high);
+            where.push_back(key + " < $" + std::to_string(params->Count()));
+        }
+    }
+    if (!view.condition.empty())
+        where.push_back(view.condition);
+    // The terms of the order, each with its direction in this reading.
+    struct Term {
+        std::string column;
+        bool descending;
+    };
+    std::vector<Term> terms;
+    for (size_t i = 0; i < view.sort.size(); i++)
+        terms.push_back({view.sort[i], view.sort_descending[i] == forward});
+    if (by_key)
+        terms.push_back({key, !forward});
+    terms.push_back({"r.id", !forward});
+    for (const std::string& column : view.joins.order)
+        terms.push_back({column, !forward});
+    if (!view.sort_after.empty()) {
+        // Row by row after the place: equal on every term before one, beyond it on that one.
+        std::vector<std::string> values;
+        for (const std::string& value : view.sort_after) {
+            params->Text(value);
+            values.push_back("CAST($" + std::to_string(params->Count()) + " AS numeric)");
+        }
+        if (by_key) {
+            params->Bytea(s.image);
+            values.push_back("$" + std::to_string(params->Count()));
+        }
+        params->Bigint(s.low);
+        values.push_back("$" + std::to_string(params->Count()));
+        for (const auto& [image, id] : view.joins.after) {
+            params->Bytea(image);
+            values.push_back("$" + std::to_string(params->Count()));
+            params->Bigint(id);
+            values.push_back("$" + std::to_string(params->Count()));
+        }
+        std::string keyset, equal;
+        for (size_t i = 0; i < terms.size(); i++) {
+            keyset += (i == 0 ? "(" : " OR (") + equal + terms[i].column + (terms[i].descending ? " < " : " > ") +
+                      values[i] + ")";
+            equal += terms[i].column + " = " + values[i] + " AND ";
+        }
+        if (view.sort_inclusive)
+            keyset += " OR (" + equal.substr(0, equal.size() - 5) + ")";
+        where.push_back("(" + keyset + ")");
+    }
+    for (size_t i = 0; i < where.size(); i++)
+        sql += (i == 0 ? " WHERE " : " AND ") + where[i];
+    sql += " ORDER BY ";
+    for (size_t i = 0; i < terms.size(); i++)
+        sql += (i == 0 ? "" : ", ") + terms[i].column + (terms[i].descending ? " DESC" : "");
+    return sql + " LIMIT " + std::to_string(limit);
+}
+
 // One row in the direction: from the page while the file still stands where the view left it,
 // else a new page from where the file stands now. A watched read takes a new page and watches
 // each row it stands on, so the row given carries its version as the server has it now.
@@ -587,8 +682,11 @@ int32_t Fetch(ServedView& view, bool forward, bool watch) {
             PgParams params;
             ImageRange range;
             bool ranged = Range(view, &range);
-            std::string sql = SequenceSql(*state, forward, view.condition, kPageRows, &params, ranged ? &range : nullptr,
-                                          view.joined.empty() ? nullptr : &view.joins);
+            std::string sql =
+                !view.sort.empty()
+                    ? SortedSql(view, *state, forward, kPageRows, &params, ranged ? &range : nullptr)
+                    : SequenceSql(*state, forward, view.condition, kPageRows, &params, ranged ? &range : nullptr,
+                                  view.joined.empty() ? nullptr : &view.joins);
             PgResult page(nullptr, PQclear);
             // A filter's text holds the program's values: such a query is not kept prepared.
             int32_t code = view.filter ? state->Db().RunOnce(sql, params, &page) : state->Db().Run(sql, params, &page);
@@ -611,6 +709,13 @@ int32_t Fetch(ServedView& view, bool forward, bool watch) {
         int32_t code = StandOnRow(file, state, view.page.get(), view.at);
         if (code == 0)
             code = StandOnJoined(view, view.page.get(), view.at);
+        if (!view.sort.empty()) {
+            int first = PQnfields(view.page.get()) - int(view.sort.size());
+            view.sort_after.clear();
+            for (size_t i = 0; i < view.sort.size(); i++)
+                view.sort_after.push_back(PgBytes(view.page.get(), view.at, first + int(i)));
+            view.sort_inclusive = false;
+        }
         view.left = true;
         view.left_id = state->low;
         view.left_key = state->sequence_key;
@@ -648,6 +753,7 @@ void Read(ServedView& view, int32_t operation) {
         view.left = false;
         view.page.reset();
         view.joins.after.clear();
+        view.sort_after.clear();
     } else if ((view.state & VRN_STATE_SEQUENCE) != 0 && view.left &&
                (state->place != Place::kOn || state->low != view.left_id || state->sequence_key != view.left_key)) {
         // Within its sequence the view keeps its own place: the file goes back to the view's row.
@@ -677,6 +783,7 @@ void StartAtRangeStart(ServedView& view) {
     view.left = false;
     view.page.reset();
     view.joins.after.clear();
+    view.sort_after.clear();
 }
 
 // A part of a view's POSITION: its length in four hexadecimal digits, then the part.
@@ -732,6 +839,27 @@ void Position(ServedView& view) {
     PushText(code == 0 ? text : std::string());
 }
 
+// The ORDER's values of the primary file's row `id`, as the place a sorted reading starts from
+// (that row included); 81 when the row is gone.
+int32_t SortValuesOf(ServedView& view, int64_t id) {
+    State* state = PrimaryState(view.decl);
+    std::string sql = "SELECT ";
+    for (size_t i = 0; i < view.sort.size(); i++)
+        sql += (i == 0 ? "CAST(" : ", CAST(") + view.sort[i] + " AS text)";
+    sql += " FROM " + state->table + " AS r WHERE r.id = $1";
+    PgParams params;
+    params.Bigint(id);
+    PgResult row(nullptr, PQclear);
+    int32_t code = state->Db().Run(sql, params, &row);
+    if (code != 0 || PQntuples(row.get()) == 0)
+        return 81;
+    view.sort_after.clear();
+    for (size_t i = 0; i < view.sort.size(); i++)
+        view.sort_after.push_back(PgBytes(row.get(), 0, int(i)));
+    view.sort_inclusive = true;
+    return 0;
+}
+
 // RESET by position: the primary file is set back to its row and the joined files' rows are kept
 // as the place among that row's joined rows; the next read starts at that combined row.
 void Reset(ServedView& view, const std::string& text) {
@@ -763,6 +891,8 @@ void Reset(ServedView& view, const std::string& text) {
                 PGSQL(VRN_OP_RESET_FILE, file, nullptr);
             code = Vrn$ERRCODE != 0 ? 81 : 0;
         }
+        if (code == 0 && !view.sort.empty())
+            code = SortValuesOf(view, state->low);
         view.page.reset();
         view.left = false;
         view.joins.after = std::move(after);
