@@ -1,22 +1,29 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Views on the server: the PGSQL view function that QUERY_VIEW names. A view without ORDER over a
-// PGSQL file and the PGSQL files joined to it by key, read from where the program SET (or RESET)
-// its primary file, runs as keyset-paged queries in the engine's reading order: the primary file's
-// own order (key image and row id, or row id), then each joined file's rows in the order of its
-// join key, in the order of the structure code, as the engine's nested loops read them. The query
-// is kept within the part of the key the filter's `field = value` terms fix (as the engine bounds
-// its own scan), its FILTER written as SQL by the evaluator with the program's variables as they
-// are at each read:
+// Views on the server: the PGSQL view function that QUERY_VIEW names. A view over a PGSQL file and
+// the PGSQL files joined to it by key, read from where the program SET (or RESET) its primary file,
+// runs as keyset-paged queries in the engine's reading order: the primary file's own order (key
+// image and row id, or row id), then each joined file's rows in the order of its join key, in the
+// order of the structure code, as the engine's nested loops read them. The query is kept within
+// the part of the key the filter's `field = value` terms fix (as the engine bounds its own scan),
+// its FILTER written as SQL by the evaluator with the program's variables as they are at each read:
 //   - EXACT: the server selects the rows, nothing is evaluated here;
 //   - SUPERSET: the server narrows the rows, the full filter is evaluated on each row that comes;
 //   - NONE, or a filter naming a column whose SQL comparison could differ from the evaluator's
 //     (REAL, TIME, raw bytes), or any other view: every operation goes to the generic engine.
 // A join is served when SQL compares its fields exactly as the engine does: the joined file's key
 // fields against the parent's fields of the same kind (integers of one type, decimals of the same
-// places, strings no wider than the key's field, upper-cased through the program's own case table
-// for a NOCASE key), the joined file's rows with no image under the key (OPT) left out. An outer
-// join without a match clears the joined file's buffer, as the engine does; a join under an outer
-// join is not served, since the engine then looks for rows matching the cleared buffer.
+// places, a wider DECIMAL taken modulo the key field's capacity as storing it does, strings no
+// wider than the key's field, upper-cased through the program's own case table for a NOCASE key),
+// the joined file's rows with no image under the key (OPT) left out. An outer join without a
+// match clears the joined file's buffer, as the engine does; a join under an outer join is not
+// served, since the engine then looks for rows matching the cleared buffer.
+// An ORDER of the primary file's fields is served as the engine reads it: when a key's leading
+// components are its fields (all in its directions, or all against them), in that key's order
+// (a SET by another key reads that key's order, so such a sequence is the engine's; against the
+// key only without joins); otherwise, for integers and decimals a double holds exactly, sorted by
+// the values with ties in the reading order, from the first row whatever the SET's position.
+// SET(view) without values starts at the range's first row; any other SET(view) or RESET(view,
+// file) leaves that sequence to the engine.
 // Each row served leaves the file's sequence standing on it, exactly as a NEXT of the file would,
 // so POSITION, RESET, PUT and DELETE of the file see the row the view gave. A WATCH is kept here
 // and given to the file just before the read it precedes, served or the engine's, so a PUT after a

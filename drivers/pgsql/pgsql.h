@@ -41,14 +41,18 @@
  *     moved by BLOB_TAKE, BLOB_YIELD, BLOB_SIZE and NOMEMO as on the SQLite drivers
  *     (kelstore/kelstore.h); a MEMO holding a zero byte cannot be stored (90), the server's text
  *     has none.
- *   - Views: QUERY_VIEW names the driver's view function (pg_view.cpp). A view over one PGSQL file
- *     without joins or ORDER, whose FILTER the evaluator writes as SQL exactly or as a superset,
- *     reads as keyset-paged server queries in the file's reading order (NEXT, PREVIOUS, POSITION,
- *     RESET), within the part of the key that the filter's `field = value` terms fix (VIEWBOUNDS),
- *     with the program's variables as they are at each read; the engine evaluates a superset's full
- *     filter on the rows that come. WATCH, HOLD, PUT and DELETE through such a view reach the file
- *     as through the engine. Any other view, and every other operation, goes to the runtime's
- *     generic engine (VIEWENGINE).
+ *   - Views: QUERY_VIEW names the driver's view function (pg_view.cpp). A view over PGSQL files,
+ *     the primary file's and those joined to it by key where SQL compares the join fields exactly as
+ *     the engine does, whose FILTER the evaluator writes as SQL exactly or as a superset, reads as
+ *     keyset-paged server queries in the engine's order (NEXT, PREVIOUS, POSITION, RESET): the
+ *     primary file's reading order, then each joined file's in its join key, an outer join without
+ *     a match clearing the joined file's buffer; within the part of the key that the filter's
+ *     `field = value` terms fix (VIEWBOUNDS), with the program's variables as they are at each
+ *     read; the engine evaluates a superset's full filter on the rows that come. An ORDER that a
+ *     key of the primary file reads is served in that key's order; one that no key reads, over
+ *     integer and decimal fields, sorted by its values with ties in the reading order. WATCH,
+ *     HOLD, PUT and DELETE through such a view reach the primary file as through the engine. Any
+ *     other view, and every other operation, goes to the runtime's generic engine (VIEWENGINE).
  *   - Errors from the server: a duplicate key 40, a lock not had in time 32, a missing table 2,
  *     missing rights 5; any other is 90 with the server's message as the driver's text. */
 #ifndef LUMAREX_PGSQL_H

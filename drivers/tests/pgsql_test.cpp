@@ -1106,11 +1106,28 @@ void OtherStationPuts(const char* code, int32_t amount) {
     EXPECT_EQ(other.Wait(), 0);
 }
 
-// Rows w0001, w0002, ... in CODE order, each with its number as amount.
-WatchedReading ReadWatched(Table& table, VrnDriverEntry driver, const std::string& filter) {
+// Rows w0001, w0002, ... in CODE order, each with its number as amount; with `join`, each row's
+// name looked up by that key of another file.
+WatchedReading ReadWatched(Table& table, VrnDriverEntry driver, const std::string& filter, KeyDecl* join = nullptr) {
     WatchedReading out;
-    OneFileView view(table);
-    view.Open(driver, filter);
+    std::vector<uint8_t> code{0, 0, 0xFF, 0xFF, 0};
+    std::vector<void*> components{&table.file};
+    if (join != nullptr) {
+        code = {0, 0, 0xFF, 0xFF, 1, 1, 3, 0, 0, 0xFF, 0xFF, 0};
+        components.push_back(join);
+    }
+    ViewDecl decl{};
+    decl.driver = driver;
+    decl.structure = code.data();
+    decl.components = components.data();
+    struct {
+        FileDecl* view;
+        FileDecl* File() const { return view; }
+    } view{reinterpret_cast<FileDecl*>(&decl)};
+    Vrn$FILE_OPEN(view.File(), 0x42);
+    EXPECT_EQ(Vrn$ERRCODE, 0);
+    tarvex::testing::PushText(filter);
+    Vrn$FILE_SET_PROPERTY(view.File(), VRN_VIEW_PROP_FILTER);
     auto next = [&](bool watch) {
         if (watch)
             Vrn$FILE_WATCH(view.File());
@@ -1149,11 +1166,24 @@ WatchedReading ReadWatched(Table& table, VrnDriverEntry driver, const std::strin
 }
 
 TEST_F(PgsqlTest, AWatchedReadThroughAServedViewGives89WhenAnotherStationChangedTheRow) {
-    // Every row, an EXACT filter and a SUPERSET one, each served and through the engine alone.
+    // Every row, an EXACT filter and a SUPERSET one, each served and through the engine alone, the
+    // file alone and with a file joined to it.
     const char* filters[] = {"", "KT:AMOUNT >= 0", "KT:AMOUNT >= 0 AND SUB(KT:NAME, 1, 1) <> 'x'"};
-    for (const char* filter : filters) {
-        for (VrnDriverEntry driver : {VIEWENGINE, VIEWDRIVER}) {
-            const char* how = driver == VIEWENGINE ? " (engine)" : " (served)";
+    TableOf<JoinedRecord> names("C:\\DATA\\WatchNames.kel");
+    Vrn$FILE_CREATE(&names.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_OPEN(&names.file, 0x42);
+    names.record.ID = 1;
+    names.record.CODE = "n1";
+    names.record.NAME = "NOBODY";
+    Vrn$FILE_ADDf(&names.file);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    for (int run = 0; run < 2 * 2 * 3; run++) {
+        const char* filter = filters[run % 3];
+        VrnDriverEntry driver = run / 3 % 2 == 0 ? VIEWENGINE : VIEWDRIVER;
+        KeyDecl* join = run / 6 == 0 ? nullptr : &names.name_key;
+        {
+            std::string how = std::string(driver == VIEWENGINE ? " (engine" : " (served") + (join ? ", joined)" : ")");
             auto table = std::make_unique<Table>("C:\\DATA\\Watch.kel");
             Vrn$FILE_CREATE(&table->file);
             ASSERT_EQ(table->Open(), 0);
@@ -1166,7 +1196,7 @@ TEST_F(PgsqlTest, AWatchedReadThroughAServedViewGives89WhenAnotherStationChanged
             BindField("KT:AMOUNT", &table->record.AMOUNT, VRN_TYPE_LONG, 4);
             BindField("KT:NAME", &table->record.NAME, VRN_TYPE_STRING, 10);
             uint64_t before = lumarex::drivers::pg::ServedViewRows();
-            WatchedReading reading = ReadWatched(*table, driver, filter);
+            WatchedReading reading = ReadWatched(*table, driver, filter, join);
             uint64_t served = lumarex::drivers::pg::ServedViewRows() - before;
             Vrn$PopBind();
             EXPECT_EQ(served > 0, driver == VIEWDRIVER) << filter << how;
