@@ -327,6 +327,86 @@ std::string JoinTerm(const State& parent, const std::string& parent_alias, uint3
     }
 }
 
+// A text as an SQL string literal.
+std::string Literal(const std::string& value) {
+    std::string quoted = "'";
+    for (char c : value)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The key image of one join component computed on the server from the parent's column, byte for
+// byte as the key image code builds it from the parent's value stored into the key field, so the
+// joined file is read through its key's index. Empty when SQL cannot build it (descending text or
+// decimals, digraphs, a weight of 0). `stored` is the SQL value the join term compares.
+std::string ComponentImage(const KeyComponent& component, bool nocase, const Column& parent, const std::string& pv) {
+    if (component.elements != 1)
+        return std::string();
+    auto bytes = [](const std::string& number, uint32_t width) {
+        return "substring(int8send(" + number + ") from " + std::to_string(9 - width) + ")";
+    };
+    std::string full = std::to_string(component.size == 8 ? 0 : (uint64_t(1) << (8 * component.size)) - 1);
+    switch (component.kind) {
+    case KeyFieldKind::kSigned:
+    case KeyFieldKind::kUnsigned: {
+        if (parent.kind != ColumnKind::kSigned && parent.kind != ColumnKind::kUnsigned)
+            return std::string();
+        if (component.size > 4)
+            return std::string();
+        std::string value = "CAST(COALESCE(" + pv + ", 0) AS bigint)";
+        if (component.kind == KeyFieldKind::kSigned)
+            value = "(" + value + " + " + std::to_string(uint64_t(1) << (8 * component.size - 1)) + ")";
+        if (component.descending)
+            value = "(" + full + " - " + value + ")";
+        return bytes(value, component.size);
+    }
+    case KeyFieldKind::kDecimal: {
+        if (component.descending || (parent.kind != ColumnKind::kDecimal && parent.kind != ColumnKind::kPDecimal))
+            return std::string();
+        uint32_t digits = 2 * component.size - 1;
+        std::string value = "COALESCE(CAST(" + pv + " AS numeric), 0)";
+        if (parent.size > component.size)
+            value = "(" + value + " % 1" + std::string(digits - component.places, '0') + ")";
+        std::string magnitude = "lpad(trunc(abs(" + value + ") * 1" + std::string(component.places, '0') +
+                                ")::text, " + std::to_string(digits) + ", '0')";
+        return "decode(CASE WHEN " + value + " < 0 THEN '0' || translate(" + magnitude +
+               ", '0123456789', '9876543210') ELSE '1' || " + magnitude + " END, 'hex')";
+    }
+    case KeyFieldKind::kString: {
+        if (component.descending || component.element_width != component.size || parent.kind != ColumnKind::kString)
+            return std::string();
+        // Each character becomes its weight (upper-cased first for a NOCASE key), written as the
+        // character of that code so the LATIN1 form is the weight's byte.
+        const uint8_t* table = Vrw$CollationWeights();
+        if (table == nullptr)
+            return std::string();
+        std::vector<uint8_t> weights(table, table + 256);
+        table = Vrw$UpperCaseTable();
+        std::vector<uint8_t> upper(table, table + 256);
+        std::string from, to;
+        for (int c = 1; c < 256; c++) {
+            std::string character = tarvex::AnsiToUtf8(std::string(1, char(c)));
+            if (character.empty())
+                continue;
+            uint8_t weight = weights[nocase ? upper[size_t(c)] : size_t(c)];
+            if (weight == 0)
+                return std::string();
+            from += character;
+            to += tarvex::AnsiToUtf8(std::string(1, char(weight))) == std::string(1, char(weight))
+                      ? std::string(1, char(weight))
+                      : std::string{char(0xC0 | (weight >> 6)), char(0x80 | (weight & 0x3F))};
+        }
+        uint8_t blank = weights[uint8_t(' ')];
+        std::string pad = blank < 0x80 ? std::string(1, char(blank))
+                                        : std::string{char(0xC0 | (blank >> 6)), char(0x80 | (blank & 0x3F))};
+        return "convert_to(rpad(translate(COALESCE(" + pv + ", ''), " + Literal(from) + ", " + Literal(to) + "), " +
+               std::to_string(component.size) + ", " + Literal(pad) + "), 'LATIN1')";
+    }
+    default:
+        return std::string();
+    }
+}
+
 // Whether every join of the view can run on the server, and its part of the query when it can.
 bool PlanJoins(ServedView& view) {
     view.joined.clear();
@@ -372,14 +452,32 @@ bool PlanJoins(ServedView& view) {
                         return false;
         const Key& join_key = joined.state->keys[size_t(joined.key)];
         std::string on = joined.alias + "." + join_key.column + " IS NOT NULL";
+        std::string image; // the parent's values as the prefix of the key's images, when SQL can build it
         for (size_t i = 0; i < node.parent_fields.size(); i++) {
             uint32_t key_field = uint32_t(std::abs(key->components[i]));
             bool nocase = join_key.image->NoCase();
-            std::string term = JoinTerm(*states[size_t(node.parent)], aliases[size_t(node.parent)],
-                                        node.parent_fields[i], joined, key_field, nocase);
+            const State& parent = *states[size_t(node.parent)];
+            const std::string& parent_alias = aliases[size_t(node.parent)];
+            std::string term = JoinTerm(parent, parent_alias, node.parent_fields[i], joined, key_field, nocase);
             if (term.empty())
                 return false;
             on += " AND " + term;
+            const Column* column = FieldColumn(parent, node.parent_fields[i]);
+            std::string part = ComponentImage(join_key.image->Component(uint32_t(i)), nocase, *column,
+                                              parent_alias + "." + Quoted(column->name));
+            if (i == 0 || !image.empty())
+                image = part.empty() ? std::string() : (image.empty() ? part : image + " || " + part);
+        }
+        if (!image.empty()) {
+            // Through the key's index: the images that start with the parent's values. Every image
+            // of a key has the key's width, so the prefix padded with 0x00 and with 0xFF bounds them.
+            uint32_t rest = join_key.image->Width() - join_key.image->PrefixWidth(uint32_t(node.parent_fields.size()));
+            std::string column = joined.alias + "." + join_key.column;
+            if (rest == 0)
+                on += " AND " + column + " = " + image;
+            else
+                on += " AND " + column + " BETWEEN " + image + " || '\\x" + std::string(2 * rest, '0') +
+                      "'::bytea AND " + image + " || '\\x" + std::string(2 * rest, 'f') + "'::bytea";
         }
         const State& s = *joined.state;
         std::string fields = s.columns->Names(joined.alias) + s.memos->Names(joined.alias);
