@@ -17,6 +17,10 @@
 //         peer: one prepared SELECT ... WHERE pat = $1 ORDER BY inv LIMIT 10 per page
 //   VIEW  the same 1,000 pages through a view over the claims whose FILTER names the patient
 //         (CLM:PAT = WHO, WHO the program's variable), which the driver serves as server queries
+//   JOIN  the same 1,000 pages through the browse's shape of view: the claims and three files
+//         joined by key, outer (the patient by number, a fee schedule by amount, a code list by
+//         code, NOCASE, holding one claim's code in a hundred): the driver's one query a page
+//         against the generic engine reading the four files (the peer)
 //   PUT   10,000 random claims read by the claim key and written back with a new amount, the
 //         version trigger in place; then the same without the trigger (dropped for the run and
 //         added back by the next OPEN), to show what the trigger costs the driver's own PUT
@@ -432,6 +436,125 @@ void ViewPages(benchmark::State& state, VrnDriverEntry driver, const char* name)
 void DriverViewPage(benchmark::State& state) { ViewPages(state, VIEWDRIVER, "DriverViewPage"); }
 void EngineViewPage(benchmark::State& state) { ViewPages(state, VIEWENGINE, "EngineViewPage"); }
 
+// A file of the browse's joined kind: its key field, a name, one key on the key field.
+#define BENCH_PATIENT_FIELDS(FIELD) FIELD(PAT, LONG) FIELD(NAME, STRING(20))
+TARVEX_RECORD(PatientRecord, "PAT", BENCH_PATIENT_FIELDS)
+#define BENCH_FEE_FIELDS(FIELD) FIELD(AMOUNT, LONG) FIELD(NAME, STRING(20))
+TARVEX_RECORD(FeeRecord, "FEE", BENCH_FEE_FIELDS)
+#define BENCH_CODE_FIELDS(FIELD) FIELD(CODE, STRING(10)) FIELD(NAME, STRING(20))
+TARVEX_RECORD(CodeRecord, "COD", BENCH_CODE_FIELDS)
+
+template <class Record> struct KeyedFile {
+    Record record{};
+    int32_t components[1] = {1};
+    KeyDecl key{};
+    KeyDecl* keys[1] = {&key};
+    FileDecl file{};
+    KeyedFile(const char* name, uint32_t attributes) {
+        key.label = "KEY";
+        key.label_length = 3;
+        key.attributes = attributes;
+        key.component_count = 1;
+        key.components = components;
+        key.file = &file;
+        file.driver = PGSQL;
+        file.name = name;
+        file.name_length = VRN_LENGTH_CSTRING;
+        file.key_count = 1;
+        file.record_length = sizeof(Record);
+        file.record_type = &Record::Type();
+        file.keys = keys;
+        file.record = &record;
+    }
+};
+KeyedFile<PatientRecord> patients("C:\\DATA\\Patients.kel", VRN_KEY_PRIMARY);
+KeyedFile<FeeRecord> fees("C:\\DATA\\Fees.kel", VRN_KEY_PRIMARY);
+KeyedFile<CodeRecord> codes("C:\\DATA\\Codes.kel", VRN_KEY_NOCASE | VRN_KEY_OPT);
+
+// The joined files for the claims the ADD benchmarks added: every patient, 1,000 fees, one code in
+// a hundred (lower case: the key is NOCASE). False when they could not be made.
+bool FillJoinedFiles() {
+    for (FileDecl* file : {&patients.file, &fees.file, &codes.file}) {
+        Vrn$FILE_CREATE(file);
+        Vrn$FILE_OPEN(file, 0x42);
+        if (Vrn$ERRCODE != 0)
+            return false;
+    }
+    for (FileDecl* file : {&patients.file, &fees.file, &codes.file}) {
+        Vrn$FILE_STREAM(file);
+        for (int64_t i = 0; i < (file == &patients.file ? (records - 1) / 7 + 1 : file == &fees.file ? 1000 : records);
+             i += file == &codes.file ? 100 : 1) {
+            char text[32];
+            std::snprintf(text, sizeof text, "name %lld", static_cast<long long>(i));
+            if (file == &patients.file) {
+                patients.record.PAT = int32_t(i + 1);
+                patients.record.NAME = text;
+            } else if (file == &fees.file) {
+                fees.record.AMOUNT = int32_t(i);
+                fees.record.NAME = text;
+            } else {
+                int32_t inv, pat, amount;
+                char code[11];
+                Fill(i, &inv, &pat, code, &amount);
+                code[0] = 'c';
+                codes.record.CODE = code;
+                codes.record.NAME = text;
+            }
+            Vrn$FILE_ADDf(file);
+            if (Vrn$ERRCODE != 0)
+                return false;
+        }
+        Vrn$FILE_FLUSH(file);
+    }
+    return Vrn$ERRCODE == 0;
+}
+
+// The pages through the claims joined to the three files: VIEWDRIVER (the driver's one query a
+// page) or VIEWENGINE (the generic engine reading each file through the driver). A row counts when
+// its patient came with it.
+void JoinedPages(benchmark::State& state, VrnDriverEntry driver, const char* name) {
+    static bool filled = FillJoinedFiles();
+    std::vector<int32_t> wanted = RandomPatients();
+    int64_t rows = 0;
+    uint8_t code[] = {0, 0, 0xFF, 0xFF, 3,                 // the claims, three joined files
+                      1, 2, 0, 0, 0xFF, 0xFF, 0,           // the patient by CLM:PAT
+                      1, 4, 0, 0, 0xFF, 0xFF, 0,           // the fee by CLM:AMOUNT
+                      1, 3, 0, 0, 0xFF, 0xFF, 0};          // the code by CLM:CODE
+    void* components[] = {&claims.file, &patients.key, &fees.key, &codes.key};
+    ViewDecl decl{driver, code, components, nullptr, nullptr};
+    FileDecl* view = reinterpret_cast<FileDecl*>(&decl);
+    Vrn$PushBind2(0);
+    Bind("CLM:PAT", &claims.record.PAT);
+    Bind("WHO", &who);
+    Vrn$FILE_OPEN(view, 0x42);
+    const char* filter = "CLM:PAT = WHO";
+    Vrn$PushString(filter, uint32_t(std::strlen(filter)));
+    Vrn$FILE_SET_PROPERTY(view, VRN_VIEW_PROP_FILTER);
+    for (auto _ : state) {
+        if (!filled)
+            break;
+        Timed timed{name};
+        for (int32_t pat : wanted) {
+            who = pat;
+            claims.record.PAT = pat;
+            claims.record.INV = INT32_MIN;
+            Vrn$FILE_SETkk(&claims.pat_key, &claims.pat_key);
+            for (int n = 0; n < 10; n++) {
+                Vrn$FILE_NEXT(view);
+                if (Vrn$ERRCODE != 0)
+                    break;
+                rows += claims.record.PAT == pat && patients.record.PAT == pat ? 1 : 0;
+            }
+        }
+    }
+    Vrn$FILE_CLOSE(view);
+    Vrn$PopBind();
+    PageCount(state, rows);
+}
+
+void DriverJoinedPage(benchmark::State& state) { JoinedPages(state, VIEWDRIVER, "DriverJoinedPage"); }
+void EngineJoinedPage(benchmark::State& state) { JoinedPages(state, VIEWENGINE, "EngineJoinedPage"); }
+
 // GET by the claim key and PUT with a new amount, for each of the random claims.
 int64_t GetAndPut(const char* name) {
     std::vector<int32_t> wanted = RandomClaims();
@@ -572,6 +695,8 @@ BENCHMARK(DriverPage)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqPage)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverViewPage)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(EngineViewPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DriverJoinedPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(EngineJoinedPage)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverPut)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverPutNoTrigger)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpqPut)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -602,6 +727,10 @@ void PrintRatios() {
     page("  view served by the driver", "DriverViewPage");
     page("  view through the generic engine", "EngineViewPage");
     page("  libpq, one SELECT ... LIMIT 10", "LibpqPage");
+    std::printf("the same page joined to three files by key (the invoice browse's shape):\n");
+    page("  view served by the driver (one query)", "DriverJoinedPage");
+    page("  view through the generic engine", "EngineJoinedPage");
+    ratio("joined page, served vs the engine", "DriverJoinedPage", "EngineJoinedPage");
 }
 
 } // namespace
