@@ -83,6 +83,11 @@ std::string TableComment(const State& state) {
     return std::string(kFormatTag) + " " + fingerprint;
 }
 
+
+// ---- The file ------------------------------------------------------------------------------
+
+} // namespace
+
 std::string Literal(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
@@ -92,10 +97,6 @@ std::string Literal(const std::string& text) {
     }
     return quoted + "'";
 }
-
-// ---- The file ------------------------------------------------------------------------------
-
-} // namespace
 
 std::string SequenceSql(const State& s, bool forward, const std::string& condition, int limit, PgParams* params,
                         const ImageRange* range, const SequenceJoins* joins) {

@@ -75,6 +75,9 @@ class Connection {
     std::unordered_map<std::string, std::string> prepared_; // SQL text -> statement name
 };
 
+// A text as an SQL string literal.
+std::string Literal(const std::string& text);
+
 // The error code of a failed result (or of the connection when there is none).
 int32_t ServerError(PGconn* conn, const PGresult* result);
 

@@ -272,13 +272,7 @@ std::string UpperCased(const std::string& text) {
         from += tarvex::AnsiToUtf8(std::string(1, char(c)));
         to += tarvex::AnsiToUtf8(std::string(1, char(upper[c])));
     }
-    auto literal = [](const std::string& value) {
-        std::string quoted = "'";
-        for (char c : value)
-            quoted += c == '\'' ? std::string("''") : std::string(1, c);
-        return quoted + "'";
-    };
-    return "translate(" + text + ", " + literal(from) + ", " + literal(to) + ")";
+    return "translate(" + text + ", " + Literal(from) + ", " + Literal(to) + ")";
 }
 
 // The SQL term comparing a joined file's key field with the parent's field as the engine does (the
@@ -325,14 +319,6 @@ std::string JoinTerm(const State& parent, const std::string& parent_alias, uint3
     default:
         return std::string();
     }
-}
-
-// A text as an SQL string literal.
-std::string Literal(const std::string& value) {
-    std::string quoted = "'";
-    for (char c : value)
-        quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    return quoted + "'";
 }
 
 // The key image of one join component computed on the server from the parent's column, byte for
