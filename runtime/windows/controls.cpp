@@ -668,7 +668,7 @@ public:
         return true;
     }
     bool ScrollColumn(int32_t column, int32_t offset) {
-        if (column < 0 || !list_.ScrollColumn(size_t(column), offset))
+        if (column < 0 ? !list_.ScrollColumns(offset) : !list_.ScrollColumn(size_t(column), offset))
             return false;
         Show();
         return true;

@@ -814,10 +814,12 @@ TEST(Lists, TheListNamesItsIconsByIndex) {
 TEST(Lists, APersonResizesAnMColumnAndScrollsAnSColumn) {
     Browse b(30);
     Control& list = *FindControl(*b.w, 1);
-    // H(20): a header band of 33 pixels leaves 143 of the 176 for rows: 11 rows of 13, not 12.
+    // H(20): a header band of 33 pixels and a line of 13 for the sideways bar (the S column's
+    // 150 pixels are wider than its 120) leave 130 of the 176 for rows: 10 rows of 13.
     SetProp(b.w, 1, Hex(kPropFormat), "80LMS(100)#2#~Name~40LH(20)#1#~Date~@D2@");
-    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropItems)), "11");
-    EXPECT_EQ(b.View().rows.size(), 11u);
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropItems)), "10");
+    EXPECT_EQ(b.View().rows.size(), 10u);
+    EXPECT_EQ(b.View().sideways_bar, ControlStateOf(*b.w).scale.font.height);   // headless: 13
     EXPECT_NEAR(b.View().header_height, 20 * ControlStateOf(*b.w).scale.font.height / 8.0, 1);   // headless: 33
     EXPECT_TRUE(b.View().columns[0].resizable);
     EXPECT_EQ(b.View().columns[0].scroll_width, 150);
@@ -837,6 +839,16 @@ TEST(Lists, APersonResizesAnMColumnAndScrollsAnSColumn) {
     EXPECT_TRUE(ControlListColumnScrolled(*b.w, list, 0, -20));
     EXPECT_EQ(b.View().columns[0].scroll, 0);
     EXPECT_FALSE(ControlListColumnScrolled(*b.w, list, 1, 10));   // no S
+    // The sideways bar scrolls every S column at once, each held to its own area.
+    EXPECT_TRUE(ControlListColumnScrolled(*b.w, list, -1, 500));
+    EXPECT_EQ(b.View().columns[0].scroll, 60);
+    EXPECT_EQ(b.View().columns[1].scroll, 0);
+    // Widened past its area, the column needs no bar: its line goes back to the rows.
+    EXPECT_TRUE(ControlListColumnResized(*b.w, list, 0, 160));
+    EXPECT_EQ(b.View().sideways_bar, 0);
+    EXPECT_EQ(b.View().columns[0].scroll, 0);
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropItems)), "11");
+    EXPECT_FALSE(ControlListColumnScrolled(*b.w, *FindControl(*b.w, 3), -1, 10));   // no list
     // A list without S columns leaves Left and Right to the window.
     SetProp(b.w, 1, Hex(kPropFormat), "80L");
     EXPECT_FALSE(ControlKey(*b.w, list, 0x27));
