@@ -802,13 +802,10 @@ public:
     ListView(QWidget* parent, NativeHandle window, int32_t field)
         : QFrame(parent), window_(window), field_(field),
           table_(new RowTable(this, view_, [this](int32_t icon) { return Icon(icon); })),
-          bar_(new QScrollBar(Qt::Vertical, this)), sideways_bar_(new QScrollBar(Qt::Horizontal, this)) {
+          bar_(new QScrollBar(Qt::Vertical, this)) {
         setFrameShape(QFrame::StyledPanel);
         table_->setHorizontalHeader(new ColumnHeader(table_, view_));
-        band_ = new GroupBand(this, view_, table_->horizontalHeader());
         table_->setItemDelegate(new CellPainter(table_, view_, [this](int32_t icon) { return Icon(icon); }));
-        band_->hide();
-        sideways_bar_->hide();
         table_->setFrameShape(QFrame::NoFrame);
         table_->setSelectionBehavior(QAbstractItemView::SelectRows);
         table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -825,7 +822,6 @@ public:
         table_->setContextMenuPolicy(Qt::CustomContextMenu);
         table_->installEventFilter(this);
         table_->viewport()->installEventFilter(this);
-        band_->installEventFilter(this);
         setFocusProxy(table_);
         bar_->setRange(0, 100);
         bar_->setPageStep(10);
@@ -854,16 +850,14 @@ public:
         // lays the columns out again and shows them. The group headers follow the edge at once.
         QObject::connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this,
                          [this](int column, int, int width) {
-                             band_->Arrange();
+                             if (band_ != nullptr)
+                                 band_->Arrange();
                              if (!showing_)
                                  Hand(window_, {.kind = InputKind::kListColumn, .field = field_,
                                                 .code = uint32_t(std::max(width, 0)), .row = column});
                          });
         QObject::connect(bar_, &QScrollBar::sliderReleased, this, [this] {
             Hand(window_, {.kind = InputKind::kListThumb, .field = field_, .code = uint32_t(bar_->value())});
-        });
-        QObject::connect(sideways_bar_, &QScrollBar::valueChanged, this, [this](int offset) {
-            Hand(window_, {.kind = InputKind::kListSideways, .field = field_, .code = uint32_t(std::max(offset, 0))});
         });
     }
 
@@ -910,12 +904,20 @@ public:
         int header_height = view.header_height - band;
         table_->horizontalHeader()->setVisible(column_headers && header_height > 0);
         table_->horizontalHeader()->setFixedHeight(std::max(1, header_height));
-        if (band != band_->height() || group_headers != band_->isVisible()) {
-            band_->setVisible(group_headers);
-            band_->setFixedHeight(std::max(band, 1));
-            Place();
+        if (group_headers && band_ == nullptr) {
+            // Made only for a list that has group headers: most have none.
+            band_ = new GroupBand(this, view_, table_->horizontalHeader());
+            band_->installEventFilter(this);
+            band_->hide();
         }
-        band_->Arrange();
+        if (band_ != nullptr) {
+            if (band != band_->height() || group_headers == band_->isHidden()) {
+                band_->setVisible(group_headers);
+                band_->setFixedHeight(std::max(band, 1));
+                Place();
+            }
+            band_->Arrange();
+        }
         table_->setRowCount(int(view.rows.size()));
         for (int r = 0; r < int(view.rows.size()); r++) {
             const auto& cells = view.rows[size_t(r)];
@@ -995,6 +997,16 @@ private:
                 offset = std::max(offset, int(column.scroll));
                 page = std::max(page, int(column.right - column.left));
             }
+        if (sideways_bar_ == nullptr) {
+            if (view.sideways_bar == 0)
+                return;   // made only for a list whose S columns need it
+            sideways_bar_ = new QScrollBar(Qt::Horizontal, this);
+            sideways_bar_->hide();
+            QObject::connect(sideways_bar_, &QScrollBar::valueChanged, this, [this](int to) {
+                Hand(window_,
+                     {.kind = InputKind::kListSideways, .field = field_, .code = uint32_t(std::max(to, 0))});
+            });
+        }
         QSignalBlocker quiet(sideways_bar_);
         sideways_bar_->setRange(0, std::max(most, 0));
         sideways_bar_->setValue(offset);
@@ -1013,12 +1025,14 @@ private:
         QRect inside = contentsRect();
         int bar = bar_->sizeHint().width();
         // Hidden, not visible: a list is laid out before its window shows.
-        int band = band_->isHidden() ? 0 : band_->height();
-        int below = sideways_bar_->isHidden() ? 0 : sideways_bar_->height();
+        int band = band_ == nullptr || band_->isHidden() ? 0 : band_->height();
+        int below = sideways_bar_ == nullptr || sideways_bar_->isHidden() ? 0 : sideways_bar_->height();
         bar_->setGeometry(inside.right() + 1 - bar, inside.top(), bar, inside.height());
-        band_->setGeometry(inside.left(), inside.top(), inside.width() - bar, band);
+        if (band_ != nullptr)
+            band_->setGeometry(inside.left(), inside.top(), inside.width() - bar, band);
         table_->setGeometry(inside.left(), inside.top() + band, inside.width() - bar, inside.height() - band - below);
-        sideways_bar_->setGeometry(inside.left(), inside.bottom() + 1 - below, inside.width() - bar, below);
+        if (sideways_bar_ != nullptr)
+            sideways_bar_->setGeometry(inside.left(), inside.bottom() + 1 - below, inside.width() - bar, below);
     }
 
     // Icon n of the list, read from the program's resources once.
@@ -1036,7 +1050,8 @@ private:
     windows::NativeListView view_;   // what the list shows now; the painters read it
     QTableWidget* table_;
     QScrollBar* bar_;
-    QScrollBar* sideways_bar_;   // scrolls the S columns; shown while the runtime keeps room for it
+    // Scrolls the S columns; shown while the runtime keeps room for it.
+    QScrollBar* sideways_bar_ = nullptr;
     GroupBand* band_ = nullptr;
     std::map<int32_t, QPixmap> icons_;
     int32_t first_row_ = 1;
