@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPainter>
@@ -950,6 +951,22 @@ protected:
         Place();
     }
     bool eventFilter(QObject* watched, QEvent* event) override {
+        // A row is a row across the list's whole width: a click right of its last column (or on
+        // a later line of a row on several lines) picks it as a click on a cell does.
+        if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+            watched == table_->viewport()) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            QPoint at = mouse->position().toPoint();
+            int row = table_->rowAt(at.y());
+            if (mouse->button() == Qt::LeftButton && row >= 0 && table_->columnAt(at.x()) < 0) {
+                if (event->type() == QEvent::MouseButtonPress)
+                    Hand(window_, {.kind = InputKind::kListRow, .field = field_, .row = first_row_ + row});
+                else
+                    Hand(window_, {.kind = InputKind::kButton, .field = field_, .code = 1, .double_click = true,
+                                   .row = first_row_ + row});
+                return true;
+            }
+        }
         if (event->type() == QEvent::Wheel) {
             auto* wheel = static_cast<QWheelEvent*>(event);
             QPoint delta = wheel->angleDelta();

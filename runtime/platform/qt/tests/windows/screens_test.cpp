@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QWheelEvent>
@@ -389,6 +390,29 @@ TEST(Screens, ARowOnTwoLinesShowsItsNoteBelowItsDate) {
     QRgb marked = picture.pixel(r.left + list.list.columns[2].left + 3, table_top + line / 2);
     EXPECT_EQ(most(second_line(1)), marked);
     EXPECT_NE(most(second_line(2)), marked);
+
+    // A click on the third row's second line, right of the columns of its first, picks the row.
+    for (tarvex::Accept accept; accept.Next();)
+        if (tarvex::EVENT() == tarvex::EVENT_OpenWindow)
+            std::thread([] {
+                OnChargeList([](QTableWidget* table, std::vector<QWidget*>) {
+                    int right = table->columnViewportPosition(2) + table->columnWidth(2);
+                    ASSERT_LT(right + 10, table->viewport()->width());
+                    QPoint at(right + 5, table->rowViewportPosition(2) + table->rowHeight(2) * 3 / 4);
+                    QMouseEvent press(QEvent::MouseButtonPress, at, table->viewport()->mapToGlobal(at),
+                                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+                    QApplication::sendEvent(table->viewport(), &press);
+                });
+                Driver driver(std::chrono::seconds(5));
+                for (int i = 0; i < 500; i++) {
+                    auto view = driver.ShownList("Claim Browser", "#1");
+                    if (view && view->selected == 3)
+                        break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                driver.CloseBox("Claim Browser");
+            }).detach();
+    EXPECT_EQ(HeadlessBackend()->FindWindow("Claim Browser")->controls.front().list.selected, 3);
 }
 
 TEST(Screens, AFormShowsItsSheetAndItsValues) {
