@@ -200,6 +200,7 @@ NativeListView ListBox::View() const {
     view.selected = Selected();
     view.thumb = Thumb();
     view.records = Records();
+    view.scrolls = view.records > page_rows_;
     view.columns = Columns();
     view.groups = Groups();
     view.header_height = HeaderHeight();

@@ -134,6 +134,9 @@ struct NativeListView {
     int32_t selected = 0;
     int32_t thumb = 0;
     int32_t records = 0;
+    // The scroll bar does something: the queue holds more than a page, or the program pages
+    // its rows itself (the queue then holds only the page shown).
+    bool scrolls = false;
     std::vector<NativeListColumn> columns;
     std::vector<NativeListGroup> groups;
     int32_t header_height = 0;

@@ -826,6 +826,7 @@ public:
         setFocusProxy(table_);
         bar_->setRange(0, 100);
         bar_->setPageStep(10);
+        bar_->hide();   // until the list has more than a page, or its program pages it
         QObject::connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) {
             Hand(window_, {.kind = InputKind::kListRow, .field = field_, .row = first_row_ + row});
         });
@@ -940,7 +941,11 @@ public:
         table_->viewport()->update();
         QSignalBlocker quiet_bar(bar_);
         bar_->setValue(view.thumb);
-        bar_->setEnabled(view.records > int(view.rows.size()));
+        // As a Qt table's own: shown while it can do something.
+        if (view.scrolls == bar_->isHidden()) {
+            bar_->setVisible(view.scrolls);
+            Place();
+        }
         ShowSideways(view);
         showing_ = false;
     }
@@ -1040,7 +1045,7 @@ private:
     // bar at the right of them all.
     void Place() {
         QRect inside = contentsRect();
-        int bar = bar_->sizeHint().width();
+        int bar = bar_->isHidden() ? 0 : bar_->sizeHint().width();
         // Hidden, not visible: a list is laid out before its window shows.
         int band = band_ == nullptr || band_->isHidden() ? 0 : band_->height();
         int below = sideways_bar_ == nullptr || sideways_bar_->isHidden() ? 0 : sideways_bar_->height();

@@ -661,6 +661,12 @@ TEST(Lists, APageOfRowsThroughTheColumnPictures) {
     EXPECT_EQ(view.rows[11][1], "Signer 12");
     EXPECT_EQ(view.selected, 1);
     EXPECT_EQ(GetProp(b.w, 1, Hex(kPropSelected)), "1");
+    EXPECT_TRUE(view.scrolls);
+    // A page's worth of rows leaves the scroll bar nothing to do; one more gives it work.
+    Browse twelve(12);
+    EXPECT_FALSE(twelve.View().scrolls);
+    Browse thirteen(13);
+    EXPECT_TRUE(thirteen.View().scrolls);
 }
 
 TEST(Lists, SelectingByPropertyScrollsTheRowIntoView) {
@@ -720,6 +726,8 @@ TEST(Lists, AnImmediateListLeavesScrollingToItsProgram) {
     PushCopy(Hex(kPropFrom));
     Vrn$SetPropQ(2, 0, b.w, b.other.Declaration());
     EXPECT_EQ(b.View(2).records, 1);
+    // One row in its queue, yet its scroll bar pages the program's file: it scrolls.
+    EXPECT_TRUE(b.View(2).scrolls);
     SetProp(b.w, 2, Hex(kPropVScrollPos), "40");
     EXPECT_EQ(GetProp(b.w, 2, Hex(kPropVScrollPos)), "40");
     EXPECT_EQ(b.View(2).thumb, 40);
