@@ -62,9 +62,10 @@ int32_t ControlDefaultAction(VrnWindowObject& window, Control& control, int32_t 
 bool ControlRowPicked(VrnWindowObject& window, Control& control, int32_t row);
 
 // A person drags the right edge of a LIST's column (an M column) to `pixels` wide, or scrolls an
-// S column's contents sideways to `offset` pixels; the list shows its new layout. False when the
-// control is no LIST or the column has no M (no S). The backend hands these in as input; the loop
-// calls them under the runtime lock, as it does ControlKey.
+// S column's contents sideways to `offset` pixels (column -1: every S column, as the list's
+// sideways bar does); the list shows its new layout. False when the control is no LIST or the
+// column has no M (no S). The backend hands these in as input; the loop calls them under the
+// runtime lock, as it does ControlKey.
 bool ControlListColumnResized(VrnWindowObject& window, Control& control, int32_t column, int32_t pixels);
 bool ControlListColumnScrolled(VrnWindowObject& window, Control& control, int32_t column, int32_t offset);
 

@@ -658,7 +658,11 @@ public:
     ListBox& List() { return list_; }
 
     // Shows the page as it stands.
-    void Show() { Ui().SetListView(c_.handle, list_.View()); }
+    void Show() {
+        NativeListView view = list_.View();
+        view.scrolls = view.scrolls || (c_.flags & kControlImmediate) != 0;
+        Ui().SetListView(c_.handle, view);
+    }
 
     bool ResizeColumn(int32_t column, int32_t pixels) {
         if (column < 0 || !list_.ResizeColumn(size_t(column), pixels))
@@ -668,7 +672,7 @@ public:
         return true;
     }
     bool ScrollColumn(int32_t column, int32_t offset) {
-        if (column < 0 || !list_.ScrollColumn(size_t(column), offset))
+        if (column < 0 ? !list_.ScrollColumns(offset) : !list_.ScrollColumn(size_t(column), offset))
             return false;
         Show();
         return true;

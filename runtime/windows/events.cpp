@@ -315,6 +315,10 @@ void Dispatch(VrnWindowObject& w, const NativeInput& in) {
         if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c))
             ControlListColumnResized(w, *c, in.row, int32_t(in.code));
         break;
+    case InputKind::kListSideways:
+        if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c))
+            ControlListColumnScrolled(w, *c, -1, int32_t(in.code));
+        break;
     case InputKind::kListThumb:
         if (Control* c = FindControl(w, in.field); c != nullptr && IsList(*c) && Usable(*c))
             ControlThumbDragged(w, *c, int32_t(in.code));

@@ -25,7 +25,7 @@ void ListBox::SetGeometry(int32_t height, int32_t line_height) {
     // In 64 bits and held to a queue's most rows: a damaged description may give any height.
     int64_t line = line_height_;
     int64_t lines = format_.lines_per_row > 0 ? format_.lines_per_row : 1;
-    int64_t body = int64_t(height) - HeaderHeight();
+    int64_t body = int64_t(height) - HeaderHeight() - SidewaysBarHeight();
     page_rows_ = int32_t(std::clamp<int64_t>(body / (line * lines), 1, VRN_QUEUE_MAX_ENTRIES));
 }
 
@@ -200,9 +200,11 @@ NativeListView ListBox::View() const {
     view.selected = Selected();
     view.thumb = Thumb();
     view.records = Records();
+    view.scrolls = view.records > page_rows_;
     view.columns = Columns();
     view.groups = Groups();
     view.header_height = HeaderHeight();
+    view.sideways_bar = SidewaysBarHeight();
     view.icons = icons_;
     return view;
 }
@@ -224,6 +226,20 @@ bool ListBox::ScrollColumn(size_t column, int32_t offset) {
     int32_t most = std::max(c.scroll_pixels - c.pixel_width, 0);
     column_scroll_[column] = std::clamp(offset, 0, most);
     return true;
+}
+
+bool ListBox::ScrollColumns(int32_t offset) {
+    bool any = false;
+    for (size_t i = 0; i < format_.columns.size(); i++)
+        any = ScrollColumn(i, offset) || any;
+    return any;
+}
+
+int32_t ListBox::SidewaysBarHeight() const {
+    for (const ListColumn& c : format_.columns)
+        if ((c.flags & kColumnScroll) && c.scroll_pixels > c.pixel_width)
+            return line_height_;
+    return 0;
 }
 
 int32_t ListBox::ColumnScroll(size_t column) const {

@@ -63,6 +63,9 @@ public:
     std::vector<NativeListGroup> Groups() const;
     // Pixels of the header band (the header lines, or the tallest H(n)).
     int32_t HeaderHeight() const { return ListHeaderHeight(format_, line_height_); }
+    // Pixels kept below the rows for the bar that scrolls the S columns sideways: a line while
+    // some S column's area is wider than the column, else 0.
+    int32_t SidewaysBarHeight() const;
     // The visible page with its layout and cell styles, ready for the backend.
     NativeListView View() const;
 
@@ -73,6 +76,8 @@ public:
     // False for a column without S.
     bool ScrollColumn(size_t column, int32_t offset);
     int32_t ColumnScroll(size_t column) const;
+    // Scrolls every S column to `offset` (each held to its own area); false when there is none.
+    bool ScrollColumns(int32_t offset);
 
     // The list's icons, from 1 (what a cell's icon field names); an empty name for one not set.
     // False (nothing kept) past kMaxListIcons.

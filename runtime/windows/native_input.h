@@ -28,6 +28,7 @@ enum class InputKind : uint8_t {
     kListRow,     // a LIST row picked (row)
     kListThumb,   // a LIST's scroll thumb dragged: code = its position, 0 to 100
     kListColumn,  // a LIST column's right edge dragged: row = the column (from 0), code = its width
+    kListSideways,  // a LIST's sideways bar moved: code = the S columns' scroll, in pixels
     kTimer,       // a window's timer expired: code = the timer id
     kClose,       // the window's close box (or the system menu's Close)
 };

@@ -134,9 +134,14 @@ struct NativeListView {
     int32_t selected = 0;
     int32_t thumb = 0;
     int32_t records = 0;
+    // The scroll bar does something: the queue holds more than a page, or the program pages
+    // its rows itself (the queue then holds only the page shown).
+    bool scrolls = false;
     std::vector<NativeListColumn> columns;
     std::vector<NativeListGroup> groups;
     int32_t header_height = 0;
+    // Pixels kept below the rows for one bar that scrolls every S column sideways (0: no bar).
+    int32_t sideways_bar = 0;
     std::vector<std::vector<NativeListCell>> cells;
     // The list's icons, named as a description names an icon ('~PAID.ICO'): a cell's icon n
     // shows icons[n - 1]; an empty name or a number past them shows none.

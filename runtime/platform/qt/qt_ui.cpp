@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPainter>
@@ -522,14 +523,61 @@ private:
     int32_t limit_;
 };
 
-// A LIST's cells as the runtime lays them out: each cell's icon at its left, its text within the
-// column's indent (on the side it is aligned to), the text of an S column shifted by the column's
-// scroll over its wider area, the selected row in the row's own selected colours, and the border
-// lines the format gives a column.
+// The lines one row of a LIST takes: one, and one more for each column a `/` puts on a new line.
+int LinesPerRow(const windows::NativeListView& view) {
+    int lines = 1;
+    for (const windows::NativeListColumn& column : view.columns)
+        lines = std::max(lines, int(column.line) + 1);
+    return lines;
+}
+
+using IconPicture = std::function<QPixmap(int32_t icon)>;
+
+// A LIST cell's contents over its background: its icon at its left, its text within the
+// column's indent (on the side it is aligned to), the text of an S column shifted by the
+// column's scroll over its wider area, in the row's own colours, and the border lines the format
+// gives the column.
+void PaintCellContents(QPainter* painter, QRect box, const QString& text, const QFont& font, const QPalette& palette,
+                       bool selected, const windows::NativeListCell& style, const windows::NativeListColumn& layout,
+                       const IconPicture& picture) {
+    painter->save();
+    painter->setClipRect(box);
+    int left = box.left();
+    if (style.icon > 0)
+        if (QPixmap icon = picture(style.icon); !icon.isNull()) {
+            int side = std::max(box.height() - 2, 1);
+            painter->drawPixmap(QRect(left + 1, box.top() + (box.height() - side) / 2, side, side), icon);
+            left += side + 3;
+        }
+    // The text's area: the cell, or an S column's wider area moved left by its scroll.
+    QRect area(left - layout.scroll, box.top(), std::max(box.right() + 1 - left, layout.scroll_width), box.height());
+    const int padding = 2;
+    switch (layout.justification & 3) {
+    case 0: area.adjust(padding + layout.data_indent, 0, -padding, 0); break;
+    case 2: area.adjust(padding + layout.data_indent, 0, -padding + layout.data_indent, 0); break;
+    default: area.adjust(padding, 0, -padding - layout.data_indent, 0); break;
+    }
+    QColor ink = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    if (std::optional<QColor> colour = ColourOf(selected ? style.selected_foreground : style.foreground))
+        ink = *colour;
+    painter->setPen(ink);
+    painter->setFont(font);
+    painter->drawText(area, int(JustifyOf(layout.justification)), text);
+    painter->setPen(palette.color(QPalette::Mid));
+    if (layout.right_border)
+        painter->drawLine(box.topRight(), box.bottomRight());
+    if (layout.bottom_border)
+        painter->drawLine(box.bottomLeft(), box.bottomRight());
+    painter->restore();
+}
+
+// The cells of a LIST's first line as the runtime lays them out: the style draws the cell's
+// background (the selected row in the row's own selected colour), the contents go in the row's
+// first line. The table holds a column for each column of the format; those a `/` puts on later
+// lines are hidden from it and drawn by the table over the rest of the row.
 class CellPainter : public QStyledItemDelegate {
 public:
-    using Picture = std::function<QPixmap(int32_t icon)>;
-    CellPainter(QObject* parent, const windows::NativeListView& view, Picture picture)
+    CellPainter(QObject* parent, const windows::NativeListView& view, IconPicture picture)
         : QStyledItemDelegate(parent), view_(view), picture_(std::move(picture)) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -545,48 +593,68 @@ public:
         windows::NativeListColumn layout;
         if (column < view_.columns.size())
             layout = view_.columns[column];
-        bool selected = (cell.state & QStyle::State_Selected) != 0;
         if (std::optional<QColor> colour = ColourOf(style.selected_background))
             cell.palette.setColor(QPalette::Highlight, *colour);
         const QWidget* widget = cell.widget;
         QStyle* drawing = widget != nullptr ? widget->style() : QApplication::style();
         drawing->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
-
-        painter->save();
         QRect box = cell.rect;
-        painter->setClipRect(box);
-        int left = box.left();
-        if (style.icon > 0)
-            if (QPixmap icon = picture_(style.icon); !icon.isNull()) {
-                int side = std::max(box.height() - 2, 1);
-                painter->drawPixmap(QRect(left + 1, box.top() + (box.height() - side) / 2, side, side), icon);
-                left += side + 3;
-            }
-        // The text's area: the cell, or an S column's wider area moved left by its scroll.
-        QRect area(left - layout.scroll, box.top(), std::max(box.right() + 1 - left, layout.scroll_width), box.height());
-        const int padding = 2;
-        switch (layout.justification & 3) {
-        case 0: area.adjust(padding + layout.data_indent, 0, -padding, 0); break;
-        case 2: area.adjust(padding + layout.data_indent, 0, -padding + layout.data_indent, 0); break;
-        default: area.adjust(padding, 0, -padding - layout.data_indent, 0); break;
-        }
-        QColor ink = cell.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-        if (std::optional<QColor> colour = ColourOf(selected ? style.selected_foreground : style.foreground))
-            ink = *colour;
-        painter->setPen(ink);
-        painter->setFont(cell.font);
-        painter->drawText(area, int(JustifyOf(layout.justification)), text);
-        painter->setPen(cell.palette.color(QPalette::Mid));
-        if (layout.right_border)
-            painter->drawLine(box.topRight(), box.bottomRight());
-        if (layout.bottom_border)
-            painter->drawLine(box.bottomLeft(), box.bottomRight());
-        painter->restore();
+        box.setHeight(box.height() / LinesPerRow(view_));
+        PaintCellContents(painter, box, text, cell.font, cell.palette, (cell.state & QStyle::State_Selected) != 0,
+                          style, layout, picture_);
     }
 
 private:
     const windows::NativeListView& view_;
-    Picture picture_;
+    IconPicture picture_;
+};
+
+// The table of a LIST. Rows of a format with `/` are several lines high: the columns of the
+// first line are the table's own; those of the later lines are drawn here, at their place in
+// the row, in the row's colours.
+class RowTable : public QTableWidget {
+public:
+    RowTable(QWidget* parent, const windows::NativeListView& view, IconPicture picture)
+        : QTableWidget(parent), view_(view), picture_(std::move(picture)) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QTableWidget::paintEvent(event);
+        int lines = LinesPerRow(view_);
+        if (lines == 1)
+            return;
+        QPainter painter(viewport());
+        for (int r = 0; r < rowCount(); r++) {
+            int top = rowViewportPosition(r);
+            int line = rowHeight(r) / lines;
+            bool selected = selectionModel()->isRowSelected(r, QModelIndex());
+            for (size_t c = 0; c < view_.columns.size(); c++) {
+                const windows::NativeListColumn& layout = view_.columns[c];
+                if (layout.line == 0 || layout.right <= layout.left)
+                    continue;
+                windows::NativeListCell style;
+                if (size_t(r) < view_.cells.size() && c < view_.cells[size_t(r)].size())
+                    style = view_.cells[size_t(r)][c];
+                QRect box(layout.left - horizontalOffset(), top + layout.line * line, layout.right - layout.left,
+                          line);
+                if (!box.intersects(event->rect()))
+                    continue;
+                std::optional<QColor> fill = ColourOf(selected ? style.selected_background : style.background);
+                if (selected && !fill)
+                    fill = palette().color(QPalette::Highlight);
+                if (fill)
+                    painter.fillRect(box, *fill);
+                QString text = size_t(r) < view_.rows.size() && c < view_.rows[size_t(r)].size()
+                                   ? FromProgram(view_.rows[size_t(r)][c])
+                                   : QString();
+                PaintCellContents(&painter, box, text, font(), palette(), selected, style, layout, picture_);
+            }
+        }
+    }
+
+private:
+    const windows::NativeListView& view_;
+    IconPicture picture_;
 };
 
 // One header section as the style draws a column's, with its text centred in the whole height
@@ -727,17 +795,18 @@ private:
 // A LIST: a table that shows the page of rows the runtime gives it, with a scroll bar of its own
 // whose thumb is the list's scroll position (0 to 100). The runtime owns the selection and the
 // paging: clicks, the wheel and the scroll bar are handed to it, and it shows the page again. A
-// sideways wheel (or Shift with the wheel) scrolls the S columns as Left and Right do.
+// sideways wheel (or Shift with the wheel) scrolls the S columns as Left and Right do, and so
+// does the bar below the rows that the runtime keeps room for while an S column's contents are
+// wider than the column.
 class ListView : public QFrame {
 public:
     ListView(QWidget* parent, NativeHandle window, int32_t field)
-        : QFrame(parent), window_(window), field_(field), table_(new QTableWidget(this)),
+        : QFrame(parent), window_(window), field_(field),
+          table_(new RowTable(this, view_, [this](int32_t icon) { return Icon(icon); })),
           bar_(new QScrollBar(Qt::Vertical, this)) {
         setFrameShape(QFrame::StyledPanel);
         table_->setHorizontalHeader(new ColumnHeader(table_, view_));
-        band_ = new GroupBand(this, view_, table_->horizontalHeader());
         table_->setItemDelegate(new CellPainter(table_, view_, [this](int32_t icon) { return Icon(icon); }));
-        band_->hide();
         table_->setFrameShape(QFrame::NoFrame);
         table_->setSelectionBehavior(QAbstractItemView::SelectRows);
         table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -754,10 +823,10 @@ public:
         table_->setContextMenuPolicy(Qt::CustomContextMenu);
         table_->installEventFilter(this);
         table_->viewport()->installEventFilter(this);
-        band_->installEventFilter(this);
         setFocusProxy(table_);
         bar_->setRange(0, 100);
         bar_->setPageStep(10);
+        bar_->hide();   // until the list has more than a page, or its program pages it
         QObject::connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) {
             Hand(window_, {.kind = InputKind::kListRow, .field = field_, .row = first_row_ + row});
         });
@@ -783,7 +852,8 @@ public:
         // lays the columns out again and shows them. The group headers follow the edge at once.
         QObject::connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this,
                          [this](int column, int, int width) {
-                             band_->Arrange();
+                             if (band_ != nullptr)
+                                 band_->Arrange();
                              if (!showing_)
                                  Hand(window_, {.kind = InputKind::kListColumn, .field = field_,
                                                 .code = uint32_t(std::max(width, 0)), .row = column});
@@ -810,7 +880,8 @@ public:
         view_ = view;
         first_row_ = view.first_row;
         int line = QFontMetrics(font()).height();
-        table_->verticalHeader()->setDefaultSectionSize(line);
+        int lines = LinesPerRow(view);
+        table_->verticalHeader()->setDefaultSectionSize(line * lines);
         int columns = int(view.headers.size());
         table_->setColumnCount(columns);
         bool column_headers = false;
@@ -822,7 +893,7 @@ public:
                 const windows::NativeListColumn& column = view.columns[size_t(c)];
                 item->setTextAlignment(JustifyOf(uint8_t(column.justification >> 2)));
                 table_->setColumnWidth(c, std::max(0, column.right - column.left));
-                table_->setColumnHidden(c, column.right <= column.left);
+                table_->setColumnHidden(c, column.right <= column.left || column.line > 0);
                 table_->horizontalHeader()->setSectionResizeMode(
                     c, column.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
             }
@@ -835,12 +906,20 @@ public:
         int header_height = view.header_height - band;
         table_->horizontalHeader()->setVisible(column_headers && header_height > 0);
         table_->horizontalHeader()->setFixedHeight(std::max(1, header_height));
-        if (band != band_->height() || group_headers != band_->isVisible()) {
-            band_->setVisible(group_headers);
-            band_->setFixedHeight(std::max(band, 1));
-            Place();
+        if (group_headers && band_ == nullptr) {
+            // Made only for a list that has group headers: most have none.
+            band_ = new GroupBand(this, view_, table_->horizontalHeader());
+            band_->installEventFilter(this);
+            band_->hide();
         }
-        band_->Arrange();
+        if (band_ != nullptr) {
+            if (band != band_->height() || group_headers == band_->isHidden()) {
+                band_->setVisible(group_headers);
+                band_->setFixedHeight(std::max(band, 1));
+                Place();
+            }
+            band_->Arrange();
+        }
         table_->setRowCount(int(view.rows.size()));
         for (int r = 0; r < int(view.rows.size()); r++) {
             const auto& cells = view.rows[size_t(r)];
@@ -862,7 +941,12 @@ public:
         table_->viewport()->update();
         QSignalBlocker quiet_bar(bar_);
         bar_->setValue(view.thumb);
-        bar_->setEnabled(view.records > int(view.rows.size()));
+        // As a Qt table's own: shown while it can do something.
+        if (view.scrolls == bar_->isHidden()) {
+            bar_->setVisible(view.scrolls);
+            Place();
+        }
+        ShowSideways(view);
         showing_ = false;
     }
 
@@ -872,6 +956,22 @@ protected:
         Place();
     }
     bool eventFilter(QObject* watched, QEvent* event) override {
+        // A row is a row across the list's whole width: a click right of its last column (or on
+        // a later line of a row on several lines) picks it as a click on a cell does.
+        if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+            watched == table_->viewport()) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            QPoint at = mouse->position().toPoint();
+            int row = table_->rowAt(at.y());
+            if (mouse->button() == Qt::LeftButton && row >= 0 && table_->columnAt(at.x()) < 0) {
+                if (event->type() == QEvent::MouseButtonPress)
+                    Hand(window_, {.kind = InputKind::kListRow, .field = field_, .row = first_row_ + row});
+                else
+                    Hand(window_, {.kind = InputKind::kButton, .field = field_, .code = 1, .double_click = true,
+                                   .row = first_row_ + row});
+                return true;
+            }
+        }
         if (event->type() == QEvent::Wheel) {
             auto* wheel = static_cast<QWheelEvent*>(event);
             QPoint delta = wheel->angleDelta();
@@ -909,14 +1009,52 @@ private:
         Hand(window_, {.kind = InputKind::kKey, .field = field_, .code = code, .extended = true});
     }
 
-    // The group band on top, the table below it, the scroll bar at the right of both.
+    // The sideways bar: as far as the S column that scrolls furthest, at the S columns' scroll,
+    // a character a step and the widest S column a page.
+    void ShowSideways(const windows::NativeListView& view) {
+        int most = 0, offset = 0, page = 1;
+        for (const windows::NativeListColumn& column : view.columns)
+            if (column.scroll_width > 0) {
+                most = std::max(most, column.scroll_width - (column.right - column.left));
+                offset = std::max(offset, int(column.scroll));
+                page = std::max(page, int(column.right - column.left));
+            }
+        if (sideways_bar_ == nullptr) {
+            if (view.sideways_bar == 0)
+                return;   // made only for a list whose S columns need it
+            sideways_bar_ = new QScrollBar(Qt::Horizontal, this);
+            sideways_bar_->hide();
+            QObject::connect(sideways_bar_, &QScrollBar::valueChanged, this, [this](int to) {
+                Hand(window_,
+                     {.kind = InputKind::kListSideways, .field = field_, .code = uint32_t(std::max(to, 0))});
+            });
+        }
+        QSignalBlocker quiet(sideways_bar_);
+        sideways_bar_->setRange(0, std::max(most, 0));
+        sideways_bar_->setValue(offset);
+        sideways_bar_->setSingleStep(std::max(QFontMetrics(font()).averageCharWidth(), 1));
+        sideways_bar_->setPageStep(page);
+        if (view.sideways_bar != (sideways_bar_->isHidden() ? 0 : sideways_bar_->height())) {
+            sideways_bar_->setVisible(view.sideways_bar > 0);
+            sideways_bar_->setFixedHeight(std::max(int(view.sideways_bar), 1));
+            Place();
+        }
+    }
+
+    // The group band on top, the table below it, the sideways bar below the table, the scroll
+    // bar at the right of them all.
     void Place() {
         QRect inside = contentsRect();
-        int bar = bar_->sizeHint().width();
-        int band = band_->isVisible() ? band_->height() : 0;
+        int bar = bar_->isHidden() ? 0 : bar_->sizeHint().width();
+        // Hidden, not visible: a list is laid out before its window shows.
+        int band = band_ == nullptr || band_->isHidden() ? 0 : band_->height();
+        int below = sideways_bar_ == nullptr || sideways_bar_->isHidden() ? 0 : sideways_bar_->height();
         bar_->setGeometry(inside.right() + 1 - bar, inside.top(), bar, inside.height());
-        band_->setGeometry(inside.left(), inside.top(), inside.width() - bar, band);
-        table_->setGeometry(inside.left(), inside.top() + band, inside.width() - bar, inside.height() - band);
+        if (band_ != nullptr)
+            band_->setGeometry(inside.left(), inside.top(), inside.width() - bar, band);
+        table_->setGeometry(inside.left(), inside.top() + band, inside.width() - bar, inside.height() - band - below);
+        if (sideways_bar_ != nullptr)
+            sideways_bar_->setGeometry(inside.left(), inside.bottom() + 1 - below, inside.width() - bar, below);
     }
 
     // Icon n of the list, read from the program's resources once.
@@ -934,6 +1072,8 @@ private:
     windows::NativeListView view_;   // what the list shows now; the painters read it
     QTableWidget* table_;
     QScrollBar* bar_;
+    // Scrolls the S columns; shown while the runtime keeps room for it.
+    QScrollBar* sideways_bar_ = nullptr;
     GroupBand* band_ = nullptr;
     std::map<int32_t, QPixmap> icons_;
     int32_t first_row_ = 1;

@@ -661,6 +661,12 @@ TEST(Lists, APageOfRowsThroughTheColumnPictures) {
     EXPECT_EQ(view.rows[11][1], "Signer 12");
     EXPECT_EQ(view.selected, 1);
     EXPECT_EQ(GetProp(b.w, 1, Hex(kPropSelected)), "1");
+    EXPECT_TRUE(view.scrolls);
+    // A page's worth of rows leaves the scroll bar nothing to do; one more gives it work.
+    Browse twelve(12);
+    EXPECT_FALSE(twelve.View().scrolls);
+    Browse thirteen(13);
+    EXPECT_TRUE(thirteen.View().scrolls);
 }
 
 TEST(Lists, SelectingByPropertyScrollsTheRowIntoView) {
@@ -720,6 +726,8 @@ TEST(Lists, AnImmediateListLeavesScrollingToItsProgram) {
     PushCopy(Hex(kPropFrom));
     Vrn$SetPropQ(2, 0, b.w, b.other.Declaration());
     EXPECT_EQ(b.View(2).records, 1);
+    // One row in its queue, yet its scroll bar pages the program's file: it scrolls.
+    EXPECT_TRUE(b.View(2).scrolls);
     SetProp(b.w, 2, Hex(kPropVScrollPos), "40");
     EXPECT_EQ(GetProp(b.w, 2, Hex(kPropVScrollPos)), "40");
     EXPECT_EQ(b.View(2).thumb, 40);
@@ -814,10 +822,12 @@ TEST(Lists, TheListNamesItsIconsByIndex) {
 TEST(Lists, APersonResizesAnMColumnAndScrollsAnSColumn) {
     Browse b(30);
     Control& list = *FindControl(*b.w, 1);
-    // H(20): a header band of 33 pixels leaves 143 of the 176 for rows: 11 rows of 13, not 12.
+    // H(20): a header band of 33 pixels and a line of 13 for the sideways bar (the S column's
+    // 150 pixels are wider than its 120) leave 130 of the 176 for rows: 10 rows of 13.
     SetProp(b.w, 1, Hex(kPropFormat), "80LMS(100)#2#~Name~40LH(20)#1#~Date~@D2@");
-    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropItems)), "11");
-    EXPECT_EQ(b.View().rows.size(), 11u);
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropItems)), "10");
+    EXPECT_EQ(b.View().rows.size(), 10u);
+    EXPECT_EQ(b.View().sideways_bar, ControlStateOf(*b.w).scale.font.height);   // headless: 13
     EXPECT_NEAR(b.View().header_height, 20 * ControlStateOf(*b.w).scale.font.height / 8.0, 1);   // headless: 33
     EXPECT_TRUE(b.View().columns[0].resizable);
     EXPECT_EQ(b.View().columns[0].scroll_width, 150);
@@ -837,6 +847,16 @@ TEST(Lists, APersonResizesAnMColumnAndScrollsAnSColumn) {
     EXPECT_TRUE(ControlListColumnScrolled(*b.w, list, 0, -20));
     EXPECT_EQ(b.View().columns[0].scroll, 0);
     EXPECT_FALSE(ControlListColumnScrolled(*b.w, list, 1, 10));   // no S
+    // The sideways bar scrolls every S column at once, each held to its own area.
+    EXPECT_TRUE(ControlListColumnScrolled(*b.w, list, -1, 500));
+    EXPECT_EQ(b.View().columns[0].scroll, 60);
+    EXPECT_EQ(b.View().columns[1].scroll, 0);
+    // Widened past its area, the column needs no bar: its line goes back to the rows.
+    EXPECT_TRUE(ControlListColumnResized(*b.w, list, 0, 160));
+    EXPECT_EQ(b.View().sideways_bar, 0);
+    EXPECT_EQ(b.View().columns[0].scroll, 0);
+    EXPECT_EQ(GetProp(b.w, 1, Hex(kPropItems)), "11");
+    EXPECT_FALSE(ControlListColumnScrolled(*b.w, *FindControl(*b.w, 3), -1, 10));   // no list
     // A list without S columns leaves Left and Right to the window.
     SetProp(b.w, 1, Hex(kPropFormat), "80L");
     EXPECT_FALSE(ControlKey(*b.w, list, 0x27));

@@ -10,13 +10,17 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QMouseEvent>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QWheelEvent>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -146,7 +150,7 @@ struct Charges {
     Queue<ClaimRow> rows, other;
     Queue<ChargeRow> charges;
     VrnWindowObject* w = nullptr;
-    Charges() {
+    explicit Charges(const char* format = kChargeFormat) {
         for (int i = 1; i <= 20; i++) {
             charges->DATE = Vrn$DATE(3, i, 2024);
             charges->ICON = i % 3 == 0 ? 2 : 1;   // every third is due
@@ -164,7 +168,7 @@ struct Charges {
         tarvex::Target browse(w);
         Vrn$PushLong(VRN_PROP_FROM);
         Vrn$SetPropQ(1, 0, w, charges.Declaration());
-        browse[{1, VRN_PROP_FORMAT}] = kChargeFormat;
+        browse[{1, VRN_PROP_FORMAT}] = format;
         browse[{1, VRN_PROP_LIST_ICONS, 1}] = "~paid.ico";
         browse[{1, VRN_PROP_LIST_ICONS, 2}] = "~due.ico";
         Vrn$DISPLAY(0, 0);
@@ -275,6 +279,140 @@ TEST(Screens, ASidewaysWheelScrollsTheNoteColumnAsRightAndLeftDo) {
     ASSERT_EQ(view.columns.size(), 4u);
     EXPECT_EQ(view.columns[3].scroll, 3 * average);
     EXPECT_EQ(view.columns[0].scroll, 0);   // the others do not scroll
+}
+
+// The bar below the charge list's rows, found on the Qt thread: the list's horizontal scroll bar.
+QScrollBar* SidewaysBar(QTableWidget* table) {
+    for (QScrollBar* bar : table->parentWidget()->findChildren<QScrollBar*>(Qt::FindDirectChildrenOnly))
+        if (bar->orientation() == Qt::Horizontal)
+            return bar;
+    return nullptr;
+}
+
+TEST(Screens, TheBarBelowTheRowsScrollsTheNoteColumnAndFollowsTheKeys) {
+    Charges c;
+    std::atomic<int> bar_after_key = -1;
+    for (tarvex::Accept accept; accept.Next();)
+        if (tarvex::EVENT() == tarvex::EVENT_OpenWindow)
+            std::thread([&bar_after_key] {
+                Driver driver(std::chrono::seconds(5));
+                auto note_scroll = [&driver] {
+                    auto view = driver.ShownList("Claim Browser", "#1");
+                    return view && view->columns.size() == 4 ? view->columns[3].scroll : -1;
+                };
+                // The bar sits right under the rows, as high as the room the list keeps for it,
+                // and a person pages it once to the right.
+                OnChargeList([](QTableWidget* table, std::vector<QWidget*>) {
+                    QScrollBar* bar = SidewaysBar(table);
+                    ASSERT_NE(bar, nullptr);
+                    EXPECT_TRUE(bar->isVisible());
+                    EXPECT_EQ(bar->y(), table->geometry().bottom() + 1);
+                    EXPECT_EQ(bar->width(), table->width());
+                    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+                });
+                for (int i = 0; i < 500 && note_scroll() <= 0; i++)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                Screenshot("Claim Browser", "charge_note_bar.png");
+                // Left moves the note back a character: the bar shows where the column is.
+                int before = note_scroll();
+                driver.PressKey("Claim Browser", 0x25);
+                for (int i = 0; i < 500 && note_scroll() == before; i++)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                int after = note_scroll();
+                for (int i = 0; i < 500; i++) {
+                    OnChargeList([&](QTableWidget* table, std::vector<QWidget*>) {
+                        if (QScrollBar* bar = SidewaysBar(table))
+                            bar_after_key = bar->value();
+                    });
+                    if (bar_after_key == after)
+                        break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                driver.CloseBox("Claim Browser");
+            }).detach();
+    NativeListView view = HeadlessBackend()->FindWindow("Claim Browser")->controls.front().list;
+    ASSERT_EQ(view.columns.size(), 4u);
+    int32_t average = ControlStateOf(*c.w).scale.font.average_width;
+    // A page is the note column's width; Left took a character off it.
+    const NativeListColumn& note = view.columns[3];
+    EXPECT_GT(view.sideways_bar, 0);
+    EXPECT_EQ(note.scroll, note.right - note.left - average);
+    EXPECT_EQ(bar_after_key.load(), note.scroll);
+    EXPECT_EQ(view.columns[0].scroll, 0);
+}
+
+// Each charge on two lines: its date, code and amount, and below them its note.
+constexpr const char* kTwoLineFormat =
+    "50C|I~Date~@D2@36L(2)|~Code~@s5@60R(2)|~Amount~@n-12.2@/146L(2)~Note~@s60@";
+
+TEST(Screens, ARowOnTwoLinesShowsItsNoteBelowItsDate) {
+    Charges c(kTwoLineFormat);
+    QImage picture = Screenshot("Claim Browser", "charge_two_lines.png");
+    ASSERT_FALSE(picture.isNull());
+    auto shown = HeadlessBackend()->FindWindow("Claim Browser");
+    ASSERT_TRUE(shown.has_value());
+    const HeadlessUi::Control& list = shown->controls.front();
+    ASSERT_EQ(list.list.columns.size(), 4u);
+    EXPECT_EQ(list.list.columns[3].line, 1);
+    EXPECT_EQ(list.list.columns[3].left, 0);
+    // The page holds the rows that fit two lines each.
+    int line = ControlStateOf(*c.w).scale.font.height;
+    int rows = (list.spec.rect.Height() - list.list.header_height) / (2 * line);
+    ASSERT_EQ(int(list.list.rows.size()), rows);
+    int table_top = 0;
+    OnChargeList([&](QTableWidget* table, std::vector<QWidget*>) {
+        // The note is no column of its own: it is drawn in the rows' second lines, and every
+        // row of the page is in the table's view.
+        EXPECT_TRUE(table->isColumnHidden(3));
+        EXPECT_EQ(table->rowCount(), rows);
+        EXPECT_LE(table->rowViewportPosition(rows - 1) + table->rowHeight(rows - 1), table->viewport()->height());
+        EXPECT_EQ(table->rowHeight(0) % 2, 0);
+        table_top = table->viewport()->mapTo(table->parentWidget(), QPoint(0, 0)).y();
+        line = table->rowHeight(0) / 2;
+    });
+    NativeRect r = list.spec.rect;
+    table_top += r.top;
+    auto second_line = [&](int row) {
+        int top = table_top + (row - 1) * 2 * line + line;
+        return NativeRect{r.left + 3, top + 1, r.left + list.list.columns[3].right - 4, top + line - 1};
+    };
+    EXPECT_GT(Colours(picture, second_line(2)).size(), 2u) << "no note under the second charge";
+    // The selected first row is marked over both its lines: the colour of the blank left of its
+    // amount is the colour most of its note's line shows, and not the second row's.
+    auto most = [&](const NativeRect& area) {
+        std::map<QRgb, int> counts;
+        for (int y = area.top; y < area.bottom; y++)
+            for (int x = area.left; x < area.right; x++)
+                counts[picture.pixel(x, y)]++;
+        return std::max_element(counts.begin(), counts.end(),
+                                [](auto& a, auto& b) { return a.second < b.second; })->first;
+    };
+    QRgb marked = picture.pixel(r.left + list.list.columns[2].left + 3, table_top + line / 2);
+    EXPECT_EQ(most(second_line(1)), marked);
+    EXPECT_NE(most(second_line(2)), marked);
+
+    // A click on the third row's second line, right of the columns of its first, picks the row.
+    for (tarvex::Accept accept; accept.Next();)
+        if (tarvex::EVENT() == tarvex::EVENT_OpenWindow)
+            std::thread([] {
+                OnChargeList([](QTableWidget* table, std::vector<QWidget*>) {
+                    int right = table->columnViewportPosition(2) + table->columnWidth(2);
+                    ASSERT_LT(right + 10, table->viewport()->width());
+                    QPoint at(right + 5, table->rowViewportPosition(2) + table->rowHeight(2) * 3 / 4);
+                    QMouseEvent press(QEvent::MouseButtonPress, at, table->viewport()->mapToGlobal(at),
+                                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+                    QApplication::sendEvent(table->viewport(), &press);
+                });
+                Driver driver(std::chrono::seconds(5));
+                for (int i = 0; i < 500; i++) {
+                    auto view = driver.ShownList("Claim Browser", "#1");
+                    if (view && view->selected == 3)
+                        break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                driver.CloseBox("Claim Browser");
+            }).detach();
+    EXPECT_EQ(HeadlessBackend()->FindWindow("Claim Browser")->controls.front().list.selected, 3);
 }
 
 TEST(Screens, AFormShowsItsSheetAndItsValues) {
