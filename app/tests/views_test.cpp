@@ -47,15 +47,13 @@ constexpr int kPatients = 4;
 constexpr int kClaimsPerPatient = 30; // patient 1..4; claim number = patient * 1000 + n
 
 // The drivers the program's files are bound to: as the program binds them (VARNEL for Provider,
-// KELSTORE for the rest), all to VARNEL, or all to PGSQL.
+// KELSTORE for the rest), or all to PGSQL.
 struct Binding {
     const char* name;
     VrnDriverEntry kelstore;
     VrnDriverEntry varnel;
 };
 const Binding kFiles{"Files", KELSTORE, VARNEL};
-// Every file on VARNEL, so each view's files are read through both SQLite drivers between the two.
-const Binding kVarnel{"Varnel", VARNEL, VARNEL};
 
 #ifdef LUM_WITH_PGSQL
 // The PGSQL cases run as one process on one private server, started by the first of them.
@@ -545,7 +543,7 @@ TEST_P(AppViewsTest, TwoThreadsPageTheirOwnPatientsAtOnce) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, AppViewsTest, ::testing::Values(kFiles, kVarnel), BindingName);
+INSTANTIATE_TEST_SUITE_P(Drivers, AppViewsTest, ::testing::Values(kFiles), BindingName);
 #ifdef LUM_WITH_PGSQL
 INSTANTIATE_TEST_SUITE_P(Server, AppViewsTest, ::testing::Values(kServer), BindingName);
 #endif
