@@ -331,7 +331,6 @@ std::string ComponentImage(const KeyComponent& component, bool nocase, const Col
     auto bytes = [](const std::string& number, uint32_t width) {
         return "substring(int8send(" + number + ") from " + std::to_string(9 - width) + ")";
     };
-    std::string full = std::to_string(component.size == 8 ? 0 : (uint64_t(1) << (8 * component.size)) - 1);
     switch (component.kind) {
     case KeyFieldKind::kSigned:
     case KeyFieldKind::kUnsigned: {
@@ -339,6 +338,7 @@ std::string ComponentImage(const KeyComponent& component, bool nocase, const Col
             return std::string();
         if (component.size > 4)
             return std::string();
+        std::string full = std::to_string((uint64_t(1) << (8 * component.size)) - 1);
         std::string value = "CAST(COALESCE(" + pv + ", 0) AS bigint)";
         if (component.kind == KeyFieldKind::kSigned)
             value = "(" + value + " + " + std::to_string(uint64_t(1) << (8 * component.size - 1)) + ")";
