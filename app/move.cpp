@@ -3,7 +3,8 @@
 // TARVEX_PGSQL names (a libpq connection string):
 //
 //   lummove to-server [replace]    the sixteen files into the database, in one transaction
-//   lummove to-files [replace]     back into the files, one transaction per file
+//   lummove to-files [replace]     back into the files, made beside them first and put in
+//                                  place only once every file is copied and checked
 //
 // Every file is checked after the copy (record counts, every key's order). A target that holds
 // records is replaced only with "replace". Prints what it did, or why it stopped, and ends with

@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <set>
+#include <system_error>
 #include <vector>
 
 #include "data/dictionary.h"
@@ -37,7 +40,38 @@ struct Twin {
     }
     Twin(const Twin&) = delete;
     Twin& operator=(const Twin&) = delete;
+
+    // Makes the copy under another name: the file's name in the staging folder beside it.
+    void Stage(std::string name) {
+        staged_name = std::move(name);
+        decl.name = staged_name.c_str();
+        decl.name_length = VRN_LENGTH_CSTRING;
+    }
+    std::string staged_name;
 };
+
+// The folder, beside a data file, that a copy into the SQLite files is made in before it replaces
+// the data files.
+constexpr const char* kStagingFolder = "lummove.staging";
+
+// The staging folder's program name for a file's name, ending in a backslash.
+std::string StagingFolderOf(const std::string& name) {
+    size_t slash = name.find_last_of("\\/");
+    return (slash == std::string::npos ? std::string() : name.substr(0, slash + 1)) + kStagingFolder + "\\";
+}
+
+std::string BaseNameOf(const std::string& name) {
+    size_t slash = name.find_last_of("\\/");
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// The host path of a program's file name; empty when it cannot be mapped.
+std::filesystem::path HostPath(const std::string& name) {
+    std::string path(4096, '\0');
+    uint32_t length = _drv_HostPath(name.c_str(), path.data(), uint32_t(path.size()));
+    path.resize(length);
+    return path;
+}
 
 std::string NameOf(const FileDecl& file) {
     char* name = _drv_MakeCSTRING(file.name, file.name_length);
@@ -52,9 +86,11 @@ int32_t Failed(std::string* report, const FileDecl& file, const std::string& wha
         Vrn$FILEERRORMSG();
         VrnStringPair pair{nullptr, 0};
         Vrn$PopTemp(&pair);
-        if (pair.address != nullptr && pair.length > 0)
-            *report += ": " + std::string(pair.address, pair.length);
+        std::string message = pair.address != nullptr ? std::string(pair.address, pair.length) : "";
         Vrn$freestr(&pair);
+        message.erase(message.find_last_not_of(' ') + 1);   // the error text comes padded
+        if (!message.empty())
+            *report += ": " + message;
     }
     return code;
 }
@@ -122,6 +158,76 @@ int32_t Check(FileDecl* source, FileDecl* target, std::string* report) {
     return 0;
 }
 
+// The host path of a staging folder (its program name ends in a backslash).
+std::filesystem::path StagingHost(const std::string& folder) {
+    return HostPath(folder.substr(0, folder.size() - 1));
+}
+
+// Empties the staging folders (an interrupted move may have left one) and removes them.
+void DiscardStaging(const std::set<std::string>& folders) {
+    for (const std::string& folder : folders)
+        if (std::filesystem::path host = StagingHost(folder); !host.empty() && host.filename() == kStagingFolder) {
+            std::error_code ignored;
+            std::filesystem::remove_all(host, ignored);
+        }
+}
+
+// Puts the staged copies in place of the data files: every file the drivers made in a staging
+// folder replaces its namesake beside the folder in one rename. No program may have the data
+// files open meanwhile: each is claimed exclusively before the first rename. A data file's
+// leftover journal goes with the file, since it belongs to the file replaced. 0, or the error
+// with `report` naming the file.
+int32_t PutStagedInPlace(const std::set<std::string>& folders, std::string* report) {
+    struct Move {
+        std::filesystem::path from, to;
+    };
+    std::vector<Move> moves;
+    for (const std::string& folder : folders) {
+        std::filesystem::path host = StagingHost(folder);
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(host, error))
+            if (entry.is_regular_file())
+                moves.push_back({entry.path(), host.parent_path() / entry.path().filename()});
+        if (error) {
+            *report = folder + ": reading the staged copies (" + error.message() + ")";
+            return 90;
+        }
+    }
+    std::vector<intptr_t> claims;
+    auto release = [&] {
+        for (intptr_t claim : claims)
+            _drv_UnclaimFile(claim);
+    };
+    for (const Move& move : moves) {
+        std::error_code ignored;
+        if (!std::filesystem::exists(move.to, ignored))
+            continue;
+        int32_t error = 0;
+        intptr_t claim = _drv_ClaimFile(move.to.c_str(), 1, 2000, &error);
+        if (claim == 0) {
+            release();
+            *report = move.to.filename().string() + ": in use by a program; nothing was replaced (error " +
+                      std::to_string(error) + ")";
+            return error != 0 ? error : 32;
+        }
+        claims.push_back(claim);
+    }
+    for (size_t i = 0; i < moves.size(); i++) {
+        std::error_code error;
+        std::filesystem::remove(moves[i].to.string() + "-journal", error);
+        std::filesystem::rename(moves[i].from, moves[i].to, error);
+        if (error) {
+            release();
+            *report = moves[i].to.filename().string() + ": replacing the data file (" + error.message() + "); " +
+                      std::to_string(i) + " of " + std::to_string(moves.size()) +
+                      " files were replaced: move again to replace them all";
+            return 90;
+        }
+    }
+    release();
+    return 0;
+}
+
 } // namespace
 
 bool DatabaseNamed() {
@@ -144,8 +250,11 @@ int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool rep
     std::vector<std::unique_ptr<Twin>> targets;
     for (FileDecl* file : files)
         targets.push_back(std::make_unique<Twin>(*file, file == Provider.Decl() ? to.varnel : to.kelstore));
-    // One driver for every file takes them all into one transaction.
+    // One driver for every file takes them all into one transaction. The SQLite files cannot
+    // share one: the copies are made in a staging folder beside the data and replace the data
+    // files only once every one is copied and checked, so a failure leaves the data as it was.
     bool whole = to.kelstore == to.varnel;
+    std::set<std::string> staging;
     size_t opened = 0;
     int32_t code = 0;
     auto close_all = [&] {
@@ -172,6 +281,20 @@ int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool rep
                 break;
             }
         }
+        if (!whole) {
+            std::string folder = StagingFolderOf(NameOf(*target));
+            if (staging.insert(folder).second) {
+                DiscardStaging({folder});
+                Vrn$PushString(folder.data(), uint32_t(folder.size()));
+                Vrn$MakeFolder();
+                if (Vrn$ERRCODE != 0) {
+                    code = Failed(report, *target, "making the folder " + folder, Vrn$ERRCODE);
+                    Vrn$FILE_CLOSE(source);
+                    break;
+                }
+            }
+            targets[opened]->Stage(folder + BaseNameOf(NameOf(*target)));
+        }
         Vrn$FILE_CREATE(target);
         if (Vrn$ERRCODE == 0)
             Vrn$FILE_OPEN(target, 0x42);
@@ -183,6 +306,7 @@ int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool rep
     }
     if (code != 0) {
         close_all();
+        DiscardStaging(staging);
         return code;
     }
     if (whole) {
@@ -217,6 +341,9 @@ int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool rep
         }
     }
     close_all();
+    if (!whole && code == 0)
+        code = PutStagedInPlace(staging, report);
+    DiscardStaging(staging);
     return code;
 }
 

@@ -33,9 +33,10 @@ const DataHome& BindDataHome(const DataHome& files, const DataHome& server);
 
 // Copies every dictionary file from `from` to `to`. A target that holds records is refused unless
 // `replace` is set. Where the target's driver takes every file into one transaction (PGSQL) the
-// copy is one transaction: it lands whole or not at all; into the SQLite files (at most eleven in
-// one transaction) each file is written in a transaction of its own, after every source was read
-// and checked. 0, or the error code with `report` naming the file and the fault. The dictionary's
+// copy is one transaction: it lands whole or not at all. The SQLite files cannot share one (at
+// most eleven in a transaction): each copy is made in a staging folder beside the data files and
+// checked, and only once all are do they replace the data files, each in one rename, while no
+// program has those open. A failure before that leaves every data file as it was. 0, or the error code with `report` naming the file and the fault. The dictionary's
 // declarations are bound to `from` on return.
 int32_t MoveData(const DataHome& from, const DataHome& to, bool replace, std::string* report);
 // The same for `files`, each bound to its source's driver: Provider's copy goes to `to.varnel`,

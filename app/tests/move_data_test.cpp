@@ -230,6 +230,65 @@ TEST_P(MoveDataTest, MemosAndBlobsMoveWithTheirRecordsBothWays) {
     EXPECT_EQ(chart.Contents(), before);
 }
 
+// The files are replaced only once every copy is made and checked: a move that fails part way
+// leaves each file as it was, the files copied before the failure too, and no staged copy behind.
+TEST_P(MoveDataTest, AMoveIntoTheFilesThatFailsPartWayLeavesEveryFileAsItWas) {
+    const std::vector<std::vector<std::string>> before = Contents();
+    std::string report;
+    ASSERT_EQ(lumarex::MoveData(kFiles, kServer, true, &report), 0) << report;
+    // A patient (copied before the service lines) changed on the server, and a service line's
+    // claim changed with plain SQL, whose key images stay behind: the check refuses that file.
+    pgsql_testing::ProcessServer().Psql("UPDATE patient SET add1 = '12 Elm St' WHERE pat = 4");
+    pgsql_testing::ProcessServer().Psql("UPDATE item SET inv = 99999 WHERE inv = 101");
+    EXPECT_NE(lumarex::MoveData(kServer, kFiles, true, &report), 0);
+    EXPECT_NE(report.find("differs from the source"), std::string::npos) << report;
+    const std::filesystem::path data = drive.Root() / "LUMAREX" / "DATA";
+    EXPECT_FALSE(std::filesystem::exists(data / "lummove.staging"));
+    lumarex::BindFileDrivers(KELSTORE, VARNEL);
+    EXPECT_EQ(Contents(), before);
+
+    // Once the server is mended the move lands whole: the patient's change is in the files, which
+    // are readable by their owner only, as every data file is.
+    pgsql_testing::ProcessServer().Psql("UPDATE item SET inv = 101 WHERE inv = 99999");
+    ASSERT_EQ(lumarex::MoveData(kServer, kFiles, true, &report), 0) << report;
+    EXPECT_FALSE(std::filesystem::exists(data / "lummove.staging"));
+    lumarex::BindFileDrivers(KELSTORE, VARNEL);
+    std::vector<std::vector<std::string>> after = Contents();
+    EXPECT_NE(after[1], before[1]);   // Patient
+    EXPECT_EQ(after[2], before[2]);   // Invoice
+    for (const char* name : {"Patient.kel", "Provider.dat", "Provider.K01"})
+        EXPECT_EQ(std::filesystem::status(data / name).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << name;
+}
+
+// A file a program has open is not replaced under it: the move stops before replacing anything.
+TEST_P(MoveDataTest, AMoveIntoAFileAProgramHasOpenReplacesNothing) {
+    Chart chart, open_elsewhere;
+    chart.decl.driver = open_elsewhere.decl.driver = KELSTORE;
+    Vrn$FILE_CREATE(&chart.decl);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    std::string report;
+    FileDecl* const files[] = {&chart.decl};
+    ASSERT_EQ(lumarex::MoveFiles(files, kServer, true, &report), 0) << report;
+    chart.decl.driver = PGSQL;   // a chart added on the server
+    Vrn$FILE_OPEN(&chart.decl, 0x42);
+    auto* patient = reinterpret_cast<lumarex::PatientRecord*>(chart.record.data());
+    Vrn$CLEAR(patient, &lumarex::PatientRecord::Type(), 0);
+    patient->PAT = int64_t(7);
+    Vrn$FILE_ADDf(&chart.decl);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    Vrn$FILE_CLOSE(&chart.decl);
+    Vrn$FILE_OPEN(&open_elsewhere.decl, 0x42);
+    ASSERT_EQ(Vrn$ERRCODE, 0);
+    EXPECT_EQ(lumarex::MoveFiles(files, kFiles, true, &report), 32);
+    EXPECT_NE(report.find("in use by a program; nothing was replaced"), std::string::npos) << report;
+    Vrn$FILE_CLOSE(&open_elsewhere.decl);
+    chart.decl.driver = KELSTORE;
+    EXPECT_TRUE(chart.Contents().empty());
+    EXPECT_FALSE(std::filesystem::exists(drive.Root() / "LUMAREX" / "DATA" / "lummove.staging"));
+}
+
 // The setting as a test sets it, and as it was afterwards.
 class DatabaseSetting {
   public:
