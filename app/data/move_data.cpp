@@ -53,16 +53,18 @@ struct Twin {
 // The folder, beside a data file, that a copy into the SQLite files is made in before it replaces
 // the data files.
 constexpr const char* kStagingFolder = "lummove.staging";
+// How long a data file that a program has open is waited for before the move gives up.
+constexpr int32_t kClaimWaitMilliseconds = 2000;
 
-// The staging folder's program name for a file's name, ending in a backslash.
-std::string StagingFolderOf(const std::string& name) {
-    size_t slash = name.find_last_of("\\/");
-    return (slash == std::string::npos ? std::string() : name.substr(0, slash + 1)) + kStagingFolder + "\\";
-}
-
-std::string BaseNameOf(const std::string& name) {
-    size_t slash = name.find_last_of("\\/");
-    return slash == std::string::npos ? name : name.substr(slash + 1);
+// Where a file's copy is made: the staging folder beside the file (its program name, ending in a
+// backslash) and the file's name in it.
+struct Staged {
+    std::string folder, name;
+};
+Staged StagedOf(const std::string& name) {
+    size_t slash = name.find_last_of("\\/");   // npos + 1 is 0: a name without a folder
+    std::string folder = name.substr(0, slash + 1) + kStagingFolder + "\\";
+    return {folder, folder + name.substr(slash + 1)};
 }
 
 // The host path of a program's file name; empty when it cannot be mapped.
@@ -203,7 +205,7 @@ int32_t PutStagedInPlace(const std::set<std::string>& folders, std::string* repo
         if (!std::filesystem::exists(move.to, ignored))
             continue;
         int32_t error = 0;
-        intptr_t claim = _drv_ClaimFile(move.to.c_str(), 1, 2000, &error);
+        intptr_t claim = _drv_ClaimFile(move.to.c_str(), 1, kClaimWaitMilliseconds, &error);
         if (claim == 0) {
             release();
             *report = move.to.filename().string() + ": in use by a program; nothing was replaced (error " +
@@ -282,7 +284,8 @@ int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool rep
             }
         }
         if (!whole) {
-            std::string folder = StagingFolderOf(NameOf(*target));
+            const Staged staged = StagedOf(NameOf(*target));
+            const std::string& folder = staged.folder;
             if (staging.insert(folder).second) {
                 DiscardStaging({folder});
                 Vrn$PushString(folder.data(), uint32_t(folder.size()));
@@ -293,7 +296,7 @@ int32_t MoveFiles(std::span<FileDecl* const> files, const DataHome& to, bool rep
                     break;
                 }
             }
-            targets[opened]->Stage(folder + BaseNameOf(NameOf(*target)));
+            targets[opened]->Stage(staged.name);
         }
         Vrn$FILE_CREATE(target);
         if (Vrn$ERRCODE == 0)
